@@ -1,0 +1,48 @@
+#include "cli/cleanup.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+
+#include "cli/format.h"
+#include "cli/keyboard.h"
+
+Registry registry;
+
+// Runs at every exit: removes result files that were never completed, so
+// that a failed or cancelled run leaves earlier results untouched, and gives
+// the terminal its settings back.
+static void final_cleanup() {
+    if (registry.debug >= 2) std::fputs("\nMajorClean...", stderr);
+    for (const std::string& path : registry.temp_paths) unlink(path.c_str());
+    registry.temp_paths.clear();
+    keyboard_restore();
+    if (registry.debug >= 2) std::fputs("Ready!\n", stderr);
+}
+
+void register_final_cleanup() { std::atexit(final_cleanup); }
+
+int platform_status(int status) {
+    if (status == -512) return 0;
+    if (status > 255) return 255;
+    if (status < 0) return 0;
+    return status;
+}
+
+void finish(int status) {
+    std::fflush(stdout);
+    std::exit(platform_status(status));
+}
+
+void panic(int status, const char* fmt, ...) {
+    std::string text;
+    va_list ap;
+    va_start(ap, fmt);
+    vappend_format(text, fmt, ap);
+    va_end(ap);
+    std::fflush(stdout);
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    finish(status);
+}

@@ -1,0 +1,38 @@
+// The run parameters: every default in one place, filled and checked once at
+// start-up, then read everywhere through a const reference.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+constexpr int max_clusters = 768;   // every per-cluster table has room for this many
+constexpr const char* version = "1.15";
+constexpr const char* platform_tag = "W32 DOS";
+
+enum Algorithm : int { SKM = 0, AKM = 1, AKMDI = 2 };
+
+// The exact value that marks "no MaxDist given" (switch M absent).
+constexpr float maxdist_unset = -1.0f;
+
+struct Params {
+    int K = 5;                  // number of clusters, 2 to max_clusters
+    int R = 10;                 // number of iterations, at least 1
+    float Alpha = 0.5f;         // learning rate at the start of every data file
+    float ItParam = 0.75f;      // factor applied to Alpha after every iteration
+    float MaxDist = maxdist_unset;
+    int type = SKM;             // learning algorithm
+    bool cityblock = false;     // distance kind: Cityblock, else Euclidean
+    int used_level = 0;         // switch U; 0 = off
+    int debug = 0;              // switch D; 0 = off
+    int quiet = 0;              // switch Q; 0 = off
+    bool stopwatch = false;     // switch T
+    bool notice = false;        // switch C
+    std::string ClustCFile;     // centre file for Recall; empty = Learn mode
+    int centre_suffix_len = 0;  // length of the ".KMC" appended to ClustCFile
+    std::vector<std::string> data_files;  // data-file arguments, in order
+    std::string progname;       // program base name (banner, help, environment)
+    std::string switches;       // all switch text, upper case, environment last
+    std::string env_value;      // the environment value, upper case
+    std::int64_t start_time = 0;  // whole seconds, rounded
+};

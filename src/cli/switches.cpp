@@ -1,0 +1,218 @@
+#include "cli/switches.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+
+#include "cli/format.h"
+#include "cli/wildcard.h"
+
+void upcase(std::string& s) {
+    for (char& c : s) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if (u >= 'a' && u <= 'z') u = static_cast<unsigned char>(u - 'a' + 'A');
+        else if (u == 0x84) u = 0x8E;
+        else if (u == 0x86) u = 0x8F;
+        else if (u == 0x94) u = 0x99;
+        c = static_cast<char>(u);
+    }
+}
+
+// An argument that starts with '/' is switch text ("/K3"), unless it is a
+// path: it holds a further '/' or names an existing file system entry.
+static bool slash_switch(const std::string& arg) {
+    if (arg.find('/', 1) != std::string::npos) return false;
+    struct stat st;
+    return stat(arg.c_str(), &st) != 0;
+}
+
+static bool has_wildcard(const std::string& arg) {
+    return arg.find_first_of("*?") != std::string::npos;
+}
+
+ArgWalk walk_args(Params& p, const std::vector<std::string>& args) {
+    ArgWalk walk;
+    for (const std::string& arg : args) {
+        if (!arg.empty() && (arg[0] == '-' || (arg[0] == '/' && slash_switch(arg)))) {
+            std::string text = arg.substr(1);
+            upcase(text);
+            p.switches += text;
+        } else if (!arg.empty() && arg[0] == '+') {
+            std::string name = arg.substr(1);
+            if (!p.ClustCFile.empty()) {
+                std::string first = p.ClustCFile.substr(0, p.ClustCFile.size() - p.centre_suffix_len);
+                walk.messages.push_back(
+                    format("PANIC: Multiple categorycenterfilenames given: %s %s\n", first.c_str(), name.c_str()));
+                walk.second_centre = true;
+                return walk;
+            }
+            if (name.empty()) {
+                walk.messages.push_back("INFO: No categorycenterfilename given after +.\n");
+                continue;
+            }
+            p.ClustCFile = name;
+            p.centre_suffix_len = 0;
+            if (name.find('.') == std::string::npos) {
+                p.ClustCFile += ".KMC";
+                p.centre_suffix_len = 4;
+            }
+        } else if (has_wildcard(arg)) {
+            for (std::string& name : expand_pattern(arg)) p.data_files.push_back(std::move(name));
+        } else {
+            p.data_files.push_back(arg);
+        }
+    }
+    return walk;
+}
+
+// Compares the name part of "NAME=value" with `name`, ASCII case ignored.
+static bool env_name_is(const char* entry, const std::string& name) {
+    const char* eq = std::strchr(entry, '=');
+    if (!eq || static_cast<std::size_t>(eq - entry) != name.size()) return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        unsigned char a = static_cast<unsigned char>(entry[i]);
+        unsigned char b = static_cast<unsigned char>(name[i]);
+        if (a >= 'a' && a <= 'z') a = static_cast<unsigned char>(a - 'a' + 'A');
+        if (b >= 'a' && b <= 'z') b = static_cast<unsigned char>(b - 'a' + 'A');
+        if (a != b) return false;
+    }
+    return true;
+}
+
+void append_environment(Params& p, const char* const* envp) {
+    for (; envp && *envp; ++envp) {
+        if (env_name_is(*envp, p.progname)) {
+            p.env_value = std::strchr(*envp, '=') + 1;
+            upcase(p.env_value);
+            p.switches += p.env_value;
+            return;
+        }
+    }
+}
+
+// The text right after the first `letter`, or nullptr when it is absent.
+static const char* value_of(const std::string& sw, char letter) {
+    std::size_t at = sw.find(letter);
+    return at == std::string::npos ? nullptr : sw.c_str() + at + 1;
+}
+
+static bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+static bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// C's atoi, saturating instead of overflowing.
+static int read_int(const char* s) {
+    while (is_space(*s)) ++s;
+    bool negative = *s == '-';
+    if (*s == '-' || *s == '+') ++s;
+    long long v = 0;
+    for (; is_digit(*s); ++s) {
+        v = v * 10 + (*s - '0');
+        if (v > static_cast<long long>(INT_MAX) + 1) v = static_cast<long long>(INT_MAX) + 1;
+    }
+    if (negative) v = -v;
+    if (v > INT_MAX) v = INT_MAX;
+    return static_cast<int>(v);
+}
+
+int switch_level(const std::string& sw, char letter) {
+    const char* v = value_of(sw, letter);
+    if (!v || *v == '-') return 0;
+    int level = read_int(v);
+    return level == 0 ? 1 : level;
+}
+
+bool switch_present(const std::string& sw, char letter) {
+    return sw.find(letter) != std::string::npos;
+}
+
+int switch_int(const std::string& sw, char letter) {
+    const char* v = value_of(sw, letter);
+    return v ? read_int(v) : 0;
+}
+
+float switch_float(const std::string& sw, char letter) {
+    const char* v = value_of(sw, letter);
+    if (!v) return 0.0f;
+    while (is_space(*v)) ++v;
+    // Take only the decimal form (no "INF", "NAN" or hexadecimal forms).
+    const char* s = v;
+    if (*s == '-' || *s == '+') ++s;
+    const char* digits = s;
+    while (is_digit(*s)) ++s;
+    bool any = s > digits;
+    if (*s == '.') {
+        ++s;
+        const char* frac = s;
+        while (is_digit(*s)) ++s;
+        any = any || s > frac;
+    }
+    if (!any) return 0.0f;
+    if (*s == 'E' || *s == 'e') {
+        const char* e = s + 1;
+        if (*e == '-' || *e == '+') ++e;
+        if (is_digit(*e)) {
+            while (is_digit(*e)) ++e;
+            s = e;
+        }
+    }
+    std::string number(v, s);
+    return static_cast<float>(std::strtod(number.c_str(), nullptr));
+}
+
+std::vector<std::string> unknown_characters(const std::string& sw) {
+    static const char valid[] = "1234567890.UQFBRMAIDKGCT-";
+    std::vector<std::string> lines;
+    for (char c : sw) {
+        if (c == '\0' || std::strchr(valid, c) == nullptr)
+            lines.push_back(format("INFO: Unknown character in switch/environment: \"%c\"\n", c));
+    }
+    return lines;
+}
+
+SwitchCheck evaluate_switches(Params& p) {
+    SwitchCheck check;
+    const std::string& sw = p.switches;
+    p.debug = switch_level(sw, 'D');
+    p.cityblock = switch_level(sw, 'B') != 0;
+    p.used_level = switch_level(sw, 'U');
+    bool akm = switch_level(sw, 'A') != 0;
+    if (akm) p.type = AKM;
+    if (switch_level(sw, 'I') != 0) {
+        if (akm) check.infos.push_back("INFO: Both switch A (AKM) and I (AKMDI) given. Switch I have priority.\n");
+        p.type = AKMDI;
+    }
+    auto refuse = [&](std::string message) {
+        check.status = 4;
+        check.refusal = std::move(message);
+        return check;
+    };
+    if (switch_present(sw, 'R')) {
+        p.R = switch_int(sw, 'R');
+        if (p.R < 1) return refuse(format("PANIC: Number of iterationes must be greater than 0: Value=%d\n", p.R));
+    }
+    if (switch_present(sw, 'K')) {
+        p.K = switch_int(sw, 'K');
+        if (p.K < 2 || p.K > max_clusters)
+            return refuse(format("PANIC: Number of clusters must be between 2 och %d: Value=%d\n", max_clusters, p.K));
+    }
+    if (switch_present(sw, 'F')) {
+        p.ItParam = switch_float(sw, 'F');
+        if (!(p.ItParam > 0.0f && p.ItParam <= 2.0f))
+            return refuse(format("PANIC: The iteration parameter must be between 0 and 2: Value=%.3f\n",
+                                 static_cast<double>(p.ItParam)));
+    }
+    if (switch_present(sw, 'G')) {
+        p.Alpha = switch_float(sw, 'G');
+        if (!(p.Alpha > 0.0f))
+            return refuse(format("PANIC: The learning rate parameter must be greater than 0: Value=%.5f\n",
+                                 static_cast<double>(p.Alpha)));
+    }
+    if (switch_present(sw, 'M')) {
+        p.MaxDist = switch_float(sw, 'M');
+        if (!(p.MaxDist > 0.0f))
+            return refuse(format("PANIC: Maximum distance must be greater than 0: Value=%-10.4G\n",
+                                 static_cast<double>(p.MaxDist)));
+    }
+    return check;
+}

@@ -1,0 +1,63 @@
+// The command line and the environment variable, turned into run parameters.
+// All switches are collected first (walk_args, append_environment), then
+// checked in one fixed order (evaluate_switches).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "cli/params.h"
+
+// What the argument walk found besides the parameters.
+struct ArgWalk {
+    bool second_centre = false;         // stopped at a second "+" argument
+    std::vector<std::string> messages;  // lines for standard error, in order
+};
+
+// Upper-cases in place: 'a'..'z', and the code page 437 letters 0x84, 0x86,
+// 0x94 to 0x8E, 0x8F, 0x99. Every other byte stays.
+void upcase(std::string& s);
+
+// Classifies the arguments (the program's own name excluded): switch text
+// ("-" or "/") is upper-cased and appended to p.switches, a "+" argument
+// names the centre file, anything else is a data-file argument (expanded
+// when it still holds '*' or '?'). Data-file and centre-file names keep the
+// case they were typed in.
+ArgWalk walk_args(Params& p, const std::vector<std::string>& args);
+
+// Looks up the environment variable named p.progname (ASCII letters compared
+// without regard to case) in `envp` (a null-terminated "NAME=value" list),
+// upper-cases its value into p.env_value and appends it to p.switches.
+void append_environment(Params& p, const char* const* envp);
+
+// The level of a level switch (D, U, Q) or the state of a flag (B, A, I) in
+// `sw`: 0 when the letter is absent or followed by '-', else the decimal
+// number after it, 0 read as 1.
+int switch_level(const std::string& sw, char letter);
+
+// Whether `letter` occurs anywhere in `sw` (switches T and C).
+bool switch_present(const std::string& sw, char letter);
+
+// The integer after the first `letter` in `sw`, read like C's atoi (leading
+// white space, optional sign, digits; none gives 0; saturates at the int range).
+int switch_int(const std::string& sw, char letter);
+
+// The number after the first `letter` in `sw`: optional sign, digits with an
+// optional decimal point, optional exponent "E" with optional sign and digits;
+// no number gives 0. Read in double precision, then rounded to float.
+float switch_float(const std::string& sw, char letter);
+
+// One "INFO: Unknown character ..." line per character of `sw` that is no
+// switch character, in string order.
+std::vector<std::string> unknown_characters(const std::string& sw);
+
+// The outcome of checking the switches in order.
+struct SwitchCheck {
+    std::vector<std::string> infos;  // INFO lines, in order
+    int status = 0;                  // 0, or the exit status of the refusal
+    std::string refusal;             // the PANIC line when status != 0
+};
+
+// Evaluates D, B, U, A, I, R, K, F, G, M in this order into `p`; stops at the
+// first refused value.
+SwitchCheck evaluate_switches(Params& p);

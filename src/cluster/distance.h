@@ -1,0 +1,31 @@
+// The two distance measures. The arithmetic is part of the results: sums in
+// double precision in variable order, rounded to single precision where noted.
+#pragma once
+
+#include <cfloat>
+#include <cmath>
+
+// Euclidean distance of `a` and `b` (`n` values each): squared differences
+// summed in double, the sum rounded to float, its square root taken in
+// double. Callers round the root to float, except the mean-distance total.
+inline double euclid_root(const float* a, const float* b, int n) {
+    double sum = 0.0;
+    for (int v = 0; v < n; ++v) {
+        double d = static_cast<double>(a[v]) - static_cast<double>(b[v]);
+        sum += d * d;
+    }
+    return std::sqrt(static_cast<double>(static_cast<float>(sum)));
+}
+
+// Cityblock distance of `a` and `b`: absolute differences summed in double,
+// the sum rounded to float.
+inline float cityblock(const float* a, const float* b, int n) {
+    double sum = 0.0;
+    for (int v = 0; v < n; ++v) sum += std::fabs(static_cast<double>(a[v]) - static_cast<double>(b[v]));
+    return static_cast<float>(sum);
+}
+
+// The distance of the run's kind, as a single-precision value.
+inline float distance(bool use_cityblock, const float* a, const float* b, int n) {
+    return use_cityblock ? cityblock(a, b, n) : static_cast<float>(euclid_root(a, b, n));
+}

@@ -1,0 +1,20 @@
+// Per-variable ranges of the data file in work.
+#pragma once
+
+#include "data/read_row.h"
+
+struct Ranges {
+    float min[max_vars];
+    float max[max_vars];
+};
+
+// Every min to the largest finite float, every max to its negative.
+void ranges_reset(Ranges& r);
+
+// Widens the ranges of the first `nvars` variables to include `row`.
+inline void ranges_update(Ranges& r, const float* row, int nvars) {
+    for (int v = 0; v < nvars; ++v) {
+        if (row[v] < r.min[v]) r.min[v] = row[v];
+        if (row[v] > r.max[v]) r.max[v] = row[v];
+    }
+}

@@ -1,0 +1,30 @@
+// Result files (.KMC, .KTF, .KMR): written to a hidden temporary file beside
+// the final name and moved onto it only when complete, so that a failed or
+// cancelled run never leaves a half-written result nor destroys an earlier
+// one. Write errors (disk full, I/O errors, also at close) end the run with
+// "\nPANIC: Can't write file: %s\n\n" and status 5.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+struct ResultFile {
+    std::string name;  // the final name
+    std::string temp;  // the temporary file being written, empty when none
+    int fd = -1;
+    std::string buf;   // output not yet written to the file
+};
+
+// Creates the temporary file for `name` and registers it for removal at an
+// abnormal exit. Returns false when it cannot be created.
+bool result_create(ResultFile& f, const std::string& name);
+
+// Appends bytes; they reach the file in large blocks.
+void result_write(ResultFile& f, const char* data, std::size_t n);
+
+// Appends formatted text (conversions as in format.h).
+void result_printf(ResultFile& f, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+
+// Writes what is pending, closes the file and moves it onto its name.
+// Does nothing when the file is not open.
+void result_commit(ResultFile& f);
