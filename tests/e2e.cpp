@@ -1,0 +1,102 @@
+#include "e2e.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+std::string kmeans_binary() { return KMEANS_BIN; }
+std::string examples_dir() { return KMEANS_EXAMPLES; }
+
+bool have_faketime() { return std::system("command -v faketime >/dev/null 2>&1") == 0; }
+
+ScratchDir::ScratchDir() {
+    std::string templ = (fs::temp_directory_path() / "kmeans-test-XXXXXX").string();
+    char* made = mkdtemp(templ.data());
+    if (!made) throw std::runtime_error("mkdtemp failed");
+    path = made;
+}
+
+ScratchDir::~ScratchDir() {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+}
+
+void ScratchDir::write(const std::string& name, const std::string& text) const {
+    std::ofstream f(path / name, std::ios::binary);
+    f << text;
+}
+
+std::string ScratchDir::read(const std::string& name) const {
+    std::ifstream f(path / name, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+bool ScratchDir::exists(const std::string& name) const { return fs::exists(path / name); }
+
+std::vector<std::string> ScratchDir::entries() const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(path)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+static std::string slurp(const fs::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+RunResult run_kmeans(const ScratchDir& dir, const std::vector<std::string>& args, const RunOptions& opts) {
+    ScratchDir capture;
+    fs::path out_path = capture.path / "stdout";
+    fs::path err_path = capture.path / "stderr";
+
+    std::vector<std::string> argv_s;
+    if (!opts.faketime.empty()) {
+        argv_s.push_back("faketime");
+        argv_s.push_back(opts.faketime);
+    }
+    argv_s.push_back(opts.binary.empty() ? kmeans_binary() : opts.binary);
+    argv_s.insert(argv_s.end(), args.begin(), args.end());
+
+    std::vector<std::string> env_s = {"PATH=/usr/local/bin:/usr/bin:/bin", "HOME=/tmp"};
+    env_s.insert(env_s.end(), opts.env.begin(), opts.env.end());
+
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(dir.path.c_str()) != 0) _exit(127);
+        int in = open("/dev/null", O_RDONLY);
+        int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        // A new session: the program has no controlling terminal, as under CI.
+        setsid();
+        std::vector<char*> argv;
+        for (auto& a : argv_s) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        std::vector<char*> envp;
+        for (auto& e : env_s) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        execvpe(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    RunResult r;
+    r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    r.out = slurp(out_path);
+    r.err = slurp(err_path);
+    return r;
+}

@@ -1,0 +1,49 @@
+// Helpers for end-to-end tests: run the built binary in a scratch directory
+// and capture its exit status, standard output and standard error.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+struct RunResult {
+    int status = -1;   // exit status, or -1 when killed by a signal
+    std::string out;   // standard output
+    std::string err;   // standard error
+};
+
+// A fresh directory under the system temp directory, removed at destruction.
+struct ScratchDir {
+    std::filesystem::path path;
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+    // Writes `text` to the file `name` inside the directory.
+    void write(const std::string& name, const std::string& text) const;
+    // Reads the file `name` inside the directory ("" when it does not exist).
+    std::string read(const std::string& name) const;
+    bool exists(const std::string& name) const;
+    // The names of the entries of the directory, sorted.
+    std::vector<std::string> entries() const;
+};
+
+struct RunOptions {
+    std::vector<std::string> env;   // extra "NAME=value" entries
+    std::string binary;             // the program to run; default the built kmeans
+    std::string faketime;           // when set, run under faketime with this frozen time
+};
+
+// Runs the program with `args` in `dir`. The environment holds PATH, HOME and
+// the entries of opts.env only, so a KMEANS variable of the caller never leaks in.
+RunResult run_kmeans(const ScratchDir& dir, const std::vector<std::string>& args, const RunOptions& opts = {});
+
+// The path of the built binary and of the examples directory.
+std::string kmeans_binary();
+std::string examples_dir();
+
+// Whether the faketime tool is installed (end-to-end tests of seeded runs need it).
+bool have_faketime();
