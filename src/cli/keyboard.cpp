@@ -49,6 +49,7 @@ void keyboard_start() {
     install(SIGTERM, on_cancel_signal);
     install(SIGHUP, on_cancel_signal);
     std::signal(SIGPIPE, SIG_IGN);  // a closed output pipe must not kill the run mid-file
+    std::signal(SIGXFSZ, SIG_IGN);  // a file size limit shows as a write error, not a kill
 
     int fd = open("/dev/tty", O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return;
