@@ -1,0 +1,225 @@
+#!/usr/bin/env python3
+"""Cancellation through a real terminal and through signals.
+
+Runs the built binary on a pseudo-terminal (its controlling terminal) and
+checks that a key press cancels a run with status 1 and the message, that
+keys typed before the start do not, that the terminal settings are the same
+after every exit, around a suspend and resume, and that SIGINT and SIGTERM
+cancel like a key and leave no partial result file behind.
+
+Usage: cancel_test.py PATH_TO_KMEANS
+"""
+import os
+import pty
+import select
+import signal
+import sys
+import tempfile
+import termios
+import time
+
+KMEANS = os.path.abspath(sys.argv[1])
+failures = []
+passes = []
+
+
+def check(cond, what):
+    if not cond:
+        failures.append(what)
+        print("FAIL:", what)
+    else:
+        passes.append(what)
+        print("ok:", what)
+
+
+def write_data(path, rows):
+    with open(path, "w") as f:
+        for i in range(rows):
+            f.write("%d %d.5 %d\n" % (i % 97, (i * 7) % 13, (i * 31) % 101))
+
+
+def spawn_on_pty(args, cwd, pre_input=None):
+    """Starts kmeans with a new pty as its controlling terminal and stdin
+    redirected from /dev/null, as the foreground job of a small session
+    leader (the way a shell runs it, so that job control works). Returns
+    (pid of kmeans, pid to wait for, master fd, slave fd)."""
+    master, slave = pty.openpty()
+    if pre_input:
+        os.write(master, pre_input)
+        time.sleep(0.1)
+    rfd, wfd = os.pipe()
+    leader = os.fork()
+    if leader == 0:
+        os.close(rfd)
+        os.setsid()
+        os.close(master)
+        import fcntl
+        fcntl.ioctl(slave, termios.TIOCSCTTY, 0)
+        child = os.fork()
+        if child == 0:
+            os.setpgid(0, 0)
+            signal.signal(signal.SIGTTOU, signal.SIG_IGN)
+            os.tcsetpgrp(slave, os.getpgrp())
+            signal.signal(signal.SIGTTOU, signal.SIG_DFL)
+            devnull = os.open("/dev/null", os.O_RDONLY)
+            os.dup2(devnull, 0)
+            os.dup2(slave, 1)
+            os.dup2(slave, 2)
+            os.chdir(cwd)
+            os.execv(KMEANS, [KMEANS] + args)
+        os.write(wfd, str(child).encode())
+        os.close(wfd)
+        _, st = os.waitpid(child, 0)
+        os._exit(os.waitstatus_to_exitcode(st) & 0xFF)
+    os.close(wfd)
+    child = int(os.read(rfd, 32))
+    os.close(rfd)
+    return child, leader, master, slave
+
+
+def read_until(master, needle, timeout):
+    """Reads the pty until `needle` appears; returns all text read."""
+    out = b""
+    end = time.time() + timeout
+    while time.time() < end:
+        r, _, _ = select.select([master], [], [], 0.1)
+        if r:
+            try:
+                chunk = os.read(master, 65536)
+            except OSError:
+                break
+            if not chunk:
+                break
+            out += chunk
+            if needle in out:
+                break
+    return out
+
+
+def drain_and_wait(pid, master, timeout=30):
+    out = b""
+    end = time.time() + timeout
+    while time.time() < end:
+        r, _, _ = select.select([master], [], [], 0.1)
+        if r:
+            try:
+                chunk = os.read(master, 65536)
+            except OSError:
+                chunk = b""
+            out += chunk
+        done, status = os.waitpid(pid, os.WNOHANG)
+        if done:
+            try:
+                while True:
+                    r, _, _ = select.select([master], [], [], 0.05)
+                    if not r:
+                        break
+                    chunk = os.read(master, 65536)
+                    if not chunk:
+                        break
+                    out += chunk
+            except OSError:
+                pass
+            return os.waitstatus_to_exitcode(status), out
+    os.kill(pid, signal.SIGKILL)
+    os.waitpid(pid, 0)
+    return None, out
+
+
+def settings(fd):
+    attrs = termios.tcgetattr(fd)
+    return attrs[3] & (termios.ICANON | termios.ECHO)
+
+
+def main():
+    work = tempfile.mkdtemp(prefix="kmeans-cancel-")
+    big = os.path.join(work, "BIG.DAT")
+    write_data(big, 20000)
+    small = os.path.join(work, "SMALL.DAT")
+    write_data(small, 30)
+
+    # A key pressed during a run cancels it.
+    kid, pid, master, slave = spawn_on_pty(["BIG.DAT", "-K20", "-R100000"], work)
+    before = settings(slave)
+    seen = read_until(master, b"Iteration:2", 30)
+    check(b"Iteration:2" in seen, "run reaches its second iteration")
+    check(settings(slave) != before or before == 0, "terminal is in non-canonical no-echo mode during the run")
+    os.write(master, b"x")
+    status, out = drain_and_wait(pid, master)
+    check(status == 1, "key press exits with status 1 (got %r)" % status)
+    check(b"INFO: Program cancelled." in out, "key press writes the cancellation message")
+    check(settings(slave) == before, "terminal settings restored after cancellation")
+    check(not any(n.startswith(".") for n in os.listdir(work)), "no temporary result file left after cancellation")
+    check(not os.path.exists(os.path.join(work, "BIG.KMC")), "no partial centre file after cancellation")
+    os.close(master)
+    os.close(slave)
+
+    # Keys typed before the start are discarded and do not cancel.
+    kid, pid, master, slave = spawn_on_pty(["SMALL.DAT", "-R2"], work, pre_input=b"abc")
+    before = settings(slave)
+    status, out = drain_and_wait(pid, master)
+    check(status == 0, "keys typed before the start do not cancel (status %r)" % status)
+    check(b"cancelled" not in out, "no cancellation message for early keys")
+    check(settings(slave) == before, "terminal settings restored after a normal end")
+    os.close(master)
+    os.close(slave)
+
+    # Suspend and resume: the terminal is given back while stopped.
+    kid, pid, master, slave = spawn_on_pty(["BIG.DAT", "-K20", "-R100000"], work)
+    before = settings(slave)
+    read_until(master, b"Iteration:2", 30)
+    os.kill(kid, signal.SIGTSTP)
+    time.sleep(0.5)
+    check(settings(slave) == before, "terminal settings restored while suspended")
+    os.kill(kid, signal.SIGCONT)
+    time.sleep(0.5)
+    check(settings(slave) != before, "non-canonical mode again after resume")
+    os.write(master, b"q")
+    status, out = drain_and_wait(pid, master)
+    check(status == 1, "key after resume cancels (status %r)" % status)
+    check(settings(slave) == before, "terminal settings restored at the end")
+    os.close(master)
+    os.close(slave)
+
+    # SIGINT and SIGTERM cancel like a key, also without a terminal.
+    for sig in (signal.SIGINT, signal.SIGTERM):
+        with open(os.path.join(work, "BIG.KMC"), "w") as f:
+            f.write("earlier result\n")
+        errpath = os.path.join(work, "err.txt")
+        pid = os.fork()
+        if pid == 0:
+            os.setsid()
+            os.chdir(work)
+            fd = os.open(errpath, os.O_WRONLY | os.O_CREAT | os.O_TRUNC)
+            os.dup2(fd, 2)
+            null = os.open("/dev/null", os.O_RDWR)
+            os.dup2(null, 0)
+            os.dup2(null, 1)
+            os.execv(KMEANS, [KMEANS, "BIG.DAT", "-K20", "-R100000"])
+        deadline = time.time() + 30
+        while time.time() < deadline:
+            time.sleep(0.1)
+            with open(errpath, "rb") as f:
+                if b"Iteration:2" in f.read():
+                    break
+        os.kill(pid, sig)
+        _, st = os.waitpid(pid, 0)
+        code = os.waitstatus_to_exitcode(st)
+        with open(errpath, "rb") as f:
+            err = f.read()
+        name = signal.Signals(sig).name
+        check(code == 1, "%s exits with status 1 (got %r)" % (name, code))
+        check(err.endswith(b"\nINFO: Program cancelled.\n"), "%s writes the cancellation message last" % name)
+        with open(os.path.join(work, "BIG.KMC")) as f:
+            check(f.read() == "earlier result\n", "%s leaves the earlier centre file untouched" % name)
+        check(not any(n.startswith(".") for n in os.listdir(work)), "%s leaves no temporary file" % name)
+
+    for n in os.listdir(work):
+        os.unlink(os.path.join(work, n))
+    os.rmdir(work)
+    print("%d passed, %d failed" % (len(passes), len(failures)))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
