@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <system_error>
 
@@ -161,6 +162,66 @@ bool convert(const char* p, const char* end, float& out) {
     return false;
 }
 
+// Exact powers of ten that a float holds: 1e0 to 1e10.
+constexpr float float_pow10[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+
+// The common case in one scan: a plain number ("-12.5", "3", ".25", "1e3")
+// whose significant digits fit in 24 bits and whose decimal exponent lies
+// within 10 of them. Then the significand and the power of ten are both
+// exact floats, and one float multiplication or division rounds correctly.
+// Returns the end of the number with `out` set, or nullptr when the number
+// is not of this kind (the general path then decides, including whether
+// there is a number at all).
+const char* quick_number(const char* p, const char* end, float& out) {
+    const char* q = p;
+    bool negative = q != end && *q == '-';
+    if (negative) ++q;
+    std::uint32_t w = 0;
+    int digits = 0;  // significant digits taken into w
+    int exp10 = 0;
+    bool any = false;
+    for (; q != end && is_digit(*q); ++q) {
+        any = true;
+        if (w == 0 && *q == '0') continue;
+        if (++digits > 9) return nullptr;
+        w = w * 10 + static_cast<std::uint32_t>(*q - '0');
+    }
+    if (q != end && *q == '.') {
+        for (++q; q != end && is_digit(*q); ++q) {
+            any = true;
+            --exp10;
+            if (w == 0 && *q == '0') continue;
+            if (++digits > 9) return nullptr;
+            w = w * 10 + static_cast<std::uint32_t>(*q - '0');
+        }
+    }
+    if (!any) return nullptr;
+    if (q != end && (*q == 'e' || *q == 'E')) {
+        const char* x = q + 1;
+        bool neg_exp = x != end && *x == '-';
+        if (x != end && (*x == '+' || *x == '-')) ++x;
+        if (x == end || !is_digit(*x)) return nullptr;
+        int e = 0;
+        for (; x != end && is_digit(*x); ++x) {
+            if (e > 100) return nullptr;
+            e = e * 10 + (*x - '0');
+        }
+        exp10 += neg_exp ? -e : e;
+        q = x;
+    }
+    while (w > (1u << 24) && w % 10 == 0) {
+        w /= 10;
+        ++exp10;
+    }
+    if (w > (1u << 24)) return nullptr;
+    float v = static_cast<float>(w);
+    if (w == 0) exp10 = 0;
+    if (exp10 < -10 || exp10 > 10) return nullptr;
+    v = exp10 >= 0 ? v * float_pow10[exp10] : v / float_pow10[-exp10];
+    out = negative ? -v : v;
+    return q;
+}
+
 // Appends the decimal text of `v` to `s`.
 void append_int(std::string& s, int v) {
     char tmp[16];
@@ -200,8 +261,12 @@ bool text_read_line(TextFile& f) {
         if (f.pos == f.len && !fill(f)) return !f.line.empty();
         const char* from = f.buf.data() + f.pos;
         const char* end = f.buf.data() + f.len;
-        const char* q = from;
-        while (q != end && *q != '\n' && *q != '\r' && *q != ctrl_z) ++q;
+        // The line feed ends the piece of interest; a carriage return or a
+        // Ctrl-Z before it ends it earlier.
+        const char* q = static_cast<const char*>(std::memchr(from, '\n', static_cast<std::size_t>(end - from)));
+        if (q == nullptr) q = end;
+        if (const void* cr = std::memchr(from, '\r', static_cast<std::size_t>(q - from))) q = static_cast<const char*>(cr);
+        if (const void* z = std::memchr(from, ctrl_z, static_cast<std::size_t>(q - from))) q = static_cast<const char*>(z);
         f.line.append(from, q);
         f.pos += static_cast<std::size_t>(q - from);
         if (q == end) continue;
@@ -236,11 +301,16 @@ int parse_row(const std::string& line, float* row) {
     int n = 0;
     while (p != end && !(cls(*p) & cls_start)) ++p;
     while (p != end) {
-        const char* num_end = scan_number(p, end);
-        if (num_end == nullptr) break;  // no value here: the row ends
-        if (n == max_vars) return row_too_many;
         float v;
-        if (!convert(p, num_end, v)) return row_out_of_range;
+        const char* num_end = quick_number(p, end, v);
+        if (num_end == nullptr) {
+            num_end = scan_number(p, end);
+            if (num_end == nullptr) break;  // no value here: the row ends
+            if (n == max_vars) return row_too_many;
+            if (!convert(p, num_end, v)) return row_out_of_range;
+        } else if (n == max_vars) {
+            return row_too_many;
+        }
         row[n++] = v;
         // Pass over whatever follows the number up to a separator, then
         // over separators and anything else up to the next value start.
