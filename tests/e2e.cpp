@@ -64,6 +64,7 @@ RunResult run_kmeans(const ScratchDir& dir, const std::vector<std::string>& args
     std::vector<std::string> argv_s;
     if (!opts.faketime.empty()) {
         argv_s.push_back("faketime");
+        argv_s.push_back("-f");  // a frozen clock: without -f the fraction of a second runs on
         argv_s.push_back(opts.faketime);
     }
     argv_s.push_back(opts.binary.empty() ? kmeans_binary() : opts.binary);
