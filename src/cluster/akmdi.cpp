@@ -38,9 +38,10 @@ void run_akmdi(Run& run, LearnFile& f) {
             float best;
             int w = nearest(f.clust, f.data.row, nvars, K, p.cityblock, best, in_use);
             // A row opens a slot when it lies farther than MaxDist from every
-            // centre in use; with no slot in use at all (possible only when
-            // MaxDist is infinite) it opens one too, so every row has a slot.
-            bool open = !last_slot && (best > f.MaxDist || w < 0);
+            // centre in use; with no slot in use at all (the first row, which
+            // MaxDist cannot exceed when MaxDist is infinite) it opens one
+            // too, so every row has a slot.
+            bool open = w < 0 || (!last_slot && best > f.MaxDist);
             if (open) {
                 int j = 0;
                 while (j < K - 1 && in_use(j)) ++j;
