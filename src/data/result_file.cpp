@@ -77,12 +77,17 @@ void result_printf(ResultFile& f, const char* fmt, ...) {
     if (f.buf.size() >= block) flush(f);
 }
 
-void result_commit(ResultFile& f) {
+void result_close(ResultFile& f) {
     if (f.fd < 0) return;
     flush(f);
     int fd = f.fd;
     f.fd = -1;
     if (close(fd) != 0) write_failed(f);
+}
+
+void result_commit(ResultFile& f) {
+    result_close(f);
+    if (f.temp.empty()) return;
     if (rename(f.temp.c_str(), f.name.c_str()) != 0) write_failed(f);
     forget_temp(f.temp);
     f.temp.clear();

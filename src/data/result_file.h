@@ -25,6 +25,13 @@ void result_write(ResultFile& f, const char* data, std::size_t n);
 // Appends formatted text (conversions as in format.h).
 void result_printf(ResultFile& f, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 
-// Writes what is pending, closes the file and moves it onto its name.
-// Does nothing when the file is not open.
+// Writes what is pending and closes the file, which keeps its temporary
+// name (and stays registered for removal) until result_commit. Does nothing
+// when the file is not open. Closing every result file of a data file before
+// moving any of them means that a write error in one leaves all earlier
+// results in place.
+void result_close(ResultFile& f);
+
+// Closes the file if it is still open, then moves it onto its name. Does
+// nothing when there is no temporary file.
 void result_commit(ResultFile& f);

@@ -1,0 +1,370 @@
+// Unit tests of the clustering building blocks: the generator, the draw
+// scale and the random centres, both distances with their rounding, the
+// nearest-centre search, the MaxDist estimate and the never-opened test.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <vector>
+
+#include "cli/params.h"
+#include "cli/run.h"
+#include "cluster/centres.h"
+#include "cluster/distance.h"
+#include "cluster/init.h"
+#include "cluster/learn_state.h"
+#include "cluster/nearest.h"
+#include "cluster/random.h"
+#include "cluster/ranges.h"
+
+namespace {
+
+constexpr float inf = std::numeric_limits<float>::infinity();
+
+TEST(ClusterRandom, SeededWithOneGivesTheKnownDraws) {
+    Rng rng{1};
+    const int expected[] = {16838, 5758, 10113, 17515, 31051};
+    for (int e : expected) EXPECT_EQ(draw(rng), e);
+}
+
+TEST(ClusterRandom, SeedAdvancesModulo2To32) {
+    // seed 0 -> 12345; 12345 * 1103515245 + 12345 wraps around 2^32.
+    Rng rng{0};
+    EXPECT_EQ(draw(rng), static_cast<int>((12345u >> 16) & 32767u));
+    EXPECT_EQ(rng.seed, 12345u);
+    std::uint64_t next = (12345ull * 1103515245ull + 12345ull) % (1ull << 32);
+    EXPECT_EQ(draw(rng), static_cast<int>((next >> 16) & 32767u));
+    EXPECT_EQ(rng.seed, static_cast<std::uint32_t>(next));
+}
+
+TEST(ClusterRandom, DrawsStayWithin0To32767) {
+    Rng rng{0xFFFFFFFFu};
+    for (int i = 0; i < 10000; ++i) {
+        int r = draw(rng);
+        ASSERT_GE(r, 0);
+        ASSERT_LE(r, 32767);
+    }
+}
+
+TEST(ClusterInit, DrawScaleIsTheFloatNearestOneOver32767) {
+    EXPECT_EQ(std::bit_cast<std::uint32_t>(draw_scale()), 0x38000100u);
+    EXPECT_EQ(static_cast<double>(draw_scale()), 3.0518509447574615e-05);
+}
+
+// A learn state with `K` centres over the given ranges, ready for the
+// random centres.
+struct InitFixture {
+    Params p;
+    std::unique_ptr<LearnFile> f = std::make_unique<LearnFile>();
+    InitFixture(int K, const std::vector<float>& mins, const std::vector<float>& maxs) {
+        p.K = K;
+        ranges_reset(f->ranges);
+        for (std::size_t v = 0; v < mins.size(); ++v) {
+            f->ranges.min[v] = mins[v];
+            f->ranges.max[v] = maxs[v];
+        }
+        f->data.nvars = static_cast<int>(mins.size());
+        centres_alloc(p, f->clust, K, static_cast<int>(mins.size()));
+    }
+};
+
+TEST(ClusterInit, FirstCentreForSeedOneAndRange0To10) {
+    InitFixture fx(2, {0.0f}, {10.0f});
+    ::Run run{fx.p, Rng{1}};
+    random_centres(run, *fx.f);
+    EXPECT_EQ(static_cast<double>(fx.f->clust.row(0)[0]), 5.138706684112549);
+    // The second draw, 5758: 5758 * c * 10 in double, rounded to float.
+    const double c = 3.0518509447574615e-05;
+    EXPECT_EQ(fx.f->clust.row(1)[0], static_cast<float>(5758.0 * c * 10.0));
+}
+
+TEST(ClusterInit, CentresTakeDrawsClusterOuterVariableInner) {
+    // Seeded with 1, the draws are 16838, 5758, 10113, 17515, 31051, 5627.
+    const std::vector<float> mins = {-2.0f, 100.0f, 0.5f};
+    const std::vector<float> maxs = {3.0f, 100.0f, 0.75f};
+    InitFixture fx(2, mins, maxs);
+    ::Run run{fx.p, Rng{1}};
+    random_centres(run, *fx.f);
+    const double c = 3.0518509447574615e-05;
+    const int draws[] = {16838, 5758, 10113, 17515, 31051, 5627};
+    for (int k = 0; k < 2; ++k) {
+        for (int v = 0; v < 3; ++v) {
+            double range = static_cast<float>(maxs[v] - mins[v]);
+            float expected = static_cast<float>(draws[k * 3 + v] * c * range + static_cast<double>(mins[v]));
+            EXPECT_EQ(fx.f->clust.row(k)[v], expected) << "k=" << k << " v=" << v;
+        }
+        // A constant variable gives every centre exactly its value.
+        EXPECT_EQ(fx.f->clust.row(k)[1], 100.0f);
+    }
+    EXPECT_EQ(run.rng.seed, [] {
+        Rng r{1};
+        for (int i = 0; i < 6; ++i) draw(r);
+        return r.seed;
+    }());
+}
+
+TEST(ClusterInit, ProductsAreTakenInDoubleAndRoundedOnlyAtTheEnd) {
+    // Seeded with 1, six centres of one variable: each is r * c * range +
+    // min in double, rounded to float once. Rounding r * c or the product
+    // with the range to float on the way changes some of them.
+    struct Case {
+        float lo, hi;
+    };
+    const Case cases[] = {{1.0e-3f, 1234.567f}, {-3.7f, 12.9f}, {1.1f, 7.7f}, {-100.25f, 3e6f}};
+    const int draws[] = {16838, 5758, 10113, 17515, 31051, 5627};
+    const double c = static_cast<double>(draw_scale());
+    int differs = 0;
+    for (const Case& t : cases) {
+        InitFixture fx(6, {t.lo}, {t.hi});
+        ::Run run{fx.p, Rng{1}};
+        random_centres(run, *fx.f);
+        double range = static_cast<float>(t.hi - t.lo);
+        for (int k = 0; k < 6; ++k) {
+            float expected = static_cast<float>(draws[k] * c * range + static_cast<double>(t.lo));
+            EXPECT_EQ(fx.f->clust.row(k)[0], expected) << t.lo << ".." << t.hi << " k=" << k;
+            float early = static_cast<float>(
+                static_cast<double>(static_cast<float>(draws[k] * c)) * range + static_cast<double>(t.lo));
+            float product = static_cast<float>(
+                static_cast<double>(static_cast<float>(draws[k] * c * range)) + static_cast<double>(t.lo));
+            if (early != expected || product != expected) ++differs;
+            // Every centre lies within the range.
+            EXPECT_GE(fx.f->clust.row(k)[0], t.lo);
+            EXPECT_LE(fx.f->clust.row(k)[0], t.hi);
+        }
+    }
+    EXPECT_GT(differs, 0);  // the cases tell the roundings apart
+}
+
+TEST(ClusterInit, ExtremeDrawsGiveTheEndsOfTheRange) {
+    // Seed 0 draws 0 first: the minimum exactly. Seed 24884 draws 32767
+    // first: 0.99999999907 * 2.5 + 1.5 in double, which rounds to the
+    // maximum as a float.
+    for (std::uint32_t seed : {0u, 24884u}) {
+        InitFixture fx(2, {1.5f}, {4.0f});
+        Rng probe{seed};
+        const int first = draw(probe);
+        ::Run run{fx.p, Rng{seed}};
+        random_centres(run, *fx.f);
+        EXPECT_EQ(fx.f->clust.row(0)[0], first == 0 ? 1.5f : 4.0f) << seed;
+        EXPECT_EQ(first, seed == 0 ? 0 : 32767);
+    }
+}
+
+// --- distances -------------------------------------------------------
+
+TEST(ClusterDistance, EqualRowsAreAtDistanceZero) {
+    const float a[] = {1.5f, -2.25f, 1e30f, 0.0f};
+    const float b[] = {1.5f, -2.25f, 1e30f, 0.0f};
+    EXPECT_EQ(euclid_root(a, b, 4), 0.0);
+    EXPECT_EQ(cityblock(a, b, 4), 0.0f);
+    EXPECT_EQ(distance(false, a, b, 4), 0.0f);
+    EXPECT_EQ(distance(true, a, b, 4), 0.0f);
+}
+
+TEST(ClusterDistance, NoVariablesGiveZero) {
+    const float a[] = {1.0f};
+    const float b[] = {2.0f};
+    EXPECT_EQ(euclid_root(a, b, 0), 0.0);
+    EXPECT_EQ(cityblock(a, b, 0), 0.0f);
+}
+
+TEST(ClusterDistance, SimpleValues) {
+    const float a[] = {0.0f, 0.0f};
+    const float b[] = {3.0f, -4.0f};
+    EXPECT_EQ(euclid_root(a, b, 2), 5.0);
+    EXPECT_EQ(cityblock(a, b, 2), 7.0f);
+    EXPECT_EQ(distance(false, b, a, 2), 5.0f);
+    EXPECT_EQ(distance(true, b, a, 2), 7.0f);
+}
+
+TEST(ClusterDistance, EuclideanSumsInDoubleRoundsTheSumToFloatTakesTheRootInDouble) {
+    // Squares 2^24, 1, 1: a float running sum would stay at 2^24; the double
+    // sum 16777218 is a float, and its root is taken in double.
+    const float a[] = {4096.0f, 1.0f, 1.0f};
+    const float b[] = {0.0f, 0.0f, 0.0f};
+    EXPECT_EQ(euclid_root(a, b, 3), std::sqrt(16777218.0));
+    EXPECT_NE(euclid_root(a, b, 3), 4096.0);
+    EXPECT_EQ(distance(false, a, b, 3), static_cast<float>(std::sqrt(16777218.0)));
+
+    // 1.1f squared in double is no float: the sum is rounded before the root.
+    const float x[] = {1.1f};
+    const float z[] = {0.0f};
+    double sq = static_cast<double>(1.1f) * static_cast<double>(1.1f);
+    double expected = std::sqrt(static_cast<double>(static_cast<float>(sq)));
+    EXPECT_EQ(euclid_root(x, z, 1), expected);
+    EXPECT_NE(euclid_root(x, z, 1), std::sqrt(sq));
+}
+
+TEST(ClusterDistance, CityblockSumsInDoubleAndRoundsToFloat) {
+    const float a[] = {16777216.0f, 1.0f, 1.0f};
+    const float b[] = {0.0f, 0.0f, 0.0f};
+    EXPECT_EQ(cityblock(a, b, 3), 16777218.0f);
+
+    // Differences taken in double: 1 - 2^-30 is no float, but the sum of
+    // it and 2^24 rounds to float only at the end.
+    const float c[] = {1.0f, 16777216.0f};
+    const float d[] = {std::ldexp(1.0f, -30), 0.0f};
+    EXPECT_EQ(cityblock(c, d, 2), static_cast<float>((1.0 - std::ldexp(1.0, -30)) + 16777216.0));
+}
+
+TEST(ClusterDistance, OverflowingSumsAreInfinite) {
+    const float a[] = {-3.0e38f};
+    const float b[] = {3.0e38f};
+    EXPECT_EQ(euclid_root(a, b, 1), std::numeric_limits<double>::infinity());
+    EXPECT_EQ(cityblock(a, b, 1), inf);
+}
+
+// --- nearest-centre search ---------------------------------------------
+
+Centres make_centres(const std::vector<std::vector<float>>& rows) {
+    Centres c;
+    c.K = static_cast<int>(rows.size());
+    c.nvars = static_cast<int>(rows[0].size());
+    for (const auto& r : rows) c.v.insert(c.v.end(), r.begin(), r.end());
+    return c;
+}
+
+struct NearestCase {
+    const char* what;
+    std::vector<std::vector<float>> centres;
+    std::vector<float> row;
+    bool cityblock;
+    int winner;
+    float best;
+};
+
+class ClusterNearest : public ::testing::TestWithParam<NearestCase> {};
+
+TEST_P(ClusterNearest, FindsTheWinner) {
+    const NearestCase& t = GetParam();
+    Centres c = make_centres(t.centres);
+    float best = -1.0f;
+    int w = nearest_all(c, t.row.data(), c.nvars, c.K, t.cityblock, best);
+    EXPECT_EQ(w, t.winner);
+    EXPECT_EQ(best, t.best);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ClusterCases, ClusterNearest,
+    ::testing::Values(
+        NearestCase{"plain", {{0, 0}, {10, 10}, {4, 4}}, {5, 5}, false, 2, static_cast<float>(std::sqrt(2.0))},
+        NearestCase{"tie of two goes to the lower index", {{0, 0}, {2, 0}, {1, 5}}, {1, 0}, false, 0, 1.0f},
+        NearestCase{"tie after a worse one", {{9, 9}, {0, 1}, {0, -1}}, {0, 0}, false, 1, 1.0f},
+        NearestCase{"all equal centres", {{3, 3}, {3, 3}, {3, 3}}, {3, 3}, true, 0, 0.0f},
+        NearestCase{"cityblock tie", {{5, 0}, {0, 1}, {2, 2}}, {0, 0}, true, 1, 1.0f},
+        NearestCase{"cityblock differs from euclid", {{2, 2}, {0, 3.5f}}, {0, 0}, true, 1, 3.5f},
+        NearestCase{"euclid prefers the other", {{2, 2}, {0, 3.5f}}, {0, 0}, false, 0,
+                    static_cast<float>(std::sqrt(8.0))},
+        NearestCase{"one finite distance among infinite ones", {{3e38f}, {3e38f}, {-3e38f}}, {-3e38f}, false, 2,
+                    0.0f},
+        NearestCase{"every distance infinite (euclid)", {{3e38f}, {3e38f}}, {-3e38f}, false, 0, FLT_MAX},
+        NearestCase{"every distance infinite (cityblock)", {{3e38f}, {3e38f}}, {-3e38f}, true, 0, FLT_MAX},
+        NearestCase{"a distance equal to FLT_MAX is never taken", {{FLT_MAX}, {FLT_MAX}}, {0.0f}, true, 0, FLT_MAX},
+        NearestCase{"a distance below FLT_MAX is", {{FLT_MAX}, {std::nextafter(FLT_MAX, 0.0f)}}, {0.0f}, true, 1,
+                    std::nextafter(FLT_MAX, 0.0f)}),
+    [](const auto& info) { return "case" + std::to_string(info.index); });
+
+TEST(ClusterNearestFallback, SkippedCandidatesAndNone) {
+    Centres c = make_centres({{3e38f}, {3e38f}, {3e38f}});
+    const float row[] = {-3e38f};
+    float best = 0.0f;
+    // Every distance infinite, cluster 0 not a candidate: the lowest
+    // candidate is 1 and best stays at the start value.
+    int w = nearest(c, row, 1, 3, false, best, [](int k) { return k != 0; });
+    EXPECT_EQ(w, 1);
+    EXPECT_EQ(best, FLT_MAX);
+    // No candidate at all.
+    w = nearest(c, row, 1, 3, false, best, [](int) { return false; });
+    EXPECT_EQ(w, -1);
+    EXPECT_EQ(best, FLT_MAX);
+    // Only the first ncand clusters are searched.
+    Centres d = make_centres({{10}, {5}, {0}});
+    const float zero[] = {0.0f};
+    EXPECT_EQ(nearest_all(d, zero, 1, 2, false, best), 1);
+    EXPECT_EQ(best, 5.0f);
+    EXPECT_EQ(nearest_all(d, zero, 1, 3, false, best), 2);
+    EXPECT_EQ(best, 0.0f);
+}
+
+TEST(ClusterNearestFallback, SkippedClusterDoesNotWinATie) {
+    Centres c = make_centres({{1}, {1}, {1}});
+    const float row[] = {0.0f};
+    float best = 0.0f;
+    EXPECT_EQ(nearest(c, row, 1, 3, false, best, [](int k) { return k != 0; }), 1);
+    EXPECT_EQ(best, 1.0f);
+}
+
+// --- MaxDist estimate ----------------------------------------------------
+
+struct MaxDistCase {
+    std::vector<float> mins, maxs;
+    int K;
+    bool cityblock;
+    float expected;
+};
+
+class ClusterMaxDist : public ::testing::TestWithParam<MaxDistCase> {};
+
+TEST_P(ClusterMaxDist, Estimate) {
+    const MaxDistCase& t = GetParam();
+    auto r = std::make_unique<Ranges>();
+    ranges_reset(*r);
+    for (std::size_t v = 0; v < t.mins.size(); ++v) {
+        r->min[v] = t.mins[v];
+        r->max[v] = t.maxs[v];
+    }
+    EXPECT_EQ(estimate_maxdist(*r, static_cast<int>(t.mins.size()), t.K, t.cityblock), t.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ClusterCases, ClusterMaxDist,
+    ::testing::Values(
+        // Ranges 0..3 and 0..4, K = 5: 5 / 5 and 7 / 5.
+        MaxDistCase{{0, 0}, {3, 4}, 5, false, 1.0f}, MaxDistCase{{0, 0}, {3, 4}, 5, true, 1.4f},
+        // Constant variables add nothing; all constant gives 0.
+        MaxDistCase{{0, 7, 0}, {3, 7, 4}, 5, false, 1.0f}, MaxDistCase{{7, 7}, {7, 7}, 3, false, 0.0f},
+        MaxDistCase{{7, 7}, {7, 7}, 3, true, 0.0f},
+        // The sum is rounded to float before the root and the division:
+        // squares 2^24, 1, 1 sum to 16777218 in double.
+        MaxDistCase{{0, 0, 0}, {4096, 1, 1}, 3, false, static_cast<float>(std::sqrt(16777218.0) / 3.0)},
+        MaxDistCase{{-1, 0}, {2, 0.5f}, 7, true, static_cast<float>(3.5 / 7.0)},
+        MaxDistCase{{0}, {1}, 3, false, static_cast<float>(1.0 / 3.0)}),
+    [](const auto& info) { return "case" + std::to_string(info.index); });
+
+// --- never-opened test ----------------------------------------------------
+
+struct OpenCase {
+    float first;
+    float second;
+    bool never;
+};
+
+class ClusterNeverOpened : public ::testing::TestWithParam<OpenCase> {};
+
+TEST_P(ClusterNeverOpened, FirstValueDecides) {
+    const OpenCase& t = GetParam();
+    const float centre[] = {t.first, t.second};
+    EXPECT_EQ(never_opened(centre), t.never) << t.first;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ClusterCases, ClusterNeverOpened,
+    ::testing::Values(OpenCase{FLT_MAX, FLT_MAX, true}, OpenCase{FLT_MAX, 0.0f, true}, OpenCase{inf, 0.0f, true},
+                      OpenCase{std::bit_cast<float>(0x7FC00000u), 0.0f, true},  // a positive NaN pattern
+                      OpenCase{std::nextafter(FLT_MAX, 0.0f), FLT_MAX, false},
+                      OpenCase{3.4e38f, FLT_MAX, false}, OpenCase{0.0f, FLT_MAX, false},
+                      OpenCase{1.0f, 0.0f, false}, OpenCase{-FLT_MAX, FLT_MAX, false},
+                      OpenCase{-inf, 0.0f, false}, OpenCase{-0.0f, 0.0f, false},
+                      OpenCase{std::bit_cast<float>(0xFFC00000u), 0.0f, false}),  // a negative NaN pattern
+    [](const auto& info) { return "case" + std::to_string(info.index); });
+
+TEST(ClusterNeverOpened, MarkerIsTheLargestFiniteFloat) {
+    EXPECT_EQ(std::bit_cast<std::uint32_t>(marker), 0x7F7FFFFFu);
+    EXPECT_EQ(static_cast<double>(marker), 3.4028234663852886e+38);
+}
+
+}  // namespace
