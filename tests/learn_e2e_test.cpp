@@ -55,9 +55,8 @@ std::string g6(double v) {
     std::string s = fmt("%.6G", v);
     std::size_t e = s.find('E');
     if (e != std::string::npos) {
-        std::string digits = s.substr(e + 2);
-        while (digits.size() < 3) digits.insert(0, "0");
-        s = s.substr(0, e + 2) + digits;
+        std::size_t ndigits = s.size() - (e + 2);
+        if (ndigits < 3) s.insert(e + 2, 3 - ndigits, '0');
     }
     if (s.size() < 12) s.append(12 - s.size(), ' ');
     return s;
