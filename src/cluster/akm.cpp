@@ -34,15 +34,12 @@ void run_akm(Run& run, LearnFile& f) {
     for (int it = 1; it <= p.R; ++it) {
         say(p, Show::quiet_lt2, stderr, "\nIteration:%-3d Alpha:%-10.6G ", it, static_cast<double>(alpha));
         f.spinner = Spinner{};
-        rows_rewind(f.data);
-        for (std::int64_t r = 0; next_row(f.data, r); ++r) {
-            poll_cancel();
-            if ((r & 63) == 0) spin(p, f.spinner);
+        each_row(p, f.data, f.spinner, [&](std::int64_t r) {
             float best;
             int w = nearest_all(f.clust, f.data.row, nvars, K, p.cityblock, best);
             f.clustno[static_cast<std::size_t>(r)] = w;
             pull_centre(f.clust.row(w), f.data.row, nvars, alpha);
-        }
+        });
         alpha = next_alpha(alpha, p.ItParam);
         say(p, Show::debug2, stdout, "\n");
         report_counts(p, f, count, false);

@@ -26,15 +26,15 @@ void run_akmdi(Run& run, LearnFile& f) {
     for (int it = 1; it <= p.R; ++it) {
         say(p, Show::quiet_lt2, stderr, "\nIteration:%-3d Alpha:%-10.6G    ", it, static_cast<double>(alpha));
         f.spinner = Spinner{};
-        rows_rewind(f.data);
-        for (std::int64_t r = 0; next_row(f.data, r); ++r) {
-            poll_cancel();
+        auto progress = [&](std::int64_t r) {
             if (r % 120 == 0) {
                 show_opened(p, f.spinner, run.opened);
                 if (p.quiet == 0) ++f.spinner.pos;
             } else if ((r & 63) == 0) {
                 spin(p, f.spinner);
             }
+        };
+        each_row_with(f.data, progress, [&](std::int64_t r) {
             float best;
             int w = nearest(f.clust, f.data.row, nvars, K, p.cityblock, best, in_use);
             // A row opens a slot when it lies farther than MaxDist from every
@@ -54,7 +54,7 @@ void run_akmdi(Run& run, LearnFile& f) {
                 pull_centre(f.clust.row(w), f.data.row, nvars, alpha);
             }
             f.clustno[static_cast<std::size_t>(r)] = w;
-        }
+        });
         alpha = next_alpha(alpha, p.ItParam);
         show_opened(p, f.spinner, run.opened);
         say(p, Show::debug2, stdout, "\n");

@@ -21,17 +21,14 @@ void run_skm(Run& run, LearnFile& f) {
         say(p, Show::quiet_lt2, stderr, "\nIteration:%-3d ", it);
         std::fill(sums.begin(), sums.end(), 0.0f);
         std::fill(count.begin(), count.end(), 0u);
-        rows_rewind(f.data);
-        for (std::int64_t r = 0; next_row(f.data, r); ++r) {
-            poll_cancel();
-            if ((r & 63) == 0) spin(p, f.spinner);
+        each_row(p, f.data, f.spinner, [&](std::int64_t r) {
             float best;
             int w = nearest_all(f.clust, f.data.row, nvars, K, p.cityblock, best);
             f.clustno[static_cast<std::size_t>(r)] = w;
             float* sum = sums.data() + static_cast<std::size_t>(w) * static_cast<std::size_t>(nvars);
             for (int v = 0; v < nvars; ++v) sum[v] += f.data.row[v];
             ++count[static_cast<std::size_t>(w)];
-        }
+        });
         say(p, Show::debug2, stdout, "\nCompute new clustercenter\n");
         for (int k = 0; k < K; ++k) {
             std::uint32_t n = count[static_cast<std::size_t>(k)];

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cli/console.h"
+#include "cli/keyboard.h"
 #include "data/read_row.h"
 
 struct Ranges;
@@ -38,6 +39,25 @@ void rows_rewind(DataFile& d);
 // (more or fewer rows, a row of another length, a bad row) ends the run with
 // a PANIC naming the file and status 5.
 bool next_row(DataFile& d, std::int64_t r);
+
+// One later pass over the data file: rewinds it, then for every row r
+// (0-based, the values in d.row) polls for cancellation, calls progress(r)
+// and then on_row(r).
+template <class Progress, class OnRow>
+void each_row_with(DataFile& d, Progress&& progress, OnRow&& on_row) {
+    rows_rewind(d);
+    for (std::int64_t r = 0; next_row(d, r); ++r) {
+        poll_cancel();
+        progress(r);
+        on_row(r);
+    }
+}
+
+// The same with the usual progress: the spinner turns at rows 0, 64, 128...
+template <class OnRow>
+void each_row(const Params& p, DataFile& d, Spinner& spinner, OnRow&& on_row) {
+    each_row_with(d, [&](std::int64_t r) { if ((r & 63) == 0) spin(p, spinner); }, on_row);
+}
 
 // Whether `arg` names one of the program's own result files (".KMC", ".KTF"
 // or ".KMR" anywhere, letters compared without regard to case).

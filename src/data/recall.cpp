@@ -26,15 +26,12 @@ struct RecallFile {
 // nearest lies farther than MaxDist (or no distance is finite).
 static void classify(const Params& p, const StoredCentres& s, RecallFile& f) {
     f.spinner = Spinner{};
-    rows_rewind(f.data);
-    for (std::int64_t r = 0; next_row(f.data, r); ++r) {
-        poll_cancel();
-        if ((r & 63) == 0) spin(p, f.spinner);
+    each_row(p, f.data, f.spinner, [&](std::int64_t r) {
         float best;
         int w = nearest_all(s.clust, f.data.row, f.data.nvars, s.count, p.cityblock, best);
         bool found = best < FLT_MAX;
         f.clustno[static_cast<std::size_t>(r)] = (!found || best > s.MaxDist) ? -1 : w + 1;
-    }
+    });
 }
 
 static void recall_file(const Params& p, const StoredCentres& s, const std::string& arg) {

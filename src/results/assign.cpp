@@ -30,15 +30,12 @@ void assignment_pass(Run& run, LearnFile& f) {
     const int K = f.clust.K;
     f.counts.assign(static_cast<std::size_t>(max_clusters), 0);
     auto opened = [&](int k) { return !never_opened(f.clust.row(k)); };
-    rows_rewind(f.data);
-    for (std::int64_t r = 0; next_row(f.data, r); ++r) {
-        poll_cancel();
-        if ((r & 63) == 0) spin(p, f.spinner);
+    each_row(p, f.data, f.spinner, [&](std::int64_t) {
         float best;
         int w = nearest(f.clust, f.data.row, f.data.nvars, K, p.cityblock, best, opened);
         if (w < 0) w = 0;  // every centre at the marker value: only possible with such data
         ++f.counts[static_cast<std::size_t>(w)];
-    }
+    });
     f.nused = compact_used(f);
 }
 
@@ -48,14 +45,11 @@ void final_pass(Run& run, LearnFile& f) {
     if (!result_create(f.value_file, f.value_name))
         panic(5, "\nPANIC: Can't create file: %s\n\n", f.value_name.c_str());
     f.spinner = Spinner{};
-    rows_rewind(f.data);
     char line[16];
-    for (std::int64_t r = 0; next_row(f.data, r); ++r) {
-        poll_cancel();
-        if ((r & 63) == 0) spin(p, f.spinner);
+    each_row(p, f.data, f.spinner, [&](std::int64_t r) {
         float best;
         int w = nearest_all(f.clust, f.data.row, f.data.nvars, f.nused, p.cityblock, best);
         f.clustno[static_cast<std::size_t>(r)] = w;
         result_write(f.value_file, line, int_line(line, w + 1));
-    }
+    });
 }

@@ -11,16 +11,13 @@ void overlap_count(Run& run, LearnFile& f) {
     const float threshold = static_cast<float>(static_cast<double>(f.mdist) * 0.5);
     long overlaps = 0;
     const int nvars = f.data.nvars;
-    rows_rewind(f.data);
-    for (std::int64_t r = 0; next_row(f.data, r); ++r) {
-        poll_cancel();
-        if ((r & 63) == 0) spin(p, f.spinner);
+    each_row(p, f.data, f.spinner, [&](std::int64_t r) {
         const int own = f.clustno[static_cast<std::size_t>(r)];
         for (int j = 0; j < f.nused; ++j) {
             if (j == own) continue;
             if (distance(p.cityblock, f.data.row, f.clust.row(j), nvars) <= threshold) ++overlaps;
         }
-    }
+    });
     emit(stdout, "\nNo.of overlaps (at mdist/2): %ld\n", overlaps);
     result_printf(f.centre_file, "No.of overlaps (at mdist/2): %ld\n", overlaps);
 }

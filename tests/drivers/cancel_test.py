@@ -126,6 +126,16 @@ def drain_and_wait(pid, master, timeout=30):
     return None, out
 
 
+def wait_for(cond, timeout=10):
+    """Polls cond() until it holds or the time runs out; returns its last value."""
+    end = time.time() + timeout
+    while time.time() < end:
+        if cond():
+            return True
+        time.sleep(0.05)
+    return cond()
+
+
 def settings(fd):
     attrs = termios.tcgetattr(fd)
     return attrs[3] & (termios.ICANON | termios.ECHO)
@@ -169,11 +179,9 @@ def main():
     before = settings(slave)
     read_until(master, b"Iteration:2", 30)
     os.kill(kid, signal.SIGTSTP)
-    time.sleep(0.5)
-    check(settings(slave) == before, "terminal settings restored while suspended")
+    check(wait_for(lambda: settings(slave) == before), "terminal settings restored while suspended")
     os.kill(kid, signal.SIGCONT)
-    time.sleep(0.5)
-    check(settings(slave) != before, "non-canonical mode again after resume")
+    check(wait_for(lambda: settings(slave) != before), "non-canonical mode again after resume")
     os.write(master, b"q")
     status, out = drain_and_wait(pid, master)
     check(status == 1, "key after resume cancels (status %r)" % status)
