@@ -368,3 +368,47 @@ TEST(ClusterNeverOpened, MarkerIsTheLargestFiniteFloat) {
 }
 
 }  // namespace
+
+// The search measures four centres at a time and skips square roots that
+// cannot change the winner; it must pick exactly what measuring every
+// distance in order would pick, whatever K, nvars, ties or skipped clusters.
+TEST(ClusterNearestEquivalence, MatchesMeasuringEveryDistanceInOrder) {
+    std::uint32_t seed = 12345;
+    auto next = [&seed]() {
+        seed = seed * 1103515245u + 12345u;
+        return seed >> 8;
+    };
+    // Few distinct values give many ties; huge ones give sums that round to
+    // the same root, and infinite distances.
+    const float values[] = {0.0f, 1.0f, -1.0f, 2.5f, 1e19f, -1e19f, 16777217.0f, 3e38f};
+    for (int trial = 0; trial < 4000; ++trial) {
+        const int K = 1 + static_cast<int>(next() % 13);
+        const int nvars = 1 + static_cast<int>(next() % 9);
+        const bool cb = next() % 2 == 0;
+        Centres c;
+        c.K = K;
+        c.nvars = nvars;
+        for (int i = 0; i < K * nvars; ++i) c.v.push_back(values[next() % (trial % 2 ? 8 : 4)]);
+        std::vector<float> x(static_cast<std::size_t>(nvars));
+        for (float& xv : x) xv = values[next() % (trial % 2 ? 8 : 4)] + static_cast<float>(next() % 3);
+        const std::uint32_t mask = next();
+        auto take = [mask](int k) { return (mask >> k) & 1u; };
+
+        float want_best = FLT_MAX;
+        int want = -1, first = -1;
+        for (int k = 0; k < K; ++k) {
+            if (!take(k)) continue;
+            if (first < 0) first = k;
+            float d = distance(cb, x.data(), c.row(k), nvars);
+            if (d < want_best) {
+                want_best = d;
+                want = k;
+            }
+        }
+        if (want < 0) want = first;
+        float best = -1.0f;
+        int got = nearest(c, x.data(), nvars, K, cb, best, take);
+        ASSERT_EQ(got, want) << "trial " << trial;
+        ASSERT_EQ(best, want_best) << "trial " << trial;
+    }
+}
