@@ -378,9 +378,10 @@ TEST(ClusterNearestEquivalence, MatchesMeasuringEveryDistanceInOrder) {
         seed = seed * 1103515245u + 12345u;
         return seed >> 8;
     };
-    // Few distinct values give many ties; huge ones give sums that round to
-    // the same root, and infinite distances.
-    const float values[] = {0.0f, 1.0f, -1.0f, 2.5f, 1e19f, -1e19f, 16777217.0f, 3e38f};
+    // Few distinct values give many ties; values near 3000 give different
+    // sums of squares that round to the same root; huge ones give infinite
+    // distances.
+    const float values[] = {0.0f, 1.0f, -1.0f, 2.5f, 3000.0f, 3000.25f, 2999.75f, 1e19f, -1e19f, 3e38f};
     for (int trial = 0; trial < 4000; ++trial) {
         const int K = 1 + static_cast<int>(next() % 13);
         const int nvars = 1 + static_cast<int>(next() % 9);
@@ -388,9 +389,10 @@ TEST(ClusterNearestEquivalence, MatchesMeasuringEveryDistanceInOrder) {
         Centres c;
         c.K = K;
         c.nvars = nvars;
-        for (int i = 0; i < K * nvars; ++i) c.v.push_back(values[next() % (trial % 2 ? 8 : 4)]);
+        const std::uint32_t kinds = trial % 3 == 0 ? 4 : trial % 3 == 1 ? 7 : 10;
+        for (int i = 0; i < K * nvars; ++i) c.v.push_back(values[next() % kinds]);
         std::vector<float> x(static_cast<std::size_t>(nvars));
-        for (float& xv : x) xv = values[next() % (trial % 2 ? 8 : 4)] + static_cast<float>(next() % 3);
+        for (float& xv : x) xv = (next() % 2) ? values[next() % kinds] : static_cast<float>(next() % 3);
         const std::uint32_t mask = next();
         auto take = [mask](int k) { return (mask >> k) & 1u; };
 
