@@ -38,7 +38,7 @@ def write_data(path, rows):
             f.write("%d %d.5 %d\n" % (i % 97, (i * 7) % 13, (i * 31) % 101))
 
 
-def spawn_on_pty(args, cwd, pre_input=None):
+def spawn_on_pty(args, cwd, pre_input=None, foreground=True):
     """Starts kmeans with a new pty as its controlling terminal and stdin
     redirected from /dev/null, as the foreground job of a small session
     leader (the way a shell runs it, so that job control works). Returns
@@ -58,9 +58,10 @@ def spawn_on_pty(args, cwd, pre_input=None):
         child = os.fork()
         if child == 0:
             os.setpgid(0, 0)
-            signal.signal(signal.SIGTTOU, signal.SIG_IGN)
-            os.tcsetpgrp(slave, os.getpgrp())
-            signal.signal(signal.SIGTTOU, signal.SIG_DFL)
+            if foreground:
+                signal.signal(signal.SIGTTOU, signal.SIG_IGN)
+                os.tcsetpgrp(slave, os.getpgrp())
+                signal.signal(signal.SIGTTOU, signal.SIG_DFL)
             devnull = os.open("/dev/null", os.O_RDONLY)
             os.dup2(devnull, 0)
             os.dup2(slave, 1)
@@ -171,6 +172,15 @@ def main():
     check(status == 0, "keys typed before the start do not cancel (status %r)" % status)
     check(b"cancelled" not in out, "no cancellation message for early keys")
     check(settings(slave) == before, "terminal settings restored after a normal end")
+    os.close(master)
+    os.close(slave)
+
+    # A background job leaves the terminal alone and is not stopped by it.
+    kid, pid, master, slave = spawn_on_pty(["SMALL.DAT", "-R2"], work, foreground=False)
+    before = settings(slave)
+    status, out = drain_and_wait(pid, master)
+    check(status == 0, "a background run ends normally (status %r)" % status)
+    check(settings(slave) == before, "a background run leaves the terminal settings alone")
     os.close(master)
     os.close(slave)
 
