@@ -27,6 +27,7 @@ enum : unsigned char {
     cls_sep = 2,       // separates values: blank, tab, comma
     cls_start = 4,     // a value may begin here: digit, '-', '.'
     cls_digit = 8,     // '0' to '9'
+    cls_end = 16,      // '\0': the end of the line text (never accepted inside it)
 };
 
 // Builds the 256-entry class table; every byte not named here (NUL, letters
@@ -43,6 +44,7 @@ constexpr std::array<unsigned char, 256> make_class_table() {
     // value could begin, and part of whatever token they stand in otherwise.
     for (char c : {'+', 'e', 'E', '\r', '\n'})
         t[static_cast<unsigned char>(c)] = cls_accepted;
+    t[0] = cls_end;
     return t;
 }
 
@@ -56,6 +58,19 @@ inline bool is_digit(char c) { return (cls(c) & cls_digit) != 0; }
 
 constexpr char ctrl_z = '\x1a';
 
+// Sets f.special to the first carriage return or Ctrl-Z at or after f.pos,
+// or to f.len when there is none. Most files hold neither, so one search per
+// buffer spares the line reader from looking for them line by line.
+void find_special(TextFile& f) {
+    const char* from = f.buf.data() + f.pos;
+    std::size_t n = f.len - f.pos;
+    const void* cr = std::memchr(from, '\r', n);
+    if (cr) n = static_cast<std::size_t>(static_cast<const char*>(cr) - from);
+    const void* z = std::memchr(from, ctrl_z, n);
+    if (z) n = static_cast<std::size_t>(static_cast<const char*>(z) - from);
+    f.special = f.pos + n;
+}
+
 // Refills f.buf from the descriptor. Returns false (and marks the end) when
 // the descriptor has no more bytes; a read error counts as the end of file.
 bool fill(TextFile& f) {
@@ -65,6 +80,7 @@ bool fill(TextFile& f) {
         if (got > 0) {
             f.pos = 0;
             f.len = static_cast<std::size_t>(got);
+            find_special(f);
             return true;
         }
         if (got < 0 && errno == EINTR) continue;
@@ -165,58 +181,63 @@ bool convert(const char* p, const char* end, float& out) {
 // Exact powers of ten that a float holds: 1e0 to 1e10.
 constexpr float float_pow10[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
 
+// The value of a decimal digit, or a number above 9 for any other byte.
+inline unsigned digit_value(char c) { return static_cast<unsigned>(static_cast<unsigned char>(c)) - '0'; }
+
 // The common case in one scan: a plain number ("-12.5", "3", ".25", "1e3")
 // whose significant digits fit in 24 bits and whose decimal exponent lies
 // within 10 of them. Then the significand and the power of ten are both
 // exact floats, and one float multiplication or division rounds correctly.
-// Returns the end of the number with `out` set, or nullptr when the number
-// is not of this kind (the general path then decides, including whether
-// there is a number at all).
-const char* quick_number(const char* p, const char* end, float& out) {
+// `p` points into a string that ends with '\0'. Returns the end of the
+// number with `out` set, or nullptr when the number is not of this kind (the
+// general path then decides, including whether there is a number at all).
+const char* quick_number(const char* p, float& out) {
     const char* q = p;
-    bool negative = q != end && *q == '-';
-    if (negative) ++q;
-    std::uint32_t w = 0;
-    int digits = 0;  // significant digits taken into w
+    const bool negative = *q == '-';
+    q += negative;
+    const char* const mantissa = q;
+    std::uint64_t w = 0;
+    while (*q == '0') ++q;
+    const char* sig = q;
+    for (unsigned d; (d = digit_value(*q)) <= 9; ++q) w = w * 10 + d;
+    std::ptrdiff_t ndigits = q - sig;
     int exp10 = 0;
-    bool any = false;
-    for (; q != end && is_digit(*q); ++q) {
-        any = true;
-        if (w == 0 && *q == '0') continue;
-        if (++digits > 9) return nullptr;
-        w = w * 10 + static_cast<std::uint32_t>(*q - '0');
+    if (*q == '.') {
+        const char* frac = ++q;
+        if (w == 0)
+            while (*q == '0') ++q;
+        sig = q;
+        for (unsigned d; (d = digit_value(*q)) <= 9; ++q) w = w * 10 + d;
+        ndigits += q - sig;
+        exp10 = -static_cast<int>(q - frac);
+        if (q - mantissa == 1) return nullptr;  // a lone '.'
+    } else if (q == mantissa) {
+        return nullptr;
     }
-    if (q != end && *q == '.') {
-        for (++q; q != end && is_digit(*q); ++q) {
-            any = true;
-            --exp10;
-            if (w == 0 && *q == '0') continue;
-            if (++digits > 9) return nullptr;
-            w = w * 10 + static_cast<std::uint32_t>(*q - '0');
-        }
-    }
-    if (!any) return nullptr;
-    if (q != end && (*q == 'e' || *q == 'E')) {
+    if (ndigits > 19) return nullptr;  // w may have wrapped
+    if ((*q | 0x20) == 'e') {
         const char* x = q + 1;
-        bool neg_exp = x != end && *x == '-';
-        if (x != end && (*x == '+' || *x == '-')) ++x;
-        if (x == end || !is_digit(*x)) return nullptr;
+        const bool neg_exp = *x == '-';
+        x += (*x == '-' || *x == '+');
+        if (digit_value(*x) > 9) return nullptr;
         int e = 0;
-        for (; x != end && is_digit(*x); ++x) {
+        for (unsigned d; (d = digit_value(*x)) <= 9; ++x) {
             if (e > 100) return nullptr;
-            e = e * 10 + (*x - '0');
+            e = e * 10 + static_cast<int>(d);
         }
         exp10 += neg_exp ? -e : e;
         q = x;
+    }
+    if (w == 0) {
+        out = negative ? -0.0f : 0.0f;
+        return q;
     }
     while (w > (1u << 24) && w % 10 == 0) {
         w /= 10;
         ++exp10;
     }
-    if (w > (1u << 24)) return nullptr;
+    if (w > (1u << 24) || exp10 < -10 || exp10 > 10) return nullptr;
     float v = static_cast<float>(w);
-    if (w == 0) exp10 = 0;
-    if (exp10 < -10 || exp10 > 10) return nullptr;
     v = exp10 >= 0 ? v * float_pow10[exp10] : v / float_pow10[-exp10];
     out = negative ? -v : v;
     return q;
@@ -251,7 +272,7 @@ void text_close(TextFile& f) {
 
 void text_rewind(TextFile& f) {
     if (f.fd >= 0) ::lseek(f.fd, 0, SEEK_SET);
-    f.pos = f.len = 0;
+    f.pos = f.len = f.special = 0;
     f.eof = false;
 }
 
@@ -265,8 +286,8 @@ bool text_read_line(TextFile& f) {
         // Ctrl-Z before it ends it earlier.
         const char* q = static_cast<const char*>(std::memchr(from, '\n', static_cast<std::size_t>(end - from)));
         if (q == nullptr) q = end;
-        if (const void* cr = std::memchr(from, '\r', static_cast<std::size_t>(q - from))) q = static_cast<const char*>(cr);
-        if (const void* z = std::memchr(from, ctrl_z, static_cast<std::size_t>(q - from))) q = static_cast<const char*>(z);
+        if (f.special < f.pos) find_special(f);
+        if (f.buf.data() + f.special < q) q = f.buf.data() + f.special;
         f.line.append(from, q);
         f.pos += static_cast<std::size_t>(q - from);
         if (q == end) continue;
@@ -292,7 +313,7 @@ bool text_read_line(TextFile& f) {
 }
 
 int parse_row(const std::string& line, float* row) {
-    const char* p = line.data();
+    const char* p = line.c_str();  // ends with '\0', which stops every scan below
     const char* const end = p + line.size();
 
     for (const char* q = p; q != end; ++q)
@@ -302,7 +323,7 @@ int parse_row(const std::string& line, float* row) {
     while (p != end && !(cls(*p) & cls_start)) ++p;
     while (p != end) {
         float v;
-        const char* num_end = quick_number(p, end, v);
+        const char* num_end = quick_number(p, v);
         if (num_end == nullptr) {
             num_end = scan_number(p, end);
             if (num_end == nullptr) break;  // no value here: the row ends
@@ -315,8 +336,8 @@ int parse_row(const std::string& line, float* row) {
         // Pass over whatever follows the number up to a separator, then
         // over separators and anything else up to the next value start.
         p = num_end;
-        while (p != end && !(cls(*p) & cls_sep)) ++p;
-        while (p != end && !(cls(*p) & cls_start)) ++p;
+        while (!(cls(*p) & (cls_sep | cls_end))) ++p;
+        while (!(cls(*p) & (cls_start | cls_end))) ++p;
     }
     return n;
 }

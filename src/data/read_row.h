@@ -32,6 +32,7 @@ struct TextFile {
     std::size_t pos = 0;    // next unread byte in buf
     std::size_t len = 0;    // bytes held in buf
     bool eof = false;       // the descriptor has reported its end
+    std::size_t special = 0;  // first carriage return or Ctrl-Z at or after pos (len when none)
     std::string line;       // the line last read (grows, never shrinks)
 };
 
