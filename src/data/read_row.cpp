@@ -8,6 +8,8 @@
 // are converted by std::from_chars, which is correctly rounded.
 #include "data/read_row.h"
 
+#include "cli/console.h"
+
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -243,13 +245,6 @@ const char* quick_number(const char* p, float& out) {
     return q;
 }
 
-// Appends the decimal text of `v` to `s`.
-void append_int(std::string& s, int v) {
-    char tmp[16];
-    auto res = std::to_chars(tmp, tmp + sizeof tmp, v);
-    s.append(tmp, res.ptr);
-}
-
 }  // namespace
 
 bool text_open(TextFile& f, const std::string& path) {
@@ -351,16 +346,9 @@ int read_row(TextFile& f, float* row, int& nvars) {
     if (n <= 0) return n;  // a refusal code, or an empty row (row_end)
 
     if (nvars != 0 && n != nvars) {
-        // Built whole and written at once: the line can be of any length.
-        std::string msg;
-        msg.reserve(f.line.size() + 32);
-        msg += "\nstr:";
-        msg += f.line;
-        append_int(msg, n);
-        msg += "!=";
-        append_int(msg, nvars);
-        msg += '\n';
-        std::fwrite(msg.data(), 1, msg.size(), stderr);
+        // The line, its line feed included, so that the counts stand at the
+        // start of the next console line. It holds only accepted characters.
+        emit(stderr, "\nstr:%s%d!=%d\n", f.line.c_str(), n, nvars);
         return row_count_mismatch;
     }
     if (nvars == 0) nvars = n;
