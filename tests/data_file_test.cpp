@@ -1,0 +1,57 @@
+// The row source of the later passes: a data file that no longer holds the
+// rows its first pass counted stops the run instead of writing past the
+// per-row tables.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+#include "cluster/ranges.h"
+#include "data/data_file.h"
+#include "e2e.h"
+
+namespace {
+
+struct ChangeCase {
+    const char* what;
+    std::string before;  // the file as the first pass reads it
+    std::string after;   // the file as a later pass finds it
+};
+
+class DataFileChanged : public ::testing::TestWithParam<ChangeCase> {};
+
+// Reads the whole file in a later pass; exits from inside when it changed.
+void later_pass(DataFile& d) {
+    rows_rewind(d);
+    std::int64_t r = 0;
+    while (next_row(d, r)) ++r;
+}
+
+TEST_P(DataFileChanged, StopsTheRunWithStatus5) {
+    const ChangeCase& t = GetParam();
+    ScratchDir dir;
+    dir.write("D.DAT", t.before);
+    const std::string path = (dir.path / "D.DAT").string();
+    Params p;
+    p.quiet = 1;
+    auto d = std::make_unique<DataFile>();
+    auto ranges = std::make_unique<Ranges>();
+    ranges_reset(*ranges);
+    data_open(*d, path);
+    Spinner s;
+    first_pass(p, *d, s, ranges.get());
+    later_pass(*d);  // unchanged: passes quietly
+    dir.write("D.DAT", t.after);
+    EXPECT_EXIT(later_pass(*d), ::testing::ExitedWithCode(5), "PANIC: Datafile changed while it was read: .*D.DAT");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DataFileChanged,
+    ::testing::Values(ChangeCase{"more_rows", "1 2\n3 4\n", "1 2\n3 4\n5 6\n"},
+                      ChangeCase{"fewer_rows", "1 2\n3 4\n5 6\n", "1 2\n3 4\n"},
+                      ChangeCase{"longer_row", "1 2\n3 4\n", "1 2\n3 4 5\n"},
+                      ChangeCase{"bad_row", "1 2\n3 4\n", "1 2\nx 4\n"},
+                      ChangeCase{"emptied", "1 2\n", ""}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+}  // namespace
