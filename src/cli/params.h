@@ -29,7 +29,6 @@ struct Params {
     bool stopwatch = false;     // switch T
     bool notice = false;        // switch C
     std::string ClustCFile;     // centre file for Recall; empty = Learn mode
-    int centre_suffix_len = 0;  // length of the ".KMC" appended to ClustCFile
     std::vector<std::string> data_files;  // data-file arguments, in order
     std::string progname;       // program base name (banner, help, environment)
     std::string switches;       // all switch text, upper case, environment last

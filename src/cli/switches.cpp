@@ -33,6 +33,7 @@ static bool has_wildcard(const std::string& arg) {
 
 ArgWalk walk_args(Params& p, const std::vector<std::string>& args) {
     ArgWalk walk;
+    std::string first_centre;  // the first centre-file argument, without its plus sign
     for (const std::string& arg : args) {
         if (!arg.empty() && (arg[0] == '-' || (arg[0] == '/' && slash_switch(arg)))) {
             std::string text = arg.substr(1);
@@ -41,9 +42,8 @@ ArgWalk walk_args(Params& p, const std::vector<std::string>& args) {
         } else if (!arg.empty() && arg[0] == '+') {
             std::string name = arg.substr(1);
             if (!p.ClustCFile.empty()) {
-                std::string first = p.ClustCFile.substr(0, p.ClustCFile.size() - p.centre_suffix_len);
-                walk.messages.push_back(
-                    format("PANIC: Multiple categorycenterfilenames given: %s %s\n", first.c_str(), name.c_str()));
+                walk.messages.push_back(format("PANIC: Multiple categorycenterfilenames given: %s %s\n",
+                                               first_centre.c_str(), name.c_str()));
                 walk.second_centre = true;
                 return walk;
             }
@@ -51,12 +51,8 @@ ArgWalk walk_args(Params& p, const std::vector<std::string>& args) {
                 walk.messages.push_back("INFO: No categorycenterfilename given after +.\n");
                 continue;
             }
-            p.ClustCFile = name;
-            p.centre_suffix_len = 0;
-            if (name.find('.') == std::string::npos) {
-                p.ClustCFile += ".KMC";
-                p.centre_suffix_len = 4;
-            }
+            first_centre = name;
+            p.ClustCFile = name.find('.') == std::string::npos ? name + ".KMC" : name;
         } else if (has_wildcard(arg)) {
             for (std::string& name : expand_pattern(arg)) p.data_files.push_back(std::move(name));
         } else {
