@@ -29,8 +29,8 @@ static void classify(const Params& p, const StoredCentres& s, RecallFile& f) {
     each_row(p, f.data, f.spinner, [&](std::int64_t r) {
         float best;
         int w = nearest_all(s.clust, f.data.row, f.data.nvars, s.count, p.cityblock, best);
-        bool found = best < FLT_MAX;
-        f.clustno[static_cast<std::size_t>(r)] = (!found || best > s.MaxDist) ? -1 : w + 1;
+        const bool within = best < FLT_MAX && !(best > s.MaxDist);
+        f.clustno[static_cast<std::size_t>(r)] = within ? w + 1 : -1;
     });
 }
 
