@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <ctime>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -146,21 +145,8 @@ TEST(AdaptiveAkm, SpinnerRestartsEachPassAndRateEachFile) {
 // second 22985 * c * 1000, about 701.47 (c = the float with bits 0x38000100).
 constexpr std::uint32_t zero_draw_time = 1767236231u;
 
-// Runs the program with its clock stopped at exactly `seconds`. The faketime
-// wrapper keeps the real clock's fraction of a second, which the program
-// rounds to the nearest second, so half of all runs would be seeded with the
-// next second; the preload library with an absolute time stops the clock at
-// a whole second instead.
-RunOptions clock_stopped_at(std::uint32_t seconds) {
-    std::time_t t = static_cast<std::time_t>(seconds);
-    std::tm utc{};
-    gmtime_r(&t, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &utc);
-    RunOptions opts;
-    opts.env = {"TZ=UTC", "LD_PRELOAD=/usr/$LIB/faketime/libfaketime.so.1", std::string("FAKETIME=") + text};
-    return opts;
-}
+// Runs the program with its clock stopped at exactly `seconds`.
+RunOptions clock_stopped_at(std::uint32_t seconds) { return frozen_at(seconds); }
 
 // The second random centre after the row 1000 pulled it with rate `alpha`.
 std::string second_centre_after_pull(double alpha) {

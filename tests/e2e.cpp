@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 
@@ -13,6 +14,17 @@ namespace fs = std::filesystem;
 
 std::string kmeans_binary() { return KMEANS_BIN; }
 std::string examples_dir() { return KMEANS_EXAMPLES; }
+
+RunOptions frozen_at(std::int64_t seconds) {
+    std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm utc{};
+    gmtime_r(&t, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &utc);
+    RunOptions opts;
+    opts.faketime = text;
+    return opts;
+}
 
 bool have_faketime() { return std::system("command -v faketime >/dev/null 2>&1") == 0; }
 
@@ -70,7 +82,8 @@ RunResult run_kmeans(const ScratchDir& dir, const std::vector<std::string>& args
     argv_s.push_back(opts.binary.empty() ? kmeans_binary() : opts.binary);
     argv_s.insert(argv_s.end(), args.begin(), args.end());
 
-    std::vector<std::string> env_s = {"PATH=/usr/local/bin:/usr/bin:/bin", "HOME=/tmp"};
+    // TZ=UTC: a faketime clock is given in UTC.
+    std::vector<std::string> env_s = {"PATH=/usr/local/bin:/usr/bin:/bin", "HOME=/tmp", "TZ=UTC"};
     env_s.insert(env_s.end(), opts.env.begin(), opts.env.end());
 
     pid_t pid = fork();

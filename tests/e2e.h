@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -36,6 +37,10 @@ struct RunOptions {
     std::string binary;             // the program to run; default the built kmeans
     std::string faketime;           // when set, run under faketime with this frozen time
 };
+
+// Options that run the program with its clock frozen at `seconds` since the
+// epoch (UTC), so that its random start is known.
+RunOptions frozen_at(std::int64_t seconds);
 
 // Runs the program with `args` in `dir`. The environment holds PATH, HOME and
 // the entries of opts.env only, so a KMEANS variable of the caller never leaks in.

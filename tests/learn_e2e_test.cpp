@@ -12,7 +12,6 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -281,25 +280,9 @@ std::string stderr_file_text(const Model& m, const std::string& name, int K, int
 
 constexpr std::int64_t T0 = 1767225600;  // 2026-01-01 00:00:00 UTC
 
-std::string stamp(std::int64_t t) {
-    std::time_t tt = static_cast<std::time_t>(t);
-    std::tm g{};
-    gmtime_r(&tt, &g);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &g);
-    return buf;
-}
-
-// Runs the program with its clock stopped at `t` (faketime -f freezes it;
-// a plain timestamp would let it run on from there, so the rounded start
-// second could be t + 1).
+// Runs the program with its clock stopped at `t`.
 RunResult run_at(const ScratchDir& dir, std::int64_t t, const std::vector<std::string>& args) {
-    RunOptions o;
-    o.binary = "faketime";
-    o.env = {"TZ=UTC"};
-    std::vector<std::string> a = {"-f", stamp(t), kmeans_binary()};
-    a.insert(a.end(), args.begin(), args.end());
-    return run_kmeans(dir, a, o);
+    return run_kmeans(dir, args, frozen_at(t));
 }
 
 // Whether the end of a run at quiet level 0 shows the maker's notice by
