@@ -145,9 +145,6 @@ TEST(AdaptiveAkm, SpinnerRestartsEachPassAndRateEachFile) {
 // second 22985 * c * 1000, about 701.47 (c = the float with bits 0x38000100).
 constexpr std::uint32_t zero_draw_time = 1767236231u;
 
-// Runs the program with its clock stopped at exactly `seconds`.
-RunOptions clock_stopped_at(std::uint32_t seconds) { return frozen_at(seconds); }
-
 // The second random centre after the row 1000 pulled it with rate `alpha`.
 std::string second_centre_after_pull(double alpha) {
     const double c = std::bit_cast<float>(std::uint32_t{0x38000100u});
@@ -181,7 +178,7 @@ TEST_P(AdaptiveAkmPull, WinnerMovesTowardsEachRowAtOnce) {
     dir.write("P.DAT", "0\n1000\n" + c.data);
     std::vector<std::string> args = {"P.DAT", "-A", "-K2", "-Q3"};
     args.insert(args.end(), c.switches.begin(), c.switches.end());
-    RunResult r = run_kmeans(dir, args, clock_stopped_at(zero_draw_time));
+    RunResult r = run_kmeans(dir, args, frozen_at(zero_draw_time));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(dir.read("P.KMC"),
@@ -213,7 +210,7 @@ TEST(AdaptiveAkm, DebugListingAfterEachPass) {
     if (!have_faketime()) GTEST_SKIP() << "faketime is not installed";
     ScratchDir dir;
     dir.write("P.DAT", "0\n1000\n10\n10\n");
-    RunResult r = run_kmeans(dir, {"P.DAT", "-A", "-K2", "-R1", "-Q3", "-D2"}, clock_stopped_at(zero_draw_time));
+    RunResult r = run_kmeans(dir, {"P.DAT", "-A", "-K2", "-R1", "-Q3", "-D2"}, frozen_at(zero_draw_time));
     ASSERT_EQ(r.status, 0) << r.err;
     // Rows 0, 10, 10 won centre 1 (now 7.5), row 1000 centre 2.
     std::string listing = "\nAntal:3 k[0][0]=" + cell("7.5") + "\nAntal:1 k[1][0]=" +
