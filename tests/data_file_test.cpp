@@ -3,7 +3,9 @@
 // per-row tables.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <unistd.h>
 #include <string>
 
 #include "cluster/ranges.h"
@@ -53,5 +55,31 @@ INSTANTIATE_TEST_SUITE_P(
                       ChangeCase{"bad_row", "1 2\n3 4\n", "1 2\nx 4\n"},
                       ChangeCase{"emptied", "1 2\n", ""}),
     [](const auto& info) { return std::string(info.param.what); });
+
+}  // namespace
+
+namespace {
+
+// Every pass reads the file from its start again: what cannot be rewound is
+// refused when it is opened, like a file that does not exist.
+TEST(DataFileOpen, RefusesWhatCannotBeRewound) {
+    ScratchDir dir;
+    std::filesystem::create_directory(dir.path / "SUB.DAT");
+    TextFile f;
+    EXPECT_FALSE(text_open(f, (dir.path / "SUB.DAT").string()));
+    EXPECT_EQ(f.fd, -1);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    EXPECT_FALSE(text_open(f, "/dev/fd/" + std::to_string(fds[0])));
+    close(fds[0]);
+    close(fds[1]);
+    dir.write("D.DAT", "1 2\n");
+    EXPECT_TRUE(text_open(f, (dir.path / "D.DAT").string()));
+    text_close(f);
+
+    RunResult r = run_kmeans(dir, {"SUB.DAT", "-Q3"});
+    EXPECT_EQ(r.status, 4);
+    EXPECT_EQ(r.err, "\nPANIC: Can't find/open file: SUB.DAT\n\n");
+}
 
 }  // namespace

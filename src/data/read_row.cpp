@@ -19,6 +19,7 @@
 #include <system_error>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -249,8 +250,16 @@ const char* quick_number(const char* p, float& out) {
 
 bool text_open(TextFile& f, const std::string& path) {
     text_close(f);
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return false;
+    // Every pass reads the file from its start again, so only a file that can
+    // be rewound will do: not a directory, pipe or terminal.
+    struct stat st;
+    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || ::lseek(fd, 0, SEEK_SET) != 0) {
+        ::close(fd);
+        return false;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     f.fd = fd;
     if (f.buf.size() != text_buffer_bytes) f.buf.assign(text_buffer_bytes, '\0');
     f.pos = f.len = 0;

@@ -36,8 +36,8 @@ struct TextFile {
     std::string line;       // the line last read (grows, never shrinks)
 };
 
-// Opens `path` for reading. Returns false when it cannot be opened (the file
-// is then left closed).
+// Opens `path` for reading. Returns false when it cannot be opened or cannot
+// be rewound (a directory, pipe or terminal); the file is then left closed.
 bool text_open(TextFile& f, const std::string& path);
 
 // Closes the file if open; safe to call twice.
