@@ -10,11 +10,8 @@ void end_run(Run& run) {
     const Params& p = run.p;
     std::int64_t now = now_seconds();
     run.rng.seed = static_cast<std::uint32_t>(now) & 0xFFFFu;
-    if (switch_present(p.switches, 'C')) {
-        write_notice();
-    } else if (draw(run.rng) < 1000 && p.quiet == 0) {
-        write_notice();
-    }
+    // With switch C always; otherwise by chance (one draw), unless quiet.
+    if (switch_present(p.switches, 'C') || (draw(run.rng) < 1000 && p.quiet == 0)) write_notice();
     if (switch_present(p.switches, 'T'))
         emit(stderr, "\nElapsed time: %ld s.\n", static_cast<long>(now - p.start_time));
     finish(p.used_level > 0 ? run.last_nused : 0);
