@@ -81,49 +81,44 @@ def spawn_on_pty(args, cwd, pre_input=None, foreground=True):
     return child, leader, master, slave
 
 
+def read_some(master, wait):
+    """Bytes waiting on the pty within `wait` seconds: b"" when none came,
+    None when the terminal is closed."""
+    r, _, _ = select.select([master], [], [], wait)
+    if not r:
+        return b""
+    try:
+        chunk = os.read(master, 65536)
+    except OSError:
+        return None
+    return chunk or None
+
+
 def read_until(master, needle, timeout):
     """Reads the pty until `needle` appears; returns all text read."""
     out = b""
     end = time.time() + timeout
-    while time.time() < end:
-        r, _, _ = select.select([master], [], [], 0.1)
-        if r:
-            try:
-                chunk = os.read(master, 65536)
-            except OSError:
-                break
-            if not chunk:
-                break
-            out += chunk
-            if needle in out:
-                break
+    while time.time() < end and needle not in out:
+        chunk = read_some(master, 0.1)
+        if chunk is None:
+            break
+        out += chunk
     return out
 
 
 def drain_and_wait(pid, master, timeout=30):
+    """Reads the pty until the program exits; returns (exit status, text)."""
     out = b""
     end = time.time() + timeout
     while time.time() < end:
-        r, _, _ = select.select([master], [], [], 0.1)
-        if r:
-            try:
-                chunk = os.read(master, 65536)
-            except OSError:
-                chunk = b""
-            out += chunk
+        out += read_some(master, 0.1) or b""
         done, status = os.waitpid(pid, os.WNOHANG)
         if done:
-            try:
-                while True:
-                    r, _, _ = select.select([master], [], [], 0.05)
-                    if not r:
-                        break
-                    chunk = os.read(master, 65536)
-                    if not chunk:
-                        break
-                    out += chunk
-            except OSError:
-                pass
+            while True:
+                chunk = read_some(master, 0.05)
+                if not chunk:
+                    break
+                out += chunk
             return os.waitstatus_to_exitcode(status), out
     os.kill(pid, signal.SIGKILL)
     os.waitpid(pid, 0)
