@@ -7,9 +7,11 @@
 #include <string>
 #include <unistd.h>
 
-#include "cluster/centres.h"
+#include "base/centres.h"
 #include "cluster/nearest.h"
-#include "data/read_row.h"
+#include "io/read_row.h"
+
+using namespace kmeans;
 
 // A row of `nvars` values written like typical measurement data.
 static std::string sample_line(int nvars, unsigned seed) {

@@ -9,6 +9,8 @@
 
 #include "cluster/algorithms.h"
 
+using namespace kmeans;
+
 namespace {
 
 struct PullCase {

@@ -11,15 +11,15 @@
 #include <memory>
 #include <vector>
 
-#include "cli/params.h"
-#include "cli/run.h"
-#include "cluster/centres.h"
+#include "base/params.h"
+#include "base/centres.h"
 #include "cluster/distance.h"
 #include "cluster/init.h"
-#include "cluster/learn_state.h"
 #include "cluster/nearest.h"
 #include "cluster/random.h"
-#include "cluster/ranges.h"
+#include "io/ranges.h"
+
+using namespace kmeans;
 
 namespace {
 
@@ -55,31 +55,30 @@ TEST(ClusterInit, DrawScaleIsTheFloatNearestOneOver32767) {
     EXPECT_EQ(static_cast<double>(draw_scale()), 3.0518509447574615e-05);
 }
 
-// A learn state with `K` centres over the given ranges, ready for the
-// random centres.
+// `K` centres over the given ranges, ready for the random centres.
 struct InitFixture {
     Params p;
-    std::unique_ptr<LearnFile> f = std::make_unique<LearnFile>();
+    std::unique_ptr<Ranges> ranges = std::make_unique<Ranges>();
+    Centres clust;
     InitFixture(int K, const std::vector<float>& mins, const std::vector<float>& maxs) {
         p.K = K;
-        ranges_reset(f->ranges);
+        ranges_reset(*ranges);
         for (std::size_t v = 0; v < mins.size(); ++v) {
-            f->ranges.min[v] = mins[v];
-            f->ranges.max[v] = maxs[v];
+            ranges->min[v] = mins[v];
+            ranges->max[v] = maxs[v];
         }
-        f->data.nvars = static_cast<int>(mins.size());
-        centres_alloc(p, f->clust, K, static_cast<int>(mins.size()));
+        centres_alloc(p, clust, K, static_cast<int>(mins.size()));
     }
 };
 
 TEST(ClusterInit, FirstCentreForSeedOneAndRange0To10) {
     InitFixture fx(2, {0.0f}, {10.0f});
-    ::Run run{fx.p, Rng{1}};
-    random_centres(run, *fx.f);
-    EXPECT_EQ(static_cast<double>(fx.f->clust.row(0)[0]), 5.138706684112549);
+    Rng rng{1};
+    random_centres(fx.p, rng, *fx.ranges, fx.clust);
+    EXPECT_EQ(static_cast<double>(fx.clust.row(0)[0]), 5.138706684112549);
     // The second draw, 5758: 5758 * c * 10 in double, rounded to float.
     const double c = 3.0518509447574615e-05;
-    EXPECT_EQ(fx.f->clust.row(1)[0], static_cast<float>(5758.0 * c * 10.0));
+    EXPECT_EQ(fx.clust.row(1)[0], static_cast<float>(5758.0 * c * 10.0));
 }
 
 TEST(ClusterInit, CentresTakeDrawsClusterOuterVariableInner) {
@@ -87,20 +86,20 @@ TEST(ClusterInit, CentresTakeDrawsClusterOuterVariableInner) {
     const std::vector<float> mins = {-2.0f, 100.0f, 0.5f};
     const std::vector<float> maxs = {3.0f, 100.0f, 0.75f};
     InitFixture fx(2, mins, maxs);
-    ::Run run{fx.p, Rng{1}};
-    random_centres(run, *fx.f);
+    Rng rng{1};
+    random_centres(fx.p, rng, *fx.ranges, fx.clust);
     const double c = 3.0518509447574615e-05;
     const int draws[] = {16838, 5758, 10113, 17515, 31051, 5627};
     for (int k = 0; k < 2; ++k) {
         for (int v = 0; v < 3; ++v) {
             double range = static_cast<float>(maxs[v] - mins[v]);
             float expected = static_cast<float>(draws[k * 3 + v] * c * range + static_cast<double>(mins[v]));
-            EXPECT_EQ(fx.f->clust.row(k)[v], expected) << "k=" << k << " v=" << v;
+            EXPECT_EQ(fx.clust.row(k)[v], expected) << "k=" << k << " v=" << v;
         }
         // A constant variable gives every centre exactly its value.
-        EXPECT_EQ(fx.f->clust.row(k)[1], 100.0f);
+        EXPECT_EQ(fx.clust.row(k)[1], 100.0f);
     }
-    EXPECT_EQ(run.rng.seed, [] {
+    EXPECT_EQ(rng.seed, [] {
         Rng r{1};
         for (int i = 0; i < 6; ++i) draw(r);
         return r.seed;
@@ -120,20 +119,20 @@ TEST(ClusterInit, ProductsAreTakenInDoubleAndRoundedOnlyAtTheEnd) {
     int differs = 0;
     for (const Case& t : cases) {
         InitFixture fx(6, {t.lo}, {t.hi});
-        ::Run run{fx.p, Rng{1}};
-        random_centres(run, *fx.f);
+        Rng rng{1};
+        random_centres(fx.p, rng, *fx.ranges, fx.clust);
         double range = static_cast<float>(t.hi - t.lo);
         for (int k = 0; k < 6; ++k) {
             float expected = static_cast<float>(draws[k] * c * range + static_cast<double>(t.lo));
-            EXPECT_EQ(fx.f->clust.row(k)[0], expected) << t.lo << ".." << t.hi << " k=" << k;
+            EXPECT_EQ(fx.clust.row(k)[0], expected) << t.lo << ".." << t.hi << " k=" << k;
             float early = static_cast<float>(
                 static_cast<double>(static_cast<float>(draws[k] * c)) * range + static_cast<double>(t.lo));
             float product = static_cast<float>(
                 static_cast<double>(static_cast<float>(draws[k] * c * range)) + static_cast<double>(t.lo));
             if (early != expected || product != expected) ++differs;
             // Every centre lies within the range.
-            EXPECT_GE(fx.f->clust.row(k)[0], t.lo);
-            EXPECT_LE(fx.f->clust.row(k)[0], t.hi);
+            EXPECT_GE(fx.clust.row(k)[0], t.lo);
+            EXPECT_LE(fx.clust.row(k)[0], t.hi);
         }
     }
     EXPECT_GT(differs, 0);  // the cases tell the roundings apart
@@ -147,9 +146,9 @@ TEST(ClusterInit, ExtremeDrawsGiveTheEndsOfTheRange) {
         InitFixture fx(2, {1.5f}, {4.0f});
         Rng probe{seed};
         const int first = draw(probe);
-        ::Run run{fx.p, Rng{seed}};
-        random_centres(run, *fx.f);
-        EXPECT_EQ(fx.f->clust.row(0)[0], first == 0 ? 1.5f : 4.0f) << seed;
+        Rng rng{seed};
+        random_centres(fx.p, rng, *fx.ranges, fx.clust);
+        EXPECT_EQ(fx.clust.row(0)[0], first == 0 ? 1.5f : 4.0f) << seed;
         EXPECT_EQ(first, seed == 0 ? 0 : 32767);
     }
 }

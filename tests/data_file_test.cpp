@@ -8,9 +8,11 @@
 #include <unistd.h>
 #include <string>
 
-#include "cluster/ranges.h"
-#include "data/data_file.h"
+#include "io/ranges.h"
+#include "io/data_file.h"
 #include "e2e.h"
+
+using namespace kmeans;
 
 namespace {
 
@@ -40,8 +42,7 @@ TEST_P(DataFileChanged, StopsTheRunWithStatus5) {
     auto ranges = std::make_unique<Ranges>();
     ranges_reset(*ranges);
     data_open(*d, path);
-    Spinner s;
-    first_pass(p, *d, s, ranges.get());
+    first_pass(p, *d, ranges.get());
     later_pass(*d);  // unchanged: passes quietly
     dir.write("D.DAT", t.after);
     EXPECT_EXIT(later_pass(*d), ::testing::ExitedWithCode(5), "PANIC: Datafile changed while it was read: .*D.DAT");

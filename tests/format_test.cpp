@@ -2,7 +2,7 @@
 // the program writes, and sweeps comparing floating output with the C
 // library's once its exponent is widened to three digits.
 
-#include "cli/format.h"
+#include "base/format.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +18,8 @@
 #include <string>
 #include <sys/types.h>
 #include <vector>
+
+using namespace kmeans;
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Unit tests of the row reader: the row grammar on strings (parse_row), the
 // text-mode line input (text_read_line) and whole files through read_row.
-#include "data/read_row.h"
+#include "io/read_row.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +18,8 @@
 #include <vector>
 
 #include <unistd.h>
+
+using namespace kmeans;
 
 using namespace std::string_literals;
 

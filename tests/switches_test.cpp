@@ -18,6 +18,8 @@
 
 #include "e2e.h"
 
+using namespace kmeans;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -2,8 +2,10 @@
 
 #include <cstdio>
 
-#include "cli/console.h"
-#include "data/read_row.h"
+#include "base/console.h"
+#include "base/limits.h"
+
+namespace kmeans {
 
 void write_banner(const Params& p) {
     emit(stderr, " <<< %s >>>  Version: %s%s\n\n", p.progname.c_str(), version, platform_tag);
@@ -55,3 +57,5 @@ void write_notice() {
          "\nkmeans: K-means clustering of numeric text files (SKM, AKM, AKMDI).\n"
          "Documentation: README.md in the kmeans source distribution.\n");
 }
+
+}  // namespace kmeans

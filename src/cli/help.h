@@ -1,7 +1,9 @@
 // The banner that opens every run and the help screen.
 #pragma once
 
-#include "cli/params.h"
+#include "base/params.h"
+
+namespace kmeans {
 
 // " <<< name >>>  Version: ..." and an empty line, on standard error.
 void write_banner(const Params& p);
@@ -12,3 +14,5 @@ void write_help(const Params& p, bool no_data_file);
 
 // The maker's notice: two lines naming the program and its documentation.
 void write_notice();
+
+}  // namespace kmeans

@@ -5,8 +5,10 @@
 #include <cstring>
 #include <sys/stat.h>
 
-#include "cli/format.h"
+#include "base/format.h"
 #include "cli/wildcard.h"
+
+namespace kmeans {
 
 void upcase(std::string& s) {
     for (char& c : s) {
@@ -169,6 +171,8 @@ std::vector<std::string> unknown_characters(const std::string& sw) {
 SwitchCheck evaluate_switches(Params& p) {
     SwitchCheck check;
     const std::string& sw = p.switches;
+    p.stopwatch = switch_present(sw, 'T');
+    p.notice = switch_present(sw, 'C');
     p.debug = switch_level(sw, 'D');
     p.cityblock = switch_level(sw, 'B') != 0;
     p.used_level = switch_level(sw, 'U');
@@ -212,3 +216,5 @@ SwitchCheck evaluate_switches(Params& p) {
     }
     return check;
 }
+
+}  // namespace kmeans

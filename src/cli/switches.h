@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/params.h"
+#include "base/params.h"
+
+namespace kmeans {
 
 // What the argument walk found besides the parameters.
 struct ArgWalk {
@@ -58,6 +60,9 @@ struct SwitchCheck {
     std::string refusal;             // the PANIC line when status != 0
 };
 
-// Evaluates D, B, U, A, I, R, K, F, G, M in this order into `p`; stops at the
-// first refused value.
+// Sets the presence switches T and C, then evaluates D, B, U, A, I, R, K, F,
+// G, M in this order into `p`; stops at the first refused value. (Q is read
+// earlier, by read_command_line.)
 SwitchCheck evaluate_switches(Params& p);
+
+}  // namespace kmeans

@@ -3,6 +3,8 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+namespace kmeans {
+
 static char fold(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 bool wildcard_match(const char* pattern, const char* name) {
@@ -50,3 +52,5 @@ std::vector<std::string> expand_pattern(const std::string& pattern) {
     if (!any_match) names.push_back(pattern);
     return names;
 }
+
+}  // namespace kmeans

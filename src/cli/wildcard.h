@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace kmeans {
+
 // Matches `name` against `pattern` ('*' any run, '?' one character), ASCII
 // letters compared without regard to case.
 bool wildcard_match(const char* pattern, const char* name);
@@ -14,3 +16,5 @@ bool wildcard_match(const char* pattern, const char* name);
 // with '.') are left out. A pattern that matches no entry at all comes back
 // unchanged; one whose only matches were left out gives an empty list.
 std::vector<std::string> expand_pattern(const std::string& pattern);
+
+}  // namespace kmeans

@@ -1,25 +1,31 @@
-// The three learning algorithms. Each runs exactly R iterations over the data
-// file in work and leaves the learned centres in f.clust and the last
-// iteration's assignment in f.clustno.
+// The three learning algorithms. Each runs exactly p.R iterations over the
+// rows of `data` and leaves the learned centres in `clust` and the last
+// iteration's assignment (0-based cluster per row, N entries) in `clustno`.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
-#include "cli/run.h"
-#include "cluster/learn_state.h"
+#include "base/centres.h"
+#include "base/params.h"
+#include "io/data_file.h"
+
+namespace kmeans {
 
 // Standard (batch) K-means: assign every row, then move every centre to the
 // mean of its rows.
-void run_skm(Run& run, LearnFile& f);
+void run_skm(const Params& p, DataFile& data, Centres& clust, std::vector<std::int32_t>& clustno);
 
 // Adaptive K-means: every row pulls its nearest centre towards itself by
 // Alpha, which is multiplied by ItParam after each iteration.
-void run_akm(Run& run, LearnFile& f);
+void run_akm(const Params& p, DataFile& data, Centres& clust, std::vector<std::int32_t>& clustno);
 
-// Adaptive K-means with dynamic initialization: a row farther than MaxDist
+// Adaptive K-means with dynamic initialization: a row farther than `maxdist`
 // from every centre in use opens a new cluster while free slots remain.
-void run_akmdi(Run& run, LearnFile& f);
+// `opened` is the 1-based number of the slot opened last, shown by the
+// progress display; it runs on from one data file to the next.
+void run_akmdi(const Params& p, DataFile& data, Centres& clust, std::vector<std::int32_t>& clustno, float maxdist,
+               int& opened);
 
 // The AKM move of centre `c` towards row `x`: c + alpha * (x - c) in double,
 // rounded to float, for each of the `nvars` values.
@@ -30,13 +36,20 @@ inline void pull_centre(float* c, const float* x, int nvars, float alpha) {
     }
 }
 
-// Counts the rows per cluster from clustno into `count` (K entries) and
-// reports them: at debug level 2 a line per cluster with rows ("Counts:" for
-// AKMDI slots when `slot_label`, else "Antal:") and its centre; for a
-// cluster without rows the isolation warning.
-void report_counts(const Params& p, LearnFile& f, std::vector<std::uint32_t>& count, bool slot_label);
-
 // Alpha times ItParam in double, rounded to float.
 inline float next_alpha(float alpha, float itparam) {
     return static_cast<float>(static_cast<double>(alpha) * static_cast<double>(itparam));
 }
+
+// "\nVARNING: Cluster %d is isolated.\n" for the 0-based cluster `k`, below
+// quiet level 3.
+void warn_isolated(const Params& p, int k);
+
+// Counts the rows per cluster from `clustno` into `count` (clust.K entries)
+// and reports them: at debug level 2 a line per cluster with rows ("Counts:"
+// for AKMDI slots when `slot_label`, else "Antal:") and its centre; for a
+// cluster without rows the isolation warning.
+void report_counts(const Params& p, const Centres& clust, const std::vector<std::int32_t>& clustno,
+                   std::vector<std::uint32_t>& count, bool slot_label);
+
+}  // namespace kmeans

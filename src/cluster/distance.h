@@ -5,6 +5,8 @@
 #include <cfloat>
 #include <cmath>
 
+namespace kmeans {
+
 // Euclidean distance of `a` and `b` (`n` values each): squared differences
 // summed in double, the sum rounded to float, its square root taken in
 // double. Callers round the root to float, except the mean-distance total.
@@ -29,3 +31,5 @@ inline float cityblock(const float* a, const float* b, int n) {
 inline float distance(bool use_cityblock, const float* a, const float* b, int n) {
     return use_cityblock ? cityblock(a, b, n) : static_cast<float>(euclid_root(a, b, n));
 }
+
+}  // namespace kmeans

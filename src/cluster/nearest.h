@@ -4,8 +4,10 @@
 #include <cfloat>
 #include <cmath>
 
-#include "cluster/centres.h"
+#include "base/centres.h"
 #include "cluster/distance.h"
+
+namespace kmeans {
 
 namespace detail {
 
@@ -102,3 +104,5 @@ inline int nearest(const Centres& c, const float* x, int nvars, int ncand, bool 
 inline int nearest_all(const Centres& c, const float* x, int nvars, int ncand, bool use_cityblock, float& best) {
     return nearest(c, x, nvars, ncand, use_cityblock, best, [](int) { return true; });
 }
+
+}  // namespace kmeans

@@ -2,7 +2,10 @@
 // that a seed gives the same centres on every platform.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+
+namespace kmeans {
 
 struct Rng {
     std::uint32_t seed = 1;
@@ -13,3 +16,9 @@ inline int draw(Rng& rng) {
     rng.seed = rng.seed * 1103515245u + 12345u;
     return static_cast<int>((rng.seed >> 16) & 32767u);
 }
+
+// The single-precision constant nearest to 1/32767 (bits 0x38000100) that
+// scales a draw into [0, 1].
+inline float draw_scale() { return std::bit_cast<float>(std::uint32_t{0x38000100u}); }
+
+}  // namespace kmeans

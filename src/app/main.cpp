@@ -1,0 +1,25 @@
+// kmeans: K-means clustering of numeric text files.
+#include <unistd.h>
+
+#include "app/end_of_run.h"
+#include "app/startup.h"
+#include "base/clock.h"
+#include "base/keyboard.h"
+#include "base/registry.h"
+#include "learn/learn.h"
+#include "recall/recall.h"
+
+int main(int argc, char** argv) {
+    using namespace kmeans;
+    Params params;
+    register_final_cleanup();
+    keyboard_start();
+    const ClockReading start = read_clock();
+    Rng rng{static_cast<std::uint32_t>(start.rounded)};
+    start_up(params, start, argc, argv, environ);
+
+    int last_nused = status_none_learned;
+    if (params.ClustCFile.empty()) last_nused = learn_files(params, rng);
+    else recall_files(params);
+    end_run(params, last_nused);
+}

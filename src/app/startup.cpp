@@ -1,0 +1,36 @@
+#include "app/startup.h"
+
+#include <cstdio>
+
+#include "base/console.h"
+#include "base/registry.h"
+#include "cli/command_line.h"
+#include "cli/help.h"
+
+namespace kmeans {
+
+static void write_lines(const std::vector<std::string>& lines) {
+    for (const std::string& line : lines) std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+void start_up(Params& p, const ClockReading& start, int argc, char** argv, const char* const* envp) {
+    p.progname = program_base_name(argc > 0 ? argv[0] : nullptr);
+    p.start_time = start.rounded;
+
+    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const CommandLine cl = read_command_line(p, args, envp);
+    write_lines(cl.walk_messages);
+    if (cl.env_line) emit(stdout, "env:(%s) sw:(%s)\n", p.env_value.c_str(), p.switches.c_str());
+    if (shown(p, Show::quiet_lt3)) write_banner(p);
+    if (cl.help) {
+        write_help(p, cl.no_data_file);
+        finish(1);
+    }
+
+    write_lines(cl.unknown);
+    registry.params = &p;  // from here on the clean-up follows the debug level
+    write_lines(cl.check.infos);
+    if (cl.check.status != 0) panic(cl.check.status, "%s", cl.check.refusal.c_str());
+}
+
+}  // namespace kmeans

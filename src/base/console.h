@@ -1,0 +1,50 @@
+// Where every message goes, and whether the quiet and debug levels let it
+// through. Callers name the class of a message; this file alone decides.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "base/params.h"
+
+namespace kmeans {
+
+enum class Show {
+    always,     // PANIC and INFO lines, warnings that must always be seen
+    quiet_lt3,  // banner, "Working on file", isolation warnings, file-ending "\n"
+    quiet_lt2,  // parameter lines, algorithm names, iteration headers
+    quiet0,     // spinner and the line ends that belong to it
+    debug1,     // statistics and debug announcements
+    debug2,     // memory reports, listings, clean-up messages
+    used2,      // the bare used-cluster count
+};
+
+// True when a message of class `when` is written under the levels of `p`.
+bool shown(const Params& p, Show when);
+
+// Writes a formatted message (see format.h for the conversions) to `to`
+// (stderr or stdout) when its class is shown.
+void say(const Params& p, Show when, std::FILE* to, const char* fmt, ...)
+    __attribute__((format(printf, 4, 5)));
+
+// Writes a formatted message unconditionally.
+void emit(std::FILE* to, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+
+// The progress indicator: "\b%c" with the next of "-\|/".
+struct Spinner {
+    unsigned pos = 0;
+};
+
+// The character the spinner shows next.
+inline char spinner_char(const Spinner& s) { return "-\\|/"[s.pos & 3]; }
+
+// Whether a pass turns the spinner at its row counter `counter`: at every
+// multiple of 64. The first pass over a data file counts its rows from 1
+// (the spinner turns at the 64th row), every later pass from 0 (at the
+// 1st, 65th, ... row).
+inline bool spinner_due(std::int64_t counter) { return counter % 64 == 0; }
+
+// Turns the spinner one step when the quiet level is 0.
+void spin(const Params& p, Spinner& s);
+
+}  // namespace kmeans

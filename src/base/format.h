@@ -1,0 +1,35 @@
+// The one number formatter of the program.
+//
+// Every formatted message and every result-file line goes through these
+// functions. They accept the printf conversions the program uses (%d %ld %s
+// %c %f %e %E %g %G, with the flags '-' '+' ' ' '0' '#', a width and a
+// precision) and differ from the C library in two ways, so that output is the
+// same on every platform:
+//   - an exponent is always written as its sign and at least three digits
+//     (1234567 with "%-12.6G" gives "1.23457E+006");
+//   - a value that is not a number is written "NAN" and an infinite one
+//     "INF" or "-INF", whatever the conversion letter.
+// Width and justification apply to the final text. No locale is consulted:
+// the decimal point is always '.'.
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+#include <string>
+
+namespace kmeans {
+
+// Appends the formatted text to `out`.
+void vappend_format(std::string& out, const char* fmt, va_list ap);
+void append_format(std::string& out, const char* fmt, ...)
+    __attribute__((format(printf, 2, 3)));
+
+// Returns the formatted text.
+std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// Writes `value` in decimal followed by '\n' into `buf` (at least 13 bytes)
+// and returns the number of bytes written. Used where one integer per row is
+// written and a general formatter would be too slow.
+std::size_t int_line(char* buf, int value);
+
+}  // namespace kmeans

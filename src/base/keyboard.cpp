@@ -1,0 +1,106 @@
+#include "base/keyboard.h"
+
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "base/format.h"
+
+namespace kmeans {
+
+// Whether this process is the terminal's foreground job. Only then may it
+// change the terminal's settings or read it: a background job that tries
+// would be stopped by the terminal (SIGTTOU, SIGTTIN).
+static bool foreground() {
+    return registry.tty_fd >= 0 && tcgetpgrp(registry.tty_fd) == getpgrp();
+}
+
+// Puts our terminal settings in force: no line buffering, no echo, reads
+// return at once.
+static void set_raw() {
+    termios t = registry.tty_saved;
+    t.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    if (tcsetattr(registry.tty_fd, TCSANOW, &t) == 0) registry.tty_raw = true;
+}
+
+static void install(int sig, void (*handler)(int)) {
+    struct sigaction sa{};
+    sa.sa_handler = handler;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(sig, &sa, nullptr);
+}
+
+static void on_cancel_signal(int) { registry.cancel_requested = 1; }
+
+// Suspend: the shell gets the terminal as it was.
+static void on_stop_signal(int sig) {
+    if (registry.tty_raw) {
+        tcsetattr(registry.tty_fd, TCSANOW, &registry.tty_saved);
+        registry.tty_raw = false;
+    }
+    std::signal(sig, SIG_DFL);
+    sigset_t unblock;
+    sigemptyset(&unblock);
+    sigaddset(&unblock, sig);
+    sigprocmask(SIG_UNBLOCK, &unblock, nullptr);
+    raise(sig);
+    // Execution continues here after SIGCONT.
+    install(sig, on_stop_signal);
+    if (foreground()) set_raw();
+}
+
+// Resumed (also in the foreground after running in the background): take
+// the terminal again when it is ours.
+static void on_continue_signal(int) {
+    if (!registry.tty_raw && foreground()) set_raw();
+}
+
+void keyboard_start() {
+    install(SIGINT, on_cancel_signal);
+    install(SIGTERM, on_cancel_signal);
+    install(SIGHUP, on_cancel_signal);
+    std::signal(SIGPIPE, SIG_IGN);  // a closed output pipe must not kill the run mid-file
+    std::signal(SIGXFSZ, SIG_IGN);  // a file size limit shows as a write error, not a kill
+
+    int fd = open("/dev/tty", O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return;
+    if (!isatty(fd) || tcgetattr(fd, &registry.tty_saved) != 0) {
+        close(fd);
+        return;
+    }
+    registry.tty_fd = fd;
+    install(SIGTSTP, on_stop_signal);
+    install(SIGCONT, on_continue_signal);
+    if (foreground()) {
+        set_raw();
+        tcflush(fd, TCIFLUSH);
+    }
+}
+
+void keyboard_restore() {
+    if (registry.tty_fd >= 0 && registry.tty_raw) {
+        // Never stopped by the terminal on the way out.
+        std::signal(SIGTTOU, SIG_IGN);
+        tcsetattr(registry.tty_fd, TCSANOW, &registry.tty_saved);
+        registry.tty_raw = false;
+    }
+}
+
+bool key_pressed() {
+    if (!registry.tty_raw || !foreground()) return false;
+    char buf[64];
+    ssize_t n = read(registry.tty_fd, buf, sizeof buf);
+    return n > 0;
+}
+
+void cancel_run() {
+    if (registry.tty_raw && foreground()) tcflush(registry.tty_fd, TCIFLUSH);
+    panic(1, "\nINFO: Program cancelled.\n");
+}
+
+}  // namespace kmeans

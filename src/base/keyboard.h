@@ -1,0 +1,33 @@
+// Cancellation: a key press on the console, or SIGINT/SIGTERM/SIGHUP, ends
+// the run with "\nINFO: Program cancelled.\n" and status 1.
+//
+// The console is /dev/tty, read without waiting even when standard input is
+// redirected. Without a terminal nothing is polled and only signals cancel.
+#pragma once
+
+#include "base/registry.h"
+
+namespace kmeans {
+
+// Opens the terminal, puts it in non-canonical no-echo mode, discards waiting
+// input and installs the signal handlers.
+void keyboard_start();
+
+// Gives the terminal its original settings back; safe to call repeatedly.
+void keyboard_restore();
+
+// Reads the terminal without waiting; returns true when a key was pressed.
+bool key_pressed();
+
+// Writes the cancellation message, discards waiting keys and exits with 1.
+[[noreturn]] void cancel_run();
+
+// Called once per data row (and at the few other poll points): cancels when a
+// signal arrived, and reads the terminal every 64 calls, so that a row costs
+// no system call.
+inline void poll_cancel() {
+    if (registry.cancel_requested) cancel_run();
+    if ((++registry.poll_count & 63u) == 0 && registry.tty_fd >= 0 && key_pressed()) cancel_run();
+}
+
+}  // namespace kmeans

@@ -1,0 +1,52 @@
+// Run control: the one registry that the exit and signal paths need, the
+// final clean-up that runs at every exit, the exit status and the single
+// fatal-error path.
+#pragma once
+
+#include <csignal>
+#include <string>
+#include <termios.h>
+#include <vector>
+
+#include "base/params.h"
+
+namespace kmeans {
+
+struct Registry {
+    const Params* params = nullptr;      // the run parameters, once the switches are read
+    int tty_fd = -1;                     // the console keyboard, -1 when none
+    bool tty_raw = false;                // our settings are in force
+    termios tty_saved{};                 // settings to restore
+    std::vector<std::string> temp_paths; // result files not yet complete
+    volatile std::sig_atomic_t cancel_requested = 0;  // set by signals
+    unsigned poll_count = 0;             // rows since the keyboard was last read
+};
+
+// The registry of this process: the only state shared with the exit path
+// and the signal handlers.
+extern Registry registry;
+
+// Registers the final clean-up to run at every exit.
+void register_final_cleanup();
+
+// Program status of a normal end under switch U when no data file was learned.
+constexpr int status_none_learned = -512;
+
+// The program status of a normal end: the used clusters of the last learned
+// data file (`last_nused`, status_none_learned when none) under switch U,
+// else 0.
+int run_status(const Params& p, int last_nused);
+
+// Maps a program status to what the platform can report: a used-cluster count
+// above 255 becomes 255, and status_none_learned 0.
+int platform_status(int status);
+
+// Ends the program with program status `status`; the final clean-up runs.
+[[noreturn]] void finish(int status);
+
+// Writes a formatted message to standard error and ends the program with
+// `status`. Every PANIC goes through here.
+[[noreturn]] void panic(int status, const char* fmt, ...)
+    __attribute__((format(printf, 2, 3)));
+
+}  // namespace kmeans

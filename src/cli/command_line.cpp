@@ -1,0 +1,35 @@
+#include "cli/command_line.h"
+
+#include <climits>
+#include <unistd.h>
+
+namespace kmeans {
+
+std::string program_base_name(const char* argv0) {
+    std::string path;
+    char buf[PATH_MAX + 1];
+    ssize_t n = readlink("/proc/self/exe", buf, PATH_MAX);
+    if (n > 0) path.assign(buf, static_cast<std::size_t>(n));
+    else if (argv0) path = argv0;
+    std::size_t slash = path.rfind('/');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    return name.substr(0, name.find('.'));
+}
+
+CommandLine read_command_line(Params& p, const std::vector<std::string>& args, const char* const* envp) {
+    CommandLine cl;
+    ArgWalk walk = walk_args(p, args);
+    cl.walk_messages = std::move(walk.messages);
+    append_environment(p, envp);
+    cl.env_line = switch_present(p.switches, 'D');
+    // The quiet level comes first: it already governs the banner.
+    p.quiet = switch_level(p.switches, 'Q');
+    cl.no_data_file = p.data_files.empty();
+    cl.help = walk.second_centre || cl.no_data_file;
+    if (cl.help) return cl;  // the other switches are not looked at
+    cl.unknown = unknown_characters(p.switches);
+    cl.check = evaluate_switches(p);
+    return cl;
+}
+
+}  // namespace kmeans

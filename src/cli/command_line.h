@@ -1,0 +1,34 @@
+// The command line and the environment, collected and checked into the run
+// parameters before anything is shown or done.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "base/params.h"
+#include "cli/switches.h"
+
+namespace kmeans {
+
+// What start-up has to show and decide, in the order it is shown.
+struct CommandLine {
+    std::vector<std::string> walk_messages;  // lines of the argument walk
+    bool env_line = false;       // the switch string holds 'D': "env:(%s) sw:(%s)\n"
+    bool help = false;           // the help screen ends the run
+    bool no_data_file = false;   // no data-file argument: the help screen's PANIC line
+    std::vector<std::string> unknown;  // one INFO line per unknown switch character
+    SwitchCheck check;           // switch INFO lines, then the first refusal
+};
+
+// The executable's file name without directory and extension. `argv0` is
+// used only when the running executable's path cannot be read.
+std::string program_base_name(const char* argv0);
+
+// Fills `p` from `args` (the program's own name excluded) and the
+// environment `envp` (p.progname must be set): walks the arguments, appends
+// the environment value, reads the quiet level, and, unless the help screen
+// is due, lists the unknown switch characters and evaluates every other
+// switch. Every switch is read here.
+CommandLine read_command_line(Params& p, const std::vector<std::string>& args, const char* const* envp);
+
+}  // namespace kmeans

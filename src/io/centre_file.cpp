@@ -1,0 +1,87 @@
+#include "io/centre_file.h"
+
+#include <algorithm>
+#include <cfloat>
+
+#include "base/console.h"
+#include "base/keyboard.h"
+#include "base/registry.h"
+#include "io/read_row.h"
+
+namespace kmeans {
+
+void centre_file_mdist(ResultFile& f, double mdist, int npairs, float totd) {
+    result_printf(f, "mdist:%-12.6G no:%-5d totd:%-12.6G\n", mdist, npairs, static_cast<double>(totd));
+}
+
+void centre_file_centres(const Params& p, ResultFile& f, float maxdist, const Centres& clust,
+                         const std::vector<std::int32_t>& counts, int nused) {
+    if (p.debug != 0) result_printf(f, "MaxDist:%-10.4G\n", static_cast<double>(maxdist));
+    else result_printf(f, "%-10.4G\n", static_cast<double>(maxdist));
+    for (int k = 0; k < nused; ++k) {
+        poll_cancel();
+        if (p.debug != 0) result_printf(f, "Counts=%-6ld ", static_cast<long>(counts[static_cast<std::size_t>(k)]));
+        const float* centre = clust.row(k);
+        for (int v = 0; v < clust.nvars; ++v) {
+            if (p.debug >= 2) result_printf(f, "k[%d][%d]=%-12.6G ", k, v, static_cast<double>(centre[v]));
+            else result_printf(f, "%-12.6G ", static_cast<double>(centre[v]));
+        }
+        result_write(f, "\n", 1);
+    }
+}
+
+void centre_file_overlaps(ResultFile& f, long overlaps) {
+    result_printf(f, "No.of overlaps (at mdist/2): %ld\n", overlaps);
+}
+
+// MaxDist from the centre file's first row, or from switch M.
+static void take_maxdist(const Params& p, StoredCentres& s, int nvars, float first) {
+    const char* name = p.ClustCFile.c_str();
+    if (nvars > 1) emit(stderr, "VARNING: More than one column in MaxDist row: %s\n", name);
+    if (maxdist_given(p)) {
+        s.MaxDist = p.MaxDist;
+        say(p, Show::quiet_lt2, stderr, "Given MaxDist:%-10.4G\n", static_cast<double>(s.MaxDist));
+    } else if (first > 0.0f) {
+        s.MaxDist = first;
+        say(p, Show::quiet_lt2, stderr, "MaxDist from file:%-10.4G\n", static_cast<double>(s.MaxDist));
+    } else {
+        s.MaxDist = FLT_MAX;
+        emit(stderr, "VARNING: Bad MaxDist %.4f set to %-10.4G: %s\n", static_cast<double>(first),
+             static_cast<double>(s.MaxDist), name);
+    }
+}
+
+void read_centre_file(const Params& p, StoredCentres& s) {
+    const char* name = p.ClustCFile.c_str();
+    TextFile file;
+    text_open_or_panic(file, p.ClustCFile);
+
+    std::vector<float> row(max_vars);
+    std::vector<float> values;  // the centres, row after row
+    int nvars = 0;
+    int rows = 0;
+    for (;;) {
+        int n = read_row(file, row.data(), nvars);
+        if (n == row_end) break;
+        poll_cancel();
+        if (n < 0) panic(5, "\nPANIC: Unusable centre file: %s  Row:%d\n\n", name, rows + 1);
+        if (rows == 0) {
+            take_maxdist(p, s, nvars, row[0]);
+            nvars = 0;
+        } else {
+            if (rows > max_clusters)
+                panic(5, "\nPANIC: More than %d centres in centre file: %s\n\n", max_clusters, name);
+            values.insert(values.end(), row.begin(), row.begin() + nvars);
+        }
+        ++rows;
+    }
+    text_close(file);
+    if (rows < 2) panic(5, "\nPANIC: No centres in centre file: %s\n\n", name);
+
+    s.count = rows - 1;
+    centres_alloc(p, s.clust, s.count, nvars);
+    std::copy(values.begin(), values.end(), s.clust.v.begin());
+    say(p, Show::quiet_lt2, stderr, "No.of clusters:%d%s\n", s.count, p.cityblock ? " Cityblock dist." : " Euclidean dist.");
+}
+
+}  // namespace kmeans

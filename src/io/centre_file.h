@@ -1,0 +1,41 @@
+// The cluster-centre file (.KMC): every line Learn mode writes to it, and its
+// reading in Recall mode.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "base/centres.h"
+#include "base/params.h"
+#include "io/result_file.h"
+
+namespace kmeans {
+
+// The first line at debug level: "mdist:%-12.6G no:%-5d totd:%-12.6G\n".
+void centre_file_mdist(ResultFile& f, double mdist, int npairs, float totd);
+
+// The MaxDist line ("%-10.4G\n", or "MaxDist:%-10.4G\n" at debug level),
+// then one line per cluster 0..nused-1, polling for cancellation before
+// each: at debug level "Counts=%-6ld " with its entry of `counts` first; each
+// value as "%-12.6G " ("k[%d][%d]=%-12.6G " at debug level 2); then "\n".
+void centre_file_centres(const Params& p, ResultFile& f, float maxdist, const Centres& clust,
+                         const std::vector<std::int32_t>& counts, int nused);
+
+// The last line at debug level: "No.of overlaps (at mdist/2): %ld\n".
+void centre_file_overlaps(ResultFile& f, long overlaps);
+
+// Centres read back from a centre file.
+struct StoredCentres {
+    Centres clust;          // one row per centre line, in file order
+    int count = 0;          // number of centres
+    float MaxDist = 0.0f;   // beyond it a row gets no cluster
+};
+
+// Reads the centre file p.ClustCFile: its first row is MaxDist (switch M, when
+// given, takes its place), every later row a centre. A file that cannot be
+// opened ends the run with status 4; one that cannot be used (a row the
+// reader rejects, more than max_clusters centres, no centre at all) with a
+// PANIC naming it and status 5.
+void read_centre_file(const Params& p, StoredCentres& s);
+
+}  // namespace kmeans

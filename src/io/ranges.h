@@ -1,0 +1,24 @@
+// Per-variable ranges of a data file, gathered by its first pass.
+#pragma once
+
+#include "base/limits.h"
+
+namespace kmeans {
+
+struct Ranges {
+    float min[max_vars];
+    float max[max_vars];
+};
+
+// Every min to the largest finite float, every max to its negative.
+void ranges_reset(Ranges& r);
+
+// Widens the ranges of the first `nvars` variables to include `row`.
+inline void ranges_update(Ranges& r, const float* row, int nvars) {
+    for (int v = 0; v < nvars; ++v) {
+        if (row[v] < r.min[v]) r.min[v] = row[v];
+        if (row[v] > r.max[v]) r.max[v] = row[v];
+    }
+}
+
+}  // namespace kmeans

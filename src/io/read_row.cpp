@@ -1,0 +1,374 @@
+// The row reader: text-mode line input through a private buffer, and the
+// row grammar that turns one line into single-precision values.
+//
+// This runs once per row on every pass over files that can be larger than
+// memory, so nothing here allocates per row (the line string and the read
+// buffer are reused), nothing makes a system call per line, and nothing
+// depends on the C locale: characters are classified by a table and numbers
+// are converted by std::from_chars, which is correctly rounded.
+#include "io/read_row.h"
+
+#include "base/console.h"
+#include "base/registry.h"
+
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstdint>
+#include <cstring>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kmeans {
+
+namespace {
+
+// Character classes of the row grammar, as bit flags.
+enum : unsigned char {
+    cls_accepted = 1,  // may stand in a row line at all
+    cls_sep = 2,       // separates values: blank, tab, comma
+    cls_start = 4,     // a value may begin here: digit, '-', '.'
+    cls_digit = 8,     // '0' to '9'
+    cls_end = 16,      // '\0': the end of the line text (never accepted inside it)
+};
+
+// Builds the 256-entry class table; every byte not named here (NUL, letters
+// other than e/E, bytes above 127, ...) has no class and makes a bad row.
+constexpr std::array<unsigned char, 256> make_class_table() {
+    std::array<unsigned char, 256> t{};
+    for (int c = '0'; c <= '9'; ++c)
+        t[static_cast<unsigned char>(c)] = cls_accepted | cls_start | cls_digit;
+    for (char c : {' ', '\t', ','})
+        t[static_cast<unsigned char>(c)] = cls_accepted | cls_sep;
+    for (char c : {'-', '.'})
+        t[static_cast<unsigned char>(c)] = cls_accepted | cls_start;
+    // Accepted but neither separators nor value starts: passed over where a
+    // value could begin, and part of whatever token they stand in otherwise.
+    for (char c : {'+', 'e', 'E', '\r', '\n'})
+        t[static_cast<unsigned char>(c)] = cls_accepted;
+    t[0] = cls_end;
+    return t;
+}
+
+constexpr std::array<unsigned char, 256> class_table = make_class_table();
+
+inline unsigned char cls(char c) {
+    return class_table[static_cast<unsigned char>(c)];
+}
+
+inline bool is_digit(char c) { return (cls(c) & cls_digit) != 0; }
+
+constexpr char ctrl_z = '\x1a';
+
+// Sets f.special to the first carriage return or Ctrl-Z at or after f.pos,
+// or to f.len when there is none. Most files hold neither, so one search per
+// buffer spares the line reader from looking for them line by line.
+void find_special(TextFile& f) {
+    const char* from = f.buf.data() + f.pos;
+    std::size_t n = f.len - f.pos;
+    const void* cr = std::memchr(from, '\r', n);
+    if (cr) n = static_cast<std::size_t>(static_cast<const char*>(cr) - from);
+    const void* z = std::memchr(from, ctrl_z, n);
+    if (z) n = static_cast<std::size_t>(static_cast<const char*>(z) - from);
+    f.special = f.pos + n;
+}
+
+// Refills f.buf from the descriptor. Returns false (and marks the end) when
+// the descriptor has no more bytes; a read error counts as the end of file.
+bool fill(TextFile& f) {
+    if (f.eof || f.fd < 0) return false;
+    for (;;) {
+        ssize_t got = ::read(f.fd, f.buf.data(), f.buf.size());
+        if (got > 0) {
+            f.pos = 0;
+            f.len = static_cast<std::size_t>(got);
+            find_special(f);
+            return true;
+        }
+        if (got < 0 && errno == EINTR) continue;
+        f.eof = true;
+        f.pos = f.len = 0;
+        return false;
+    }
+}
+
+// Finds the end of the text that "%f" would consume as a number starting at
+// `p` (which is on a digit, '-' or '.'): optional '-', digits, optional '.',
+// digits, with at least one digit in all, then an optional exponent. Returns
+// nullptr when no value can be converted there, including a mantissa whose
+// 'e'/'E' is not followed by (optionally signed) digits.
+const char* scan_number(const char* p, const char* end) {
+    const char* q = p;
+    if (q != end && *q == '-') ++q;
+    const char* digits_from = q;
+    while (q != end && is_digit(*q)) ++q;
+    std::ptrdiff_t ndigits = q - digits_from;
+    if (q != end && *q == '.') {
+        ++q;
+        const char* frac_from = q;
+        while (q != end && is_digit(*q)) ++q;
+        ndigits += q - frac_from;
+    }
+    if (ndigits == 0) return nullptr;
+    if (q != end && (*q == 'e' || *q == 'E')) {
+        const char* x = q + 1;
+        if (x != end && (*x == '+' || *x == '-')) ++x;
+        if (x == end || !is_digit(*x)) return nullptr;
+        while (x != end && is_digit(*x)) ++x;
+        q = x;
+    }
+    return q;
+}
+
+// Decimal exponent of the first nonzero mantissa digit of the number text
+// [p, end) (as scan_number delimits it), exponent part included: 1e39 gives
+// 39, 0.01e-50 gives -52. Saturates far beyond the float range. Used only
+// to tell overflow from underflow, so a zero mantissa reports underflow.
+long long decimal_exponent(const char* p, const char* end) {
+    constexpr long long cap = 1'000'000'000;
+    const char* q = p;
+    if (q != end && *q == '-') ++q;
+    const char* int_from = q;
+    while (q != end && is_digit(*q)) ++q;
+    const char* int_end = q;
+
+    bool found = false;
+    long long power = -1;
+    for (const char* r = int_from; r != int_end; ++r) {
+        if (*r != '0') {
+            power = (int_end - r) - 1;
+            found = true;
+            break;
+        }
+    }
+    if (q != end && *q == '.') ++q;
+    for (long long j = 1; q != end && is_digit(*q); ++q, ++j) {
+        if (!found && *q != '0') {
+            power = -j;
+            found = true;
+        }
+    }
+    if (!found) return -cap;
+
+    long long exp = 0;
+    if (q != end && (*q == 'e' || *q == 'E')) {
+        ++q;
+        bool neg = false;
+        if (q != end && (*q == '+' || *q == '-')) neg = (*q++ == '-');
+        for (; q != end && is_digit(*q); ++q)
+            if (exp < cap) exp = exp * 10 + (*q - '0');
+        if (neg) exp = -exp;
+    }
+    return power + exp;
+}
+
+// Converts the number text [p, end) into the nearest float. Returns false
+// when its magnitude is beyond the float range; a value too small for even
+// the least subnormal reads as zero of its sign.
+bool convert(const char* p, const char* end, float& out) {
+    float v = 0.0f;
+    auto res = std::from_chars(p, end, v);
+    if (res.ec == std::errc{}) {
+        out = v;
+        return true;
+    }
+    // from_chars reports overflow and underflow alike and leaves v alone.
+    if (decimal_exponent(p, end) < 0) {
+        out = (*p == '-') ? -0.0f : 0.0f;
+        return true;
+    }
+    return false;
+}
+
+// Exact powers of ten that a float holds: 1e0 to 1e10.
+constexpr float float_pow10[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+
+// The value of a decimal digit, or a number above 9 for any other byte.
+inline unsigned digit_value(char c) { return static_cast<unsigned>(static_cast<unsigned char>(c)) - '0'; }
+
+// The common case in one scan: a plain number ("-12.5", "3", ".25", "1e3")
+// whose significant digits fit in 24 bits and whose decimal exponent lies
+// within 10 of them. Then the significand and the power of ten are both
+// exact floats, and one float multiplication or division rounds correctly.
+// `p` points into a string that ends with '\0'. Returns the end of the
+// number with `out` set, or nullptr when the number is not of this kind (the
+// general path then decides, including whether there is a number at all).
+const char* quick_number(const char* p, float& out) {
+    const char* q = p;
+    const bool negative = *q == '-';
+    q += negative;
+    const char* const mantissa = q;
+    std::uint64_t w = 0;
+    while (*q == '0') ++q;
+    const char* sig = q;
+    for (unsigned d; (d = digit_value(*q)) <= 9; ++q) w = w * 10 + d;
+    std::ptrdiff_t ndigits = q - sig;
+    int exp10 = 0;
+    if (*q == '.') {
+        const char* frac = ++q;
+        if (w == 0)
+            while (*q == '0') ++q;
+        sig = q;
+        for (unsigned d; (d = digit_value(*q)) <= 9; ++q) w = w * 10 + d;
+        ndigits += q - sig;
+        exp10 = -static_cast<int>(q - frac);
+        if (q - mantissa == 1) return nullptr;  // a lone '.'
+    } else if (q == mantissa) {
+        return nullptr;
+    }
+    if (ndigits > 19) return nullptr;  // w may have wrapped
+    if ((*q | 0x20) == 'e') {
+        const char* x = q + 1;
+        const bool neg_exp = *x == '-';
+        x += (*x == '-' || *x == '+');
+        if (digit_value(*x) > 9) return nullptr;
+        int e = 0;
+        for (unsigned d; (d = digit_value(*x)) <= 9; ++x) {
+            if (e > 100) return nullptr;
+            e = e * 10 + static_cast<int>(d);
+        }
+        exp10 += neg_exp ? -e : e;
+        q = x;
+    }
+    if (w == 0) {
+        out = negative ? -0.0f : 0.0f;
+        return q;
+    }
+    while (w > (1u << 24) && w % 10 == 0) {
+        w /= 10;
+        ++exp10;
+    }
+    if (w > (1u << 24) || exp10 < -10 || exp10 > 10) return nullptr;
+    float v = static_cast<float>(w);
+    v = exp10 >= 0 ? v * float_pow10[exp10] : v / float_pow10[-exp10];
+    out = negative ? -v : v;
+    return q;
+}
+
+}  // namespace
+
+bool text_open(TextFile& f, const std::string& path) {
+    text_close(f);
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    // Every pass reads the file from its start again, so only a file that can
+    // be rewound will do: not a directory, pipe or terminal.
+    struct stat st;
+    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || ::lseek(fd, 0, SEEK_SET) != 0) {
+        ::close(fd);
+        return false;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    f.fd = fd;
+    if (f.buf.size() != text_buffer_bytes) f.buf.assign(text_buffer_bytes, '\0');
+    f.pos = f.len = 0;
+    f.eof = false;
+    return true;
+}
+
+void text_open_or_panic(TextFile& f, const std::string& path) {
+    if (!text_open(f, path)) panic(4, "\nPANIC: Can't find/open file: %s\n\n", path.c_str());
+}
+
+void text_close(TextFile& f) {
+    if (f.fd >= 0) ::close(f.fd);
+    f.fd = -1;
+    f.pos = f.len = 0;
+    f.eof = false;
+}
+
+void text_rewind(TextFile& f) {
+    if (f.fd >= 0) ::lseek(f.fd, 0, SEEK_SET);
+    f.pos = f.len = f.special = 0;
+    f.eof = false;
+}
+
+bool text_read_line(TextFile& f) {
+    f.line.clear();
+    for (;;) {
+        if (f.pos == f.len && !fill(f)) return !f.line.empty();
+        const char* from = f.buf.data() + f.pos;
+        const char* end = f.buf.data() + f.len;
+        // The line feed ends the piece of interest; a carriage return or a
+        // Ctrl-Z before it ends it earlier.
+        const char* q = static_cast<const char*>(std::memchr(from, '\n', static_cast<std::size_t>(end - from)));
+        if (q == nullptr) q = end;
+        if (f.special < f.pos) find_special(f);
+        if (f.buf.data() + f.special < q) q = f.buf.data() + f.special;
+        f.line.append(from, q);
+        f.pos += static_cast<std::size_t>(q - from);
+        if (q == end) continue;
+
+        char c = *q;
+        ++f.pos;
+        if (c == '\n') {
+            f.line.push_back('\n');
+            return true;
+        }
+        if (c == ctrl_z) {
+            // At the start of a line an end of file; inside one, the end of
+            // that line. Either way reading resumes after the Ctrl-Z.
+            return !f.line.empty();
+        }
+        // Carriage return: dropped, and the next byte is taken as it is,
+        // even another carriage return or a Ctrl-Z.
+        if (f.pos == f.len && !fill(f)) return !f.line.empty();
+        char next = f.buf[f.pos++];
+        f.line.push_back(next);
+        if (next == '\n') return true;
+    }
+}
+
+int parse_row(const std::string& line, float* row) {
+    const char* p = line.c_str();  // ends with '\0', which stops every scan below
+    const char* const end = p + line.size();
+
+    for (const char* q = p; q != end; ++q)
+        if (!(cls(*q) & cls_accepted)) return row_bad_char;
+
+    int n = 0;
+    while (p != end && !(cls(*p) & cls_start)) ++p;
+    while (p != end) {
+        float v;
+        const char* num_end = quick_number(p, v);
+        if (num_end == nullptr) {
+            num_end = scan_number(p, end);
+            if (num_end == nullptr) break;  // no value here: the row ends
+            if (n == max_vars) return row_too_many;
+            if (!convert(p, num_end, v)) return row_out_of_range;
+        } else if (n == max_vars) {
+            return row_too_many;
+        }
+        row[n++] = v;
+        // Pass over whatever follows the number up to a separator, then
+        // over separators and anything else up to the next value start.
+        p = num_end;
+        while (!(cls(*p) & (cls_sep | cls_end))) ++p;
+        while (!(cls(*p) & (cls_start | cls_end))) ++p;
+    }
+    return n;
+}
+
+int read_row(TextFile& f, float* row, int& nvars) {
+    if (!text_read_line(f)) return row_end;
+    while (std::memchr(f.line.data(), '!', f.line.size()) != nullptr)
+        if (!text_read_line(f)) return row_end;
+
+    int n = parse_row(f.line, row);
+    if (n <= 0) return n;  // a refusal code, or an empty row (row_end)
+
+    if (nvars != 0 && n != nvars) {
+        // The line, its line feed included, so that the counts stand at the
+        // start of the next console line. It holds only accepted characters.
+        emit(stderr, "\nstr:%s%d!=%d\n", f.line.c_str(), n, nvars);
+        return row_count_mismatch;
+    }
+    if (nvars == 0) nvars = n;
+    return n;
+}
+
+}  // namespace kmeans

@@ -1,0 +1,91 @@
+#include "learn/learn.h"
+
+#include <memory>
+
+#include "base/console.h"
+#include "base/registry.h"
+#include "cluster/algorithms.h"
+#include "cluster/init.h"
+#include "learn/evaluate.h"
+#include "learn/learn_file.h"
+
+namespace kmeans {
+
+// The parameter line written once before the first data file.
+static void parameter_line(const Params& p) {
+    if (!shown(p, Show::quiet_lt2)) return;
+    emit(stderr, "No.of clusters:%d Iterations:%d", p.K, p.R);
+    emit(stderr, "%s", p.cityblock ? " Cityblock dist." : " Euclidean dist.");
+    if (p.type == AKM || p.type == AKMDI)
+        emit(stderr, " Alpha:%.4f ItParam:%.3f", static_cast<double>(p.Alpha), static_cast<double>(p.ItParam));
+    emit(stderr, "\n");
+}
+
+// After the first pass: the centre table, the end of the spinner's line, the
+// range report, MaxDist and never-opened slots (AKMDI) or random centres,
+// and `clustno`.
+static void init_learning(const Params& p, Rng& rng, LearnFile& f) {
+    centres_alloc(p, f.clust, p.K, f.data.nvars);
+    say(p, Show::quiet0, stderr, "\n");
+    for (int v = 0; v < f.data.nvars; ++v)
+        say(p, Show::debug2, stdout, "min[%d]=%-12.6G max[%d]=%-12.6G\n", v, static_cast<double>(f.ranges.min[v]),
+            v, static_cast<double>(f.ranges.max[v]));
+    if (p.type == AKMDI) f.MaxDist = akmdi_start(p, f.ranges, f.clust);
+    else random_centres(p, rng, f.ranges, f.clust);
+    clustno_alloc(p, f.clustno, f.data.N);
+}
+
+// The learning algorithm the switches chose.
+static void run_algorithm(const Params& p, LearnFile& f, int& opened) {
+    switch (p.type) {
+        case SKM: return run_skm(p, f.data, f.clust, f.clustno);
+        case AKM: return run_akm(p, f.data, f.clust, f.clustno);
+        case AKMDI: return run_akmdi(p, f.data, f.clust, f.clustno, f.MaxDist, opened);
+        default: panic(10, "PANIC: Unknown algorithm. (type) Value:%d\n", p.type);
+    }
+}
+
+// The per-file clean-up: the result files are complete and take their names,
+// the data file is closed; the tables go with `f`. Both files are written
+// out and closed before either takes its name, so that a write error in one
+// leaves the earlier results of both in place.
+static void file_cleanup(const Params& p, LearnFile& f) {
+    say(p, Show::debug2, stdout, "\nRoughCleaning\n");
+    result_close(f.centre_file);
+    result_close(f.value_file);
+    result_commit(f.centre_file);
+    result_commit(f.value_file);
+    text_close(f.data.text);
+}
+
+// Learns one data file from opening to clean-up; returns its used clusters.
+static int learn_file(const Params& p, Rng& rng, int& opened, const std::string& arg) {
+    auto f = std::make_unique<LearnFile>();
+    data_open(f->data, arg);
+    f->centre_name = result_name(arg, ".KMC");
+    f->value_name = result_name(arg, ".KTF");
+    result_create_or_panic(f->centre_file, f->centre_name);
+    say(p, Show::quiet_lt3, stderr, "\nWorking on file: %-12s  Creating files: %-12s %s\n", arg.c_str(),
+        f->centre_name.c_str(), f->value_name.c_str());
+
+    ranges_reset(f->ranges);
+    first_pass(p, f->data, &f->ranges);
+    init_learning(p, rng, *f);
+    run_algorithm(p, *f, opened);
+    evaluate(p, *f);
+    file_cleanup(p, *f);
+    return f->nused;
+}
+
+int learn_files(const Params& p, Rng& rng) {
+    int last_nused = status_none_learned;
+    int opened = 0;  // AKMDI's last opened slot, shown across files
+    parameter_line(p);
+    for (const std::string& arg : p.data_files) {
+        if (skip_result_name(p, arg)) continue;
+        last_nused = learn_file(p, rng, opened, arg);
+    }
+    return last_nused;
+}
+
+}  // namespace kmeans

@@ -1,0 +1,47 @@
+#include <cmath>
+
+#include "base/console.h"
+#include "base/keyboard.h"
+#include "cluster/distance.h"
+#include "io/centre_file.h"
+#include "learn/evaluate.h"
+
+namespace kmeans {
+
+// Mean distance between the centres of clusters 0..nused-1, every ordered
+// pair counted once, in i-then-j order, the total rounded to float after
+// each addition (a Euclidean distance enters as its double root).
+static void mean_distance(const Params& p, LearnFile& f) {
+    emit(stdout, "\nCompute meandistance.\n");
+    float totd = 0.0f;
+    int npairs = 0;
+    const int nvars = f.data.nvars;
+    for (int i = 0; i < f.nused; ++i) {
+        poll_cancel();
+        for (int j = 0; j < f.nused; ++j) {
+            if (j == i) continue;
+            double d = p.cityblock ? static_cast<double>(cityblock(f.clust.row(i), f.clust.row(j), nvars))
+                                   : euclid_root(f.clust.row(i), f.clust.row(j), nvars);
+            totd = static_cast<float>(static_cast<double>(totd) + d);
+            ++npairs;
+        }
+    }
+    double mdist = static_cast<double>(totd) / npairs;
+    emit(stdout, "mdist:%-12.6G nr:%-5d totd:%-12.6G\n", mdist, npairs, static_cast<double>(totd));
+    centre_file_mdist(f.centre_file, mdist, npairs, totd);
+    f.mdist = static_cast<float>(mdist);
+}
+
+void statistics_and_centres(const Params& p, LearnFile& f) {
+    if (p.debug != 0) mean_distance(p, f);
+    if (p.used_level != 0) {
+        say(p, Show::debug1, stdout, "No. of used clusters:%-3d\n", f.nused);
+        say(p, Show::used2, stdout, "%d\n", f.nused);
+    }
+    for (int i = 0; i < f.nused; ++i)
+        say(p, Show::debug1, stdout, "Counts in cluster%-3d: %6ld\n", i + 1,
+            static_cast<long>(f.counts[static_cast<std::size_t>(i)]));
+    centre_file_centres(p, f.centre_file, f.MaxDist, f.clust, f.counts, f.nused);
+}
+
+}  // namespace kmeans

@@ -1,0 +1,64 @@
+#include "recall/recall.h"
+
+#include <cfloat>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "base/console.h"
+#include "base/registry.h"
+#include "cluster/nearest.h"
+#include "io/centre_file.h"
+#include "io/data_file.h"
+#include "io/result_file.h"
+
+namespace kmeans {
+
+// Everything that belongs to one data file in Recall mode.
+struct RecallFile {
+    DataFile data;
+    ResultFile result;                  // .KMR
+    std::vector<std::int32_t> clustno;  // 1-based centre number, or -1
+};
+
+// The second pass: each row gets its nearest centre's number, or -1 when the
+// nearest lies farther than MaxDist (or no distance is finite).
+static void classify(const Params& p, const StoredCentres& s, RecallFile& f) {
+    each_row(p, f.data, SpinFrom::start, [&](std::int64_t r) {
+        float best;
+        int w = nearest_all(s.clust, f.data.row, f.data.nvars, s.count, p.cityblock, best);
+        const bool within = best < FLT_MAX && !(best > s.MaxDist);
+        f.clustno[static_cast<std::size_t>(r)] = within ? w + 1 : -1;
+    });
+}
+
+static void recall_file(const Params& p, const StoredCentres& s, const std::string& arg) {
+    auto f = std::make_unique<RecallFile>();
+    data_open(f->data, arg);
+    const std::string name = result_name(arg, ".KMR");
+    result_create_or_panic(f->result, name);
+    say(p, Show::quiet_lt3, stderr, "\nWorking on file: %-12s  Creating file: %s\n", arg.c_str(), name.c_str());
+
+    first_pass(p, f->data, nullptr);
+    if (f->data.nvars > s.clust.nvars)
+        panic(5, "\nPANIC: Datafile has more variables than the centres: %s  %d>%d\n\n", arg.c_str(),
+              f->data.nvars, s.clust.nvars);
+    clustno_alloc(p, f->clustno, f->data.N);
+    classify(p, s, *f);
+
+    if (p.debug != 0) result_printf(f->result, "%s MaxDist:%-10.4G\n", arg.c_str(), static_cast<double>(s.MaxDist));
+    for (std::int32_t c : f->clustno) result_int_line(f->result, c);
+    result_commit(f->result);
+    text_close(f->data.text);
+}
+
+void recall_files(const Params& p) {
+    StoredCentres centres;
+    read_centre_file(p, centres);
+    for (const std::string& arg : p.data_files) {
+        if (skip_result_name(p, arg)) continue;
+        recall_file(p, centres, arg);
+    }
+}
+
+}  // namespace kmeans

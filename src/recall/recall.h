@@ -1,0 +1,12 @@
+// Recall mode: classifies every data-file argument with stored centres.
+#pragma once
+
+#include "base/params.h"
+
+namespace kmeans {
+
+// Reads the centre file p.ClustCFile once, then writes a .KMR for every
+// data-file argument in order.
+void recall_files(const Params& p);
+
+}  // namespace kmeans
