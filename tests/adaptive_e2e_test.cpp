@@ -57,21 +57,11 @@ std::string after_working_line(const std::string& s, const std::string& name) {
     return s.substr(end + 1);
 }
 
-// The number of times `needle` occurs in `s`.
-int occurrences(const std::string& s, const std::string& needle) {
-    int n = 0;
-    for (std::size_t at = s.find(needle); at != std::string::npos; at = s.find(needle, at + 1)) ++n;
-    return n;
-}
-
 // The draws of the program's generator after seeding with `seconds`.
 std::vector<int> draws(std::uint32_t seconds, int n) {
     std::vector<int> out;
-    std::uint32_t seed = seconds;
-    for (int i = 0; i < n; ++i) {
-        seed = seed * 1103515245u + 12345u;
-        out.push_back(static_cast<int>((seed >> 16) & 32767u));
-    }
+    Lcg rng{seconds};
+    for (int i = 0; i < n; ++i) out.push_back(rng.next());
     return out;
 }
 
@@ -279,7 +269,7 @@ TEST(AdaptiveAkmdi, LastSlotFlagStopsOpenings) {
     std::string seen = from(r.err, "Adaptive K-means algorithm with dynamic initialization.\n");
     EXPECT_EQ(seen.substr(0, want.size()), want);
     // Three centre lines after the MaxDist line, and no slot beyond 3.
-    EXPECT_EQ(occurrences(dir.read("T.KMC"), "\n"), 4);
+    EXPECT_EQ(count_of(dir.read("T.KMC"), "\n"), 4u);
     EXPECT_EQ(dir.read("T.KTF").find('4'), std::string::npos);
 }
 

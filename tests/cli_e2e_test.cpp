@@ -76,12 +76,6 @@ bool starts_with(const std::string& s, const std::string& head) { return s.compa
 bool ends_with(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
-std::size_t count_of(const std::string& s, const std::string& what) {
-    std::size_t n = 0;
-    for (std::size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + 1)) ++n;
-    return n;
-}
-
 // ---------------------------------------------------------------- help screen
 
 struct HelpCase {
@@ -379,21 +373,13 @@ TEST(CliE2eEnd, NoNoticeAtPanicOrHelp) {
     EXPECT_EQ(r.err, one_filename + help_text("kmeans"));
 }
 
-// The end-of-run draw: the generator seeded with the low 16 bits of the time.
-int end_draw(std::uint32_t seconds) {
-    std::uint32_t seed = seconds & 0xFFFFu;
-    seed = seed * 1103515245u + 12345u;
-    return static_cast<int>((seed >> 16) & 32767u);
-}
-
 // The second the program seeded its generator with at start-up, told by the
 // first random centre of its debug listing. With the data "0\n1\n" the range
 // is 0 to 1, so that centre is the first draw times the draw scale.
 std::optional<std::uint32_t> start_second(const std::string& out, std::uint32_t from) {
     const double c = std::bit_cast<float>(std::uint32_t{0x38000100u});
     for (std::uint32_t s = from; s <= from + 2; ++s) {
-        std::uint32_t seed = s * 1103515245u + 12345u;
-        int r = static_cast<int>((seed >> 16) & 32767u);
+        int r = Lcg{s}.next();
         float v = static_cast<float>(static_cast<double>(r) * c * 1.0 + 0.0);
         char buf[64];
         std::snprintf(buf, sizeof buf, "\nclust[0][0]=%-12.6G \n", static_cast<double>(v));
@@ -415,9 +401,9 @@ TEST(CliE2eEnd, NoticeByChance) {
     ASSERT_FALSE(notice.empty());
     // 2026-01-01 00:00:28 UTC draws below 1000 at the end of a run.
     const std::uint32_t lucky = 1767225628u;
-    ASSERT_LT(end_draw(lucky), 1000);
-    ASSERT_GE(end_draw(lucky - 1), 1000);
-    ASSERT_GE(end_draw(lucky + 1), 1000);
+    ASSERT_LT(end_of_run_draw(lucky), 1000);
+    ASSERT_GE(end_of_run_draw(lucky - 1), 1000);
+    ASSERT_GE(end_of_run_draw(lucky + 1), 1000);
 
     // The faked clock may run on from the given second, so the seconds the
     // program reads are found from its output: the start second from the
@@ -449,7 +435,7 @@ TEST(CliE2eEnd, NoticeByChance) {
             std::size_t at = r.err.find("\nElapsed time: ");
             ASSERT_NE(at, std::string::npos) << r.err;
             std::uint32_t end = *start + static_cast<std::uint32_t>(std::atoi(r.err.c_str() + at + 15));
-            bool want = !c.quiet && end_draw(end) < 1000;
+            bool want = !c.quiet && end_of_run_draw(end) < 1000;
             if (want) lucky_seen = true;
             bool got = r.err.find(notice) != std::string::npos;
             EXPECT_EQ(got, want) << c.time << " " << c.quiet << " end second " << end << "\n" << r.err << r.out;

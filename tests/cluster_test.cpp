@@ -17,6 +17,7 @@
 #include "cluster/init.h"
 #include "cluster/nearest.h"
 #include "cluster/random.h"
+#include "e2e.h"
 #include "io/ranges.h"
 
 using namespace kmeans;
@@ -374,7 +375,7 @@ TEST(ClusterNeverOpened, MarkerIsTheLargestFiniteFloat) {
 TEST(ClusterNearestEquivalence, MatchesMeasuringEveryDistanceInOrder) {
     std::uint32_t seed = 12345;
     auto next = [&seed]() {
-        seed = seed * 1103515245u + 12345u;
+        seed = lcg_step(seed);
         return seed >> 8;
     };
     // Few distinct values give many ties; values near 3000 give different

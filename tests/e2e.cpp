@@ -26,6 +26,12 @@ RunOptions frozen_at(std::int64_t seconds) {
     return opts;
 }
 
+std::size_t count_of(const std::string& s, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t at = s.find(part); at != std::string::npos; at = s.find(part, at + part.size())) ++n;
+    return n;
+}
+
 bool have_faketime() { return std::system("command -v faketime >/dev/null 2>&1") == 0; }
 
 ScratchDir::ScratchDir() {

@@ -52,3 +52,28 @@ std::string examples_dir();
 
 // Whether the faketime tool is installed (end-to-end tests of seeded runs need it).
 bool have_faketime();
+
+// --- models of the program's fixed rules, shared by the tests ---------------
+
+// One step of the program's generator: seed * 1103515245 + 12345 (mod 2^32).
+inline std::uint32_t lcg_step(std::uint32_t seed) { return seed * 1103515245u + 12345u; }
+
+// The program's generator: each draw steps the seed and yields bits 16..30.
+struct Lcg {
+    std::uint32_t seed;
+    int next() {
+        seed = lcg_step(seed);
+        return static_cast<int>((seed >> 16) & 32767u);
+    }
+};
+
+// The draw that decides the chance notice at the end of a run ending at
+// `seconds`: the generator seeded with their low 16 bits, drawn once.
+inline int end_of_run_draw(std::uint32_t seconds) { return Lcg{seconds & 0xFFFFu}.next(); }
+
+// The largest finite single-precision value: where every nearest-centre
+// search starts, the never-opened marker, and what a bad MaxDist becomes.
+constexpr float largest_float = 3.4028234663852886e+38f;
+
+// The number of non-overlapping occurrences of `part` in `s`.
+std::size_t count_of(const std::string& s, const std::string& part);

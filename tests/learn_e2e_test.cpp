@@ -26,14 +26,6 @@ namespace {
 
 // --- model ------------------------------------------------------------------
 
-struct Lcg {
-    std::uint32_t seed;
-    int next() {
-        seed = seed * 1103515245u + 12345u;
-        return static_cast<int>((seed >> 16) & 32767u);
-    }
-};
-
 using Row = std::vector<float>;
 using Table = std::vector<Row>;
 
@@ -73,7 +65,7 @@ float dist(const Row& a, const Row& b, bool city) {
 
 // Nearest of centres 0..ncand-1, strictly smaller distances only.
 int nearest(const Table& c, std::size_t ncand, const Row& x, bool city) {
-    float best = FLT_MAX;
+    float best = largest_float;
     int w = -1;
     for (std::size_t k = 0; k < ncand; ++k) {
         float d = dist(x, c[k], city);
@@ -120,8 +112,8 @@ Model learn(Lcg& rng, const Table& rows, int K, int R, bool city) {
     Model m;
     m.rows = rows;
     const std::size_t nvars = rows[0].size();
-    m.mn.assign(nvars, FLT_MAX);
-    m.mx.assign(nvars, -FLT_MAX);
+    m.mn.assign(nvars, largest_float);
+    m.mx.assign(nvars, -largest_float);
     for (const Row& r : rows)
         for (std::size_t v = 0; v < nvars; ++v) {
             m.mn[v] = std::min(m.mn[v], r[v]);
@@ -288,8 +280,7 @@ RunResult run_at(const ScratchDir& dir, std::int64_t t, const std::vector<std::s
 // Whether the end of a run at quiet level 0 shows the maker's notice by
 // chance: one draw after seeding with the low 16 bits of the time.
 bool notice_at(std::int64_t t) {
-    Lcg r{static_cast<std::uint32_t>(t) & 0xFFFFu};
-    return r.next() < 1000;
+    return end_of_run_draw(static_cast<std::uint32_t>(t)) < 1000;
 }
 
 // The first time from T0 on whose random start satisfies `pred` (called
@@ -317,12 +308,6 @@ std::string rows_text(const Table& rows) {
 }
 
 bool contains(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
-
-std::size_t count_of(const std::string& s, const std::string& part) {
-    std::size_t n = 0;
-    for (std::size_t at = s.find(part); at != std::string::npos; at = s.find(part, at + part.size())) ++n;
-    return n;
-}
 
 // Standard output without the "env:(...) sw:(...)" line that switch D adds.
 std::string without_env_line(const std::string& out) {

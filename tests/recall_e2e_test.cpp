@@ -609,7 +609,7 @@ TEST(RecallE2E, MatchesIndependentNearestSearch) {
     const std::vector<std::vector<int>> centres = {{1, 2, 3}, {7, 7, 1}, {4, 0, 8}, {7, 7, 1}, {0, 9, 0}};
     std::uint32_t seed = 12345;
     auto next = [&seed] {
-        seed = seed * 1103515245u + 12345u;
+        seed = lcg_step(seed);
         return static_cast<int>((seed >> 16) % 10);
     };
     std::vector<std::vector<int>> rows(300);

@@ -13,7 +13,7 @@ namespace {
 
 struct Lcg {
     std::uint32_t s;
-    std::uint32_t next() { return (s = s * 1103515245u + 12345u) >> 8; }
+    std::uint32_t next() { return (s = lcg_step(s)) >> 8; }
     std::size_t pick(std::size_t n) { return next() % n; }
 };
 

@@ -496,6 +496,9 @@ TEST(SwitchesEnvironment, Table) {
         {"kmeans", "", {"KMEANS=G0.5=1"}, "G0.5=1", "G0.5=1"},
         {"clus", "D", {"KMEANS=K8", "CLUS=q3\x84"}, "Q3\x8E", "DQ3\x8E"},
         {"MyProg", "", {"myprog=k4"}, "K4", "K4"},
+        // Two spellings of the name: the first entry wins, the second is never read.
+        {"kmeans", "", {"kmeans=K3", "KMEANS=K4"}, "K3", "K3"},
+        {"kmeans", "", {"KMEANS=", "kmeans=K4"}, "", ""},
     };
     for (const auto& c : cases) {
         Params p;

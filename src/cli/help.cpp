@@ -4,6 +4,7 @@
 
 #include "base/console.h"
 #include "base/limits.h"
+#include "cluster/random.h"
 
 namespace kmeans {
 
@@ -50,6 +51,11 @@ void write_help(const Params& p, bool no_data_file) {
          ".KMC", ".KTF", name, ".KMC", ".KTF");
     if (p.switches.find('?') != std::string::npos)
         emit(stderr, "-Q#:quiet(1-3) -T:stopwatch -D:debug -C:Copyright\n");
+}
+
+bool notice_by_chance(std::int64_t now) {
+    Rng rng{static_cast<std::uint32_t>(now) & 0xFFFFu};
+    return draw(rng) < 1000;
 }
 
 void write_notice() {

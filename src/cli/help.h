@@ -1,6 +1,8 @@
 // The banner that opens every run and the help screen.
 #pragma once
 
+#include <cstdint>
+
 #include "base/params.h"
 
 namespace kmeans {
@@ -14,5 +16,10 @@ void write_help(const Params& p, bool no_data_file);
 
 // The maker's notice: two lines naming the program and its documentation.
 void write_notice();
+
+// Whether the notice comes by chance at the end of a run at `now` (seconds):
+// one draw from the generator seeded with the low 16 bits of `now` is below
+// 1000. (It is shown only at quiet level 0.)
+bool notice_by_chance(std::int64_t now);
 
 }  // namespace kmeans
