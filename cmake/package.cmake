@@ -86,3 +86,12 @@ set(CPACK_SOURCE_IGNORE_FILES
 
 include(CPack)
 
+# Builds the .deb, installs it into a scratch directory and runs the packaged
+# program there.
+if(KMEANS_TESTS)
+  add_test(NAME package
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/drivers/package_test.sh
+      ${CMAKE_CPACK_COMMAND} ${CMAKE_CURRENT_BINARY_DIR}/CPackConfig.cmake
+      ${CMAKE_CURRENT_SOURCE_DIR}/examples/IRIS.DAT ${PROJECT_VERSION})
+  set_tests_properties(package PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
+endif()
