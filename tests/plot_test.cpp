@@ -71,11 +71,12 @@ std::map<int, std::int64_t> dot_counts(const std::string& svg) {
 // The legend: cluster (-1 for "no cluster") to the count it shows.
 std::map<int, std::int64_t> legend_counts(const std::string& svg) {
     std::map<int, std::int64_t> counts;
-    static const std::regex entry(R"re(<text [^>]*class="legend k(\w+)"[^>]*>(-1 \(no cluster\)|\d+): (\d+) rows</text>)re");
+    static const std::regex entry(R"re(<text [^>]*class="legend k(\w+)"[^>]*>(-1 \(no cluster\)|\d+): (\d+) (rows?)</text>)re");
     for (std::sregex_iterator it(svg.begin(), svg.end(), entry), end; it != end; ++it) {
         int k = (*it)[1] == "none" ? -1 : std::stoi((*it)[1]);
         EXPECT_EQ((*it)[2], k < 0 ? "-1 (no cluster)" : std::to_string(k));
         counts[k] = std::stoll((*it)[3]);
+        EXPECT_EQ((*it)[4], counts[k] == 1 ? "row" : "rows");
     }
     return counts;
 }

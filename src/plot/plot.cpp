@@ -18,7 +18,7 @@ constexpr double top = 52;      // room for the title
 constexpr double matrix = 836;  // page_width - left - right margin
 constexpr double gap = 12;      // between panels
 constexpr double pad = 7;       // inside a panel, so that edge dots stay whole
-constexpr double legend_column = 209;
+constexpr double legend_column = 180;  // the narrowest legend column
 constexpr double legend_row = 22;
 constexpr int hist_bins = 20;
 
@@ -255,6 +255,14 @@ std::string dot_radius(std::size_t n, double panel) {
 
 const char* dot_opacity(std::size_t n) { return n <= 2000 ? "0.8" : "0.55"; }
 
+// The legend text of cluster k (-1: the rows without a cluster).
+std::string legend_label(const PlotInput& in, int k) {
+    std::string label = k < 0 ? std::string("-1 (no cluster)") : std::to_string(k);
+    std::int64_t n = in.counts[slot_of(k)];
+    label += ": " + std::to_string(n) + (n == 1 ? " row" : " rows");
+    return label;
+}
+
 // The title: the caller's part, K, and the rows (or the sample taken).
 std::string title_text(const PlotInput& in) {
     std::string t = in.title + ": K = " + std::to_string(in.K);
@@ -284,7 +292,12 @@ std::string plot_svg(const PlotInput& in) {
     std::vector<int> entries;
     if (!in.counts.empty() && in.counts[0] > 0) entries.push_back(-1);
     for (int k = 1; k <= in.K; ++k) entries.push_back(k);
-    const int per_row = static_cast<int>(matrix / legend_column);
+    // Columns as wide as the longest entry needs (about 8.2 units per
+    // character at the legend's font size), as many as fit across.
+    std::size_t longest = 0;
+    for (int k : entries) longest = std::max(longest, legend_label(in, k).size());
+    const double column = std::max(legend_column, 30 + 8.2 * static_cast<double>(longest));
+    const int per_row = std::max(1, static_cast<int>(matrix / column));
     const int legend_rows = (static_cast<int>(entries.size()) + per_row - 1) / per_row;
     const double legend_top = top + matrix + 48;
     const double height = legend_top + legend_rows * legend_row + 8;
@@ -373,7 +386,7 @@ std::string plot_svg(const PlotInput& in) {
     // The legend, row by row below the panels.
     for (std::size_t e = 0; e < entries.size(); ++e) {
         int k = entries[e];
-        double x = left + static_cast<double>(e % static_cast<std::size_t>(per_row)) * legend_column;
+        double x = left + static_cast<double>(e % static_cast<std::size_t>(per_row)) * column;
         double y = legend_top + static_cast<double>(e / static_cast<std::size_t>(per_row)) * legend_row;
         out += "<rect";
         attr(out, "x", x);
@@ -381,9 +394,8 @@ std::string plot_svg(const PlotInput& in) {
         out += " width=\"12\" height=\"12\" rx=\"3\" fill=\"";
         out += cluster_colour(k);
         out += "\"/>\n";
-        std::string label = k < 0 ? std::string("-1 (no cluster)") : std::to_string(k);
-        label += ": " + std::to_string(in.counts[slot_of(k)]) + " rows";
-        text_at(out, x + 18, y, "class=\"legend " + class_of(k) + "\" font-size=\"14\" fill=\"#222\"", label);
+        text_at(out, x + 18, y, "class=\"legend " + class_of(k) + "\" font-size=\"14\" fill=\"#222\"",
+                legend_label(in, k));
     }
     out += "</svg>\n";
     return out;

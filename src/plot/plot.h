@@ -65,7 +65,7 @@ const char* cluster_colour(int k);
 // against the row number. Dots sit in groups <g class="dots kN"> (kN = the
 // cluster number, "knone" for -1), one group per cluster and panel; every
 // centre mark is a <g class="centre kN">; legend entries are
-// <text class="legend kN">N: COUNT rows</text>.
+// <text class="legend kN">N: COUNT rows</text> ("row" for one).
 std::string plot_svg(const PlotInput& in);
 
 }  // namespace kmeans
