@@ -1,5 +1,6 @@
 #include "plot/inputs.h"
 
+#include <algorithm>
 #include <charconv>
 #include <string_view>
 
@@ -168,6 +169,10 @@ bool sample_rows(const std::string& data_path, const std::string& label_path, bo
     in.lo.assign(nv, 0);
     in.hi.assign(nv, 0);
 
+    const std::size_t drawn = static_cast<std::size_t>(std::min(total, limit));
+    in.values.reserve(drawn * nv);
+    in.cluster.reserve(drawn);
+    in.row.reserve(drawn);
     std::vector<float> row(max_vars);
     RowSampler sampler{total, limit};
     int nvars = 0;

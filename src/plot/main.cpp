@@ -25,6 +25,7 @@ namespace {
 constexpr int status_usage = 2;
 constexpr int status_file = 1;
 
+// Ends the run with "kmeans-plot: REASON" on standard error and `status`.
 [[noreturn]] void fail(int status, const std::string& reason) {
     std::string line = "kmeans-plot: " + reason + "\n";
     std::fputs(line.c_str(), stderr);
@@ -67,7 +68,8 @@ bool write_whole_file(const std::string& name, const std::string& text) {
     return ok;
 }
 
-// The whole run; returns the exit status.
+// The whole run: the command line, the files, the picture. Returns the exit
+// status; failures end the run through fail().
 int plot_main(const std::vector<std::string>& args) {
     if (args.empty()) {
         std::fputs("usage: kmeans-plot <DataFile.ext> (+ClustCFile) (-V#,#,...)(-S#)(-Q)\n", stderr);

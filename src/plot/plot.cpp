@@ -36,6 +36,7 @@ struct Panel {
 // Where `v` lies between lo and hi, from 0 to 1; the middle when the range is empty.
 double frac(double v, double lo, double hi) { return hi > lo ? (v - lo) / (hi - lo) : 0.5; }
 
+// The x and y coordinates of the fraction f (0 to 1) along panel p's axes.
 double px(const Panel& p, double f) { return p.x0 + pad + f * (p.size - 2 * pad); }
 double py(const Panel& p, double f) { return p.y0 + p.size - pad - f * (p.size - 2 * pad); }
 
@@ -50,6 +51,7 @@ std::string class_of(int k) {
 // Index of cluster k in counts and buckets: 0 for -1, else k.
 std::size_t slot_of(int k) { return k < 0 ? 0 : static_cast<std::size_t>(k); }
 
+// Appends a coordinate or size: one decimal is finer than a pixel.
 void num(std::string& out, double v) { svg_fixed(out, v, 1); }
 
 // Appends ` name="v"`.
@@ -90,18 +92,21 @@ void text_up(std::string& out, double x, double y, std::string_view extra, std::
     out += "</text>\n";
 }
 
+// A data value as a label.
 std::string value_text(double v) {
     std::string s;
     svg_value(s, v);
     return s;
 }
 
+// The name of variable `var` (1-based): "v3".
 std::string var_name(int var) {
     std::string s = "v";
     s += std::to_string(var);
     return s;
 }
 
+// The background and border of panel p.
 void panel_frame(std::string& out, const Panel& p, const char* fill) {
     out += "<rect";
     attr(out, "x", p.x0);
