@@ -1,0 +1,103 @@
+#include "plot/args.h"
+
+#include <sys/stat.h>
+
+namespace kmeans {
+
+namespace {
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// An argument that starts with '/' is switch text ("/S500"), unless it is a
+// path: it holds a further '/' or names an existing file system entry.
+bool slash_switch(const std::string& arg) {
+    if (arg.find('/', 1) != std::string::npos) return false;
+    struct stat st;
+    return stat(arg.c_str(), &st) != 0;
+}
+
+// Reads a decimal number at s[i] into v, moving i past it. False when no
+// digit stands there or the number exceeds `most`.
+bool read_number(const std::string& s, std::size_t& i, std::int64_t most, std::int64_t& v) {
+    if (i >= s.size() || !is_digit(s[i])) return false;
+    v = 0;
+    for (; i < s.size() && is_digit(s[i]); ++i) {
+        v = v * 10 + (s[i] - '0');
+        if (v > most) return false;
+    }
+    return true;
+}
+
+// Reads the switch text `sw` (the argument without its '-' or '/'); `seen`
+// holds the letters met so far, whose later occurrences are read but ignored.
+std::string read_switches(const std::string& arg, const std::string& sw, PlotArgs& a, std::string& seen) {
+    std::size_t i = 0;
+    while (i < sw.size()) {
+        const char raw = sw[i++];
+        char letter = raw;
+        if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
+        bool first = seen.find(letter) == std::string::npos;
+        if (first) seen += letter;
+        bool off = i < sw.size() && sw[i] == '-';
+        if (off) ++i;
+        if (letter == 'Q') {
+            while (i < sw.size() && is_digit(sw[i])) ++i;  // a level, as kmeans takes it: any level is quiet here
+            if (first) a.quiet = !off;
+        } else if (letter == 'S') {
+            if (off) continue;
+            std::int64_t v = 0;
+            if (!read_number(sw, i, plot_max_limit, v) || v < 1)
+                return "the sample limit -S must be between 1 and " + std::to_string(plot_max_limit) + ": " + arg;
+            if (first) a.limit = v;
+        } else if (letter == 'V') {
+            if (off) continue;
+            std::vector<int> vars;
+            for (;;) {
+                std::int64_t v = 0;
+                if (!read_number(sw, i, 1000000, v) || v < 1)
+                    return "-V needs variable numbers from 1 up, separated by commas: " + arg;
+                vars.push_back(static_cast<int>(v));
+                if (i < sw.size() && sw[i] == ',') ++i;
+                else break;
+            }
+            if (vars.size() > 4) return "-V takes at most four variables: " + arg;
+            if (first) a.vars = vars;
+        } else {
+            return std::string("unknown switch letter '") + raw + "': " + arg;
+        }
+    }
+    return "";
+}
+
+}  // namespace
+
+std::string parse_plot_args(const std::vector<std::string>& args, PlotArgs& a) {
+    std::string seen;
+    bool have_centres = false;
+    for (const std::string& arg : args) {
+        if (!arg.empty() && (arg[0] == '-' || (arg[0] == '/' && slash_switch(arg)))) {
+            std::string reason = read_switches(arg, arg.substr(1), a, seen);
+            if (!reason.empty()) return reason;
+        } else if (!arg.empty() && arg[0] == '+') {
+            std::string name = arg.substr(1);
+            if (name.empty()) return "no centre file name after '+'";
+            if (have_centres) return "more than one centre file: " + a.centres + " " + arg;
+            have_centres = true;
+            a.centres = name.find('.') == std::string::npos ? name + ".KMC" : name;
+        } else {
+            if (!a.data.empty()) return "more than one data file: " + a.data + " " + arg;
+            a.data = arg;
+        }
+    }
+    if (a.data.empty()) return "no data file given";
+    return "";
+}
+
+std::string plot_result_name(const std::string& data_arg, const char* ext) {
+    std::size_t slash = data_arg.rfind('/');
+    std::size_t base = slash == std::string::npos ? 0 : slash + 1;
+    std::size_t dot = data_arg.find('.', base);
+    return data_arg.substr(0, dot == std::string::npos ? data_arg.size() : dot) + ext;
+}
+
+}  // namespace kmeans

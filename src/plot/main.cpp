@@ -1,0 +1,138 @@
+// kmeans-plot: draws a Learn or Recall result of kmeans as one SVG file
+// beside the data: a scatter-plot matrix of up to four variables, the rows
+// coloured by cluster, the centres marked, a legend with the row counts.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "plot/args.h"
+#include "plot/inputs.h"
+#include "plot/plot.h"
+
+namespace kmeans {
+
+namespace {
+
+// Exit statuses: a command line that cannot be used, and a file that cannot
+// be read or written or does not fit the others.
+constexpr int status_usage = 2;
+constexpr int status_file = 1;
+
+// Ends the run with "kmeans-plot: REASON" on standard error and `status`.
+[[noreturn]] void fail(int status, const std::string& reason) {
+    std::string line = "kmeans-plot: " + reason + "\n";
+    std::fputs(line.c_str(), stderr);
+    std::exit(status);
+}
+
+// The file-name part of a path.
+std::string file_part(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Writes `text` to a hidden temporary file beside `name` and moves it onto
+// `name` once it is complete, so that a failure never leaves half a picture
+// nor destroys an earlier one. The file gets the permissions of a newly
+// created file under the umask. False when anything fails (nothing is left).
+bool write_whole_file(const std::string& name, const std::string& text) {
+    std::size_t slash = name.rfind('/');
+    std::string dir = slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
+    std::string temp = dir + "." + file_part(name) + ".XXXXXX";
+    int fd = mkstemp(temp.data());
+    if (fd < 0) return false;
+    mode_t mask = umask(0);
+    umask(mask);
+    bool ok = fchmod(fd, static_cast<mode_t>(0666 & ~mask)) == 0;
+    const char* p = text.data();
+    std::size_t left = text.size();
+    while (ok && left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) ok = false;
+        else {
+            p += n;
+            left -= static_cast<std::size_t>(n);
+        }
+    }
+    if (::close(fd) != 0) ok = false;
+    if (ok && std::rename(temp.c_str(), name.c_str()) != 0) ok = false;
+    if (!ok) ::unlink(temp.c_str());
+    return ok;
+}
+
+// The whole run: the command line, the files, the picture. Returns the exit
+// status; failures end the run through fail().
+int plot_main(const std::vector<std::string>& args) {
+    if (args.empty()) {
+        std::fputs("usage: kmeans-plot <DataFile.ext> (+ClustCFile) (-V#,#,...)(-S#)(-Q)\n", stderr);
+        return status_usage;
+    }
+    PlotArgs a;
+    std::string reason = parse_plot_args(args, a);
+    if (!reason.empty()) fail(status_usage, reason);
+
+    const bool recall = !a.centres.empty();
+    const std::string centre_path = recall ? a.centres : plot_result_name(a.data, ".KMC");
+    const std::string label_path = plot_result_name(a.data, recall ? ".KMR" : ".KTF");
+    const std::string out_path = plot_result_name(a.data, ".SVG");
+
+    int nvars = 0;
+    if (!data_width(a.data, nvars, reason)) fail(status_file, reason);
+    PlotInput in;
+    if (a.vars.empty())
+        for (int v = 1; v <= std::min(nvars, plot_max_vars); ++v) in.vars.push_back(v);
+    else
+        in.vars = a.vars;
+    for (int v : in.vars)
+        if (v > nvars)
+            fail(status_usage, "variable " + std::to_string(v) + " is out of range: " + a.data + " holds " +
+                                   std::to_string(nvars) + (nvars == 1 ? " variable" : " variables"));
+
+    PlotCentres centres;
+    if (!read_centres(centre_path, centres, reason)) fail(status_file, reason);
+    if (centres.nvars < nvars)
+        fail(status_file, centre_path + " holds " + std::to_string(centres.nvars) + " values per centre, " + a.data +
+                              " " + std::to_string(nvars) + " per row");
+    in.K = centres.K;
+
+    LabelCounts labels;
+    if (!count_labels(label_path, centres.K, centre_path, recall, labels, reason)) fail(status_file, reason);
+    if (!sample_rows(a.data, label_path, recall, labels.lines, a.limit, in, reason)) fail(status_file, reason);
+    in.counts = labels.counts;
+    in.total_rows = labels.lines;
+
+    // The centres' values of the shown variables; the axes cover them too.
+    const std::size_t nv = in.vars.size();
+    for (int k = 0; k < centres.K; ++k) {
+        for (std::size_t j = 0; j < nv; ++j) {
+            float c = centres.values[static_cast<std::size_t>(k) * static_cast<std::size_t>(centres.nvars) +
+                                     static_cast<std::size_t>(in.vars[j] - 1)];
+            in.centres.push_back(c);
+            in.lo[j] = std::min(in.lo[j], static_cast<double>(c));
+            in.hi[j] = std::max(in.hi[j], static_cast<double>(c));
+        }
+    }
+    in.title = file_part(a.data);
+    if (recall) in.title += ", Recall with " + file_part(centre_path);
+
+    if (!a.quiet) std::fputs(("Writing file: " + out_path + "\n").c_str(), stderr);
+    if (!write_whole_file(out_path, plot_svg(in))) fail(status_file, "cannot write " + out_path);
+    return 0;
+}
+
+}  // namespace
+
+}  // namespace kmeans
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    return kmeans::plot_main(args);
+}
