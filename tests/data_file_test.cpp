@@ -45,7 +45,8 @@ TEST_P(DataFileChanged, StopsTheRunWithStatus5) {
     auto d = std::make_unique<DataFile>();
     auto ranges = std::make_unique<Ranges>();
     ranges_reset(*ranges);
-    data_open(*d, path);
+    Workers workers;
+    data_open(*d, path, workers);
     first_pass(p, *d, ranges.get());
     later_pass(*d);  // unchanged: passes quietly
     dir.write("D.DAT", t.after);

@@ -5,6 +5,7 @@
 #include "app/startup.h"
 #include "base/clock.h"
 #include "base/keyboard.h"
+#include "base/parallel.h"
 #include "base/registry.h"
 #include "learn/learn.h"
 #include "recall/recall.h"
@@ -18,8 +19,10 @@ int main(int argc, char** argv) {
     Rng rng{static_cast<std::uint32_t>(start.rounded)};
     start_up(params, start, argc, argv, environ);
 
+    Workers workers;
+    workers_start(workers, params.threads > 0 ? params.threads : default_threads());
     int last_nused = status_none_learned;
-    if (params.ClustCFile.empty()) last_nused = learn_files(params, rng);
-    else recall_files(params);
+    if (params.ClustCFile.empty()) last_nused = learn_files(params, rng, workers);
+    else recall_files(params, workers);
     end_run(params, last_nused);
 }

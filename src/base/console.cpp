@@ -1,7 +1,11 @@
 #include "base/console.h"
 
 #include <cstdarg>
+#include <cstring>
+#include <ctime>
 #include <string>
+
+#include "base/registry.h"
 
 #include "base/format.h"
 
@@ -20,10 +24,37 @@ bool shown(const Params& p, Show when) {
     return false;
 }
 
-// Formats and writes in one call, so that a message is one write.
+static std::int64_t monotonic_ns() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+void progress_flush() {
+    PendingProgress& pp = registry.progress;
+    if (pp.len > 0) std::fwrite(pp.bytes, 1, pp.len, stderr);
+    pp.len = 0;
+    pp.written_ns = monotonic_ns();
+}
+
+void progress_write(const char* bytes, std::size_t n) {
+    PendingProgress& pp = registry.progress;
+    if (pp.len + n > sizeof pp.bytes) progress_flush();
+    if (n > sizeof pp.bytes) {
+        std::fwrite(bytes, 1, n, stderr);
+        return;
+    }
+    std::memcpy(pp.bytes + pp.len, bytes, n);
+    pp.len += n;
+    if (monotonic_ns() - pp.written_ns >= 100000000) progress_flush();
+}
+
+// Formats and writes in one call, so that a message is one write, after the
+// spinner output that came before it.
 static void vemit(std::FILE* to, const char* fmt, va_list ap) {
     std::string text;
     vappend_format(text, fmt, ap);
+    progress_flush();
     std::fwrite(text.data(), 1, text.size(), to);
 }
 
@@ -45,7 +76,7 @@ void emit(std::FILE* to, const char* fmt, ...) {
 void spin(const Params& p, Spinner& s) {
     if (!shown(p, Show::quiet0)) return;
     char text[2] = {'\b', spinner_char(s)};
-    std::fwrite(text, 1, 2, stderr);
+    progress_write(text, 2);
     ++s.pos;
 }
 

@@ -2,6 +2,7 @@
 // through. Callers name the class of a message; this file alone decides.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -46,5 +47,14 @@ inline bool spinner_due(std::int64_t counter) { return counter % 64 == 0; }
 
 // Turns the spinner one step when the quiet level is 0.
 void spin(const Params& p, Spinner& s);
+
+// Appends spinner output (`n` bytes) to what waits to be written, and writes
+// it all when about 0.1 s have passed since the last write. Standard error
+// receives exactly the bytes it would receive if each were written at once.
+void progress_write(const char* bytes, std::size_t n);
+
+// Writes the waiting spinner output now. Every other message calls this
+// first, so the order of the bytes never changes.
+void progress_flush();
 
 }  // namespace kmeans

@@ -1,6 +1,8 @@
 #include "base/keyboard.h"
 
 #include <csignal>
+#include <cstdint>
+#include <ctime>
 #include <cstdio>
 #include <fcntl.h>
 #include <termios.h>
@@ -96,6 +98,17 @@ bool key_pressed() {
     char buf[64];
     ssize_t n = read(registry.tty_fd, buf, sizeof buf);
     return n > 0;
+}
+
+void poll_cancel_timed() {
+    if (registry.cancel_requested) cancel_run();
+    if (registry.tty_fd < 0) return;
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    const std::int64_t now = static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+    if (now - registry.key_polled_ns < 20000000) return;
+    registry.key_polled_ns = now;
+    if (key_pressed()) cancel_run();
 }
 
 void cancel_run() {

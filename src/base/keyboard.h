@@ -30,4 +30,8 @@ inline void poll_cancel() {
     if ((++registry.poll_count & 63u) == 0 && registry.tty_fd >= 0 && key_pressed()) cancel_run();
 }
 
+// Cancels when a signal arrived, and reads the terminal at most every 20 ms:
+// for waits and the ends of work items, which come at no fixed pace.
+void poll_cancel_timed();
+
 }  // namespace kmeans

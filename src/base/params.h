@@ -35,6 +35,8 @@ struct Params {
     std::string switches;       // all switch text, upper case, environment last
     std::string env_value;      // the environment value, upper case
     std::int64_t start_time = 0;  // whole seconds, rounded
+    int threads = 0;            // KMEANS_THREADS; 0 = one per processor
+    std::int64_t memory_mb = -1;  // KMEANS_MEMORY; -1 = half the physical memory
 };
 
 // Whether switch M gave a MaxDist: the parameter no longer holds the exact

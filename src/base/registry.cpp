@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include "base/format.h"
+#include "base/console.h"
 #include "base/keyboard.h"
+#include "base/parallel.h"
 
 namespace kmeans {
 
@@ -40,6 +42,8 @@ int platform_status(int status) {
 }
 
 void finish(int status) {
+    if (registry.workers) workers_quiesce(*registry.workers);
+    progress_flush();
     std::fflush(stdout);
     std::exit(platform_status(status));
 }
@@ -50,6 +54,8 @@ void panic(int status, const char* fmt, ...) {
     va_start(ap, fmt);
     vappend_format(text, fmt, ap);
     va_end(ap);
+    if (registry.workers) workers_quiesce(*registry.workers);
+    progress_flush();
     std::fflush(stdout);
     std::fwrite(text.data(), 1, text.size(), stderr);
     finish(status);

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <csignal>
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <termios.h>
 #include <vector>
@@ -12,8 +14,21 @@
 
 namespace kmeans {
 
+struct Workers;
+
+// Progress output (the spinner) waiting to be written: it is gathered and
+// written at most about every 0.1 s, and always before any other message.
+struct PendingProgress {
+    char bytes[4096];
+    std::size_t len = 0;
+    std::int64_t written_ns = 0;  // monotonic time of the last write
+};
+
 struct Registry {
     const Params* params = nullptr;      // the run parameters, once the switches are read
+    Workers* workers = nullptr;          // the threads whose maps must end before an exit
+    PendingProgress progress;            // spinner bytes not yet written
+    std::int64_t key_polled_ns = 0;      // monotonic time the terminal was last read
     int tty_fd = -1;                     // the console keyboard, -1 when none
     bool tty_raw = false;                // our settings are in force
     termios tty_saved{};                 // settings to restore

@@ -31,4 +31,9 @@ std::string program_base_name(const char* argv0);
 // switch. Every switch is read here.
 CommandLine read_command_line(Params& p, const std::vector<std::string>& args, const char* const* envp);
 
+// Reads KMEANS_THREADS (1 to max_threads) and KMEANS_MEMORY (megabytes, 0 or
+// more) from `envp` into `p`. Returns the PANIC line of the first value that
+// is not such a whole number, or "" when both are fine or absent.
+std::string read_resource_environment(Params& p, const char* const* envp);
+
 }  // namespace kmeans

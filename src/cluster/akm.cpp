@@ -16,11 +16,11 @@ void run_akm(const Params& p, DataFile& data, Centres& clust, std::vector<std::i
     say(p, Show::quiet_lt2, stderr, "Adaptive K-means algorithm.\n");
     for (int it = 1; it <= p.R; ++it) {
         say(p, Show::quiet_lt2, stderr, "\nIteration:%-3d Alpha:%-10.6G ", it, static_cast<double>(alpha));
-        each_row(p, data, SpinFrom::start, [&](std::int64_t r) {
+        each_row(p, data, SpinFrom::start, [&](std::int64_t r, const float* x) {
             float best;
-            int w = nearest_all(clust, data.row, nvars, K, p.cityblock, best);
+            int w = nearest_all(clust, x, nvars, K, p.cityblock, best);
             clustno[static_cast<std::size_t>(r)] = w;
-            pull_centre(clust.row(w), data.row, nvars, alpha);
+            pull_centre(clust.row(w), x, nvars, alpha);
         });
         alpha = next_alpha(alpha, p.ItParam);
         say(p, Show::debug2, stdout, "\n");

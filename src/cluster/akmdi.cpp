@@ -39,9 +39,9 @@ void run_akmdi(const Params& p, DataFile& data, Centres& clust, std::vector<std:
                 spin(p, data.spinner);
             }
         };
-        each_row_with(data, progress, [&](std::int64_t r) {
+        each_row_with(data, progress, [&](std::int64_t r, const float* x) {
             float best;
-            int w = nearest(clust, data.row, nvars, K, p.cityblock, best, in_use);
+            int w = nearest(clust, x, nvars, K, p.cityblock, best, in_use);
             // A row opens a slot when it lies farther than MaxDist from every
             // centre in use; with no slot in use at all (the first row, which
             // MaxDist cannot exceed when MaxDist is infinite) it opens one
@@ -51,12 +51,12 @@ void run_akmdi(const Params& p, DataFile& data, Centres& clust, std::vector<std:
                 int j = 0;
                 while (j < K - 1 && in_use(j)) ++j;
                 if (j == K - 1) last_slot = true;
-                std::copy(data.row, data.row + nvars, clust.row(j));
+                std::copy(x, x + nvars, clust.row(j));
                 w = j;
                 ++count[static_cast<std::size_t>(j)];
                 opened = j + 1;
             } else {
-                pull_centre(clust.row(w), data.row, nvars, alpha);
+                pull_centre(clust.row(w), x, nvars, alpha);
             }
             clustno[static_cast<std::size_t>(r)] = w;
         });

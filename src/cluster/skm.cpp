@@ -7,10 +7,11 @@
 
 namespace kmeans {
 
-// One iteration reads the data once: each row's winner is stored in clustno
-// and the row is added to its winner's single-precision sums at once. Each
-// cluster's sums still add its rows in file order with a rounding after every
-// addition, so the means are those of separate passes per cluster.
+// One iteration is one pass: the winners of a block of rows are found on any
+// thread and stored in clustno; then, block after block in file order, each
+// row is added to its winner's single-precision sums. Each cluster's sums add
+// its rows in file order with a rounding after every addition, so the means
+// are those of separate passes per cluster, with any number of threads.
 void run_skm(const Params& p, DataFile& data, Centres& clust, std::vector<std::int32_t>& clustno) {
     const int K = clust.K;
     const int nvars = data.nvars;
@@ -22,14 +23,24 @@ void run_skm(const Params& p, DataFile& data, Centres& clust, std::vector<std::i
         say(p, Show::quiet_lt2, stderr, "\nIteration:%-3d ", it);
         std::fill(sums.begin(), sums.end(), 0.0f);
         std::fill(count.begin(), count.end(), 0u);
-        each_row(p, data, SpinFrom::last, [&](std::int64_t r) {
-            float best;
-            int w = nearest_all(clust, data.row, nvars, K, p.cityblock, best);
-            clustno[static_cast<std::size_t>(r)] = w;
-            float* sum = sums.data() + static_cast<std::size_t>(w) * static_cast<std::size_t>(nvars);
-            for (int v = 0; v < nvars; ++v) sum[v] += data.row[v];
-            ++count[static_cast<std::size_t>(w)];
-        });
+        const std::size_t cost = static_cast<std::size_t>(K) * static_cast<std::size_t>(nvars);
+        auto map = [&](const RowBlock& b, int) {
+            const float* x = b.values;
+            for (std::int64_t r = b.first; r < b.first + b.count; ++r, x += nvars) {
+                float best;
+                clustno[static_cast<std::size_t>(r)] = nearest_all(clust, x, nvars, K, p.cityblock, best);
+            }
+        };
+        auto reduce = [&](const RowBlock& b) {
+            const float* x = b.values;
+            for (std::int64_t r = b.first; r < b.first + b.count; ++r, x += nvars) {
+                const std::size_t w = static_cast<std::size_t>(clustno[static_cast<std::size_t>(r)]);
+                float* sum = sums.data() + w * static_cast<std::size_t>(nvars);
+                for (int v = 0; v < nvars; ++v) sum[v] += x[v];
+                ++count[w];
+            }
+        };
+        each_block(p, data, SpinFrom::last, cost, map, reduce);
         say(p, Show::debug2, stdout, "\nCompute new clustercenter\n");
         for (int k = 0; k < K; ++k) {
             std::uint32_t n = count[static_cast<std::size_t>(k)];

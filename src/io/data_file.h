@@ -1,57 +1,83 @@
-// The row source: one open data file and "rewind and deliver every row" for
-// all passes over it. The first pass counts and checks the rows; every later
-// pass goes through each_row, which also makes sure the file has not changed
-// since the first pass.
+// The row source: one open data file and every pass over its rows. The first
+// pass counts and checks the rows and, when they fit the memory budget,
+// keeps them as parsed (the row table); every later pass delivers the rows
+// from the table, or reads the file again and makes sure it has not changed
+// since the first pass. Either way a pass sees the same rows, in file order.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "base/console.h"
 #include "base/keyboard.h"
+#include "base/parallel.h"
 #include "io/ranges.h"
 #include "io/read_row.h"
+#include "io/row_table.h"
 
 namespace kmeans {
 
 struct DataFile {
     std::string name;        // the argument as typed
     TextFile text;
+    Workers* workers = nullptr;  // the threads of the parallel passes
     int nvars = 0;           // values per row, fixed by the first row
     std::int64_t N = 0;      // data rows, counted by the first pass
     Spinner spinner;         // the progress indicator of this file's passes
-    alignas(64) float row[max_vars];  // the row last read
+    RowTable table;          // every row as parsed, when it fits the budget
+    std::vector<float> block;  // rows read back from the file for a parallel pass
+    alignas(64) float row[max_vars];  // the row last read from the file
 };
 
-// Opens the data file; a file that cannot be opened ends the run with
-// "\nPANIC: Can't find/open file: %s\n\n" and status 4.
-void data_open(DataFile& d, const std::string& name);
+// Opens the data file, whose parallel passes run on `workers`; a file that
+// cannot be opened ends the run with "\nPANIC: Can't find/open file: %s\n\n"
+// and status 4.
+void data_open(DataFile& d, const std::string& name, Workers& workers);
+
+// Closes the file and releases its table.
+void data_close(DataFile& d);
 
 // The first pass: resets nvars, reads every row, polls for cancellation,
-// turns the spinner at every 64th row, and updates `ranges` (when not null)
-// with each row. A bad row ends the run with "\nPANIC: Bad datafile: %s
-// Datarow:%d\n" and status 5. Sets and returns N.
+// turns the spinner at every 64th row, updates `ranges` (when not null) with
+// each row and keeps the rows in the table while they fit the budget of
+// `p`. A bad row ends the run with "\nPANIC: Bad datafile: %s  Datarow:%d\n"
+// and status 5. Sets and returns N.
 std::int64_t first_pass(const Params& p, DataFile& d, Ranges* ranges);
 
-// Positions the file at its first row for a later pass.
+// Whether the later passes read the rows from memory.
+inline bool rows_in_memory(const DataFile& d) { return table_held(d.table); }
+
+// Positions the file at its first row for a later pass that reads it.
 void rows_rewind(DataFile& d);
 
-// Reads row `r` (0-based) of a later pass into d.row. Returns false at the end
-// of the rows. A file that now holds other rows than the first pass counted
-// (more or fewer rows, a row of another length, a bad row) ends the run with
-// a PANIC naming the file and status 5, so no row at or past N is delivered.
+// Reads row `r` (0-based) of a later pass from the file into d.row. Returns
+// false at the end of the rows. A file that now holds other rows than the
+// first pass counted (more or fewer rows, a row of another length, a bad
+// row) ends the run with a PANIC naming the file and status 5, so no row at
+// or past N is delivered.
 bool next_row(DataFile& d, std::int64_t r);
 
-// One later pass over the data file: rewinds it, then for every row r
-// (0-based, the values in d.row) polls for cancellation, calls progress(r)
-// and then on_row(r).
+// One later pass, row by row: for every row r (0-based) in file order polls
+// for cancellation, calls progress(r) and then on_row(r, values).
 template <class Progress, class OnRow>
 void each_row_with(DataFile& d, Progress&& progress, OnRow&& on_row) {
+    if (rows_in_memory(d)) {
+        const float* x = d.table.values;
+        for (std::int64_t r = 0; r < d.N; ++r, x += d.nvars) {
+            poll_cancel();
+            progress(r);
+            on_row(r, static_cast<const float*>(x));
+        }
+        return;
+    }
     rows_rewind(d);
     for (std::int64_t r = 0; next_row(d, r); ++r) {
         poll_cancel();
         progress(r);
-        on_row(r);
+        on_row(r, static_cast<const float*>(d.row));
     }
 }
 
@@ -59,11 +85,37 @@ void each_row_with(DataFile& d, Progress&& progress, OnRow&& on_row) {
 // or at its first character.
 enum class SpinFrom { last, start };
 
-// A later pass with the usual progress: the spinner turns at rows 0, 64, 128...
+// A later pass row by row with the usual progress: the spinner turns at rows
+// 0, 64, 128...
 template <class OnRow>
 void each_row(const Params& p, DataFile& d, SpinFrom from, OnRow&& on_row) {
     if (from == SpinFrom::start) d.spinner = Spinner{};
     each_row_with(d, [&](std::int64_t r) { if (spinner_due(r)) spin(p, d.spinner); }, on_row);
 }
+
+// Consecutive rows of a pass: rows first .. first + count - 1, their values
+// row after row at `values`; `index` counts the blocks of the pass from 0.
+struct RowBlock {
+    std::size_t index = 0;
+    std::int64_t first = 0;
+    std::int64_t count = 0;
+    const float* values = nullptr;
+};
+
+// The number of blocks a pass over `d` is cut into when a row costs about
+// `row_cost` operations: blocks short enough that a cancellation is seen
+// within a few milliseconds.
+std::size_t block_count(const DataFile& d, std::size_t row_cost);
+
+// A later pass in blocks of rows (block_count of them, for `row_cost`):
+// map(block, worker) runs on any of the data file's threads, for blocks in
+// any order, and may write only what belongs to its block's rows (their
+// cluster numbers, a per-block result); then, on the calling thread, block
+// after block in file order, the spinner turns for the block's rows (at
+// rows 0, 64, 128...) and reduce(block) runs. The results are those of one
+// thread, whatever the number of threads.
+void each_block(const Params& p, DataFile& d, SpinFrom from, std::size_t row_cost,
+                const std::function<void(const RowBlock&, int worker)>& map,
+                const std::function<void(const RowBlock&)>& reduce);
 
 }  // namespace kmeans

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstdint>
+#include <vector>
 
 #include "base/console.h"
 #include "cluster/nearest.h"
@@ -30,26 +31,46 @@ void assignment_pass(const Params& p, LearnFile& f) {
     else say(p, Show::quiet0, stderr, "\n ");
 
     const int K = f.clust.K;
+    const int nvars = f.data.nvars;
     f.counts.assign(static_cast<std::size_t>(max_clusters), 0);
-    auto opened = [&](int k) { return !never_opened(f.clust.row(k)); };
-    each_row(p, f.data, SpinFrom::last, [&](std::int64_t) {
-        float best;
-        int w = nearest(f.clust, f.data.row, f.data.nvars, K, p.cityblock, best, opened);
-        if (w < 0) w = 0;  // every centre at the marker value: only possible with such data
-        ++f.counts[static_cast<std::size_t>(w)];
-    });
+    std::vector<unsigned char> open(static_cast<std::size_t>(K));
+    for (int k = 0; k < K; ++k) open[static_cast<std::size_t>(k)] = !never_opened(f.clust.row(k));
+    auto opened = [&](int k) { return open[static_cast<std::size_t>(k)] != 0; };
+    // The winners go to clustno, which the final pass fills anew.
+    auto map = [&](const RowBlock& b, int) {
+        const float* x = b.values;
+        for (std::int64_t r = b.first; r < b.first + b.count; ++r, x += nvars) {
+            float best;
+            int w = nearest(f.clust, x, nvars, K, p.cityblock, best, opened);
+            if (w < 0) w = 0;  // every centre at the marker value: only possible with such data
+            f.clustno[static_cast<std::size_t>(r)] = w;
+        }
+    };
+    auto reduce = [&](const RowBlock& b) {
+        for (std::int64_t r = b.first; r < b.first + b.count; ++r)
+            ++f.counts[static_cast<std::size_t>(f.clustno[static_cast<std::size_t>(r)])];
+    };
+    each_block(p, f.data, SpinFrom::last, static_cast<std::size_t>(K) * static_cast<std::size_t>(nvars), map, reduce);
     f.nused = compact_used(f);
 }
 
 void final_pass(const Params& p, LearnFile& f) {
     say(p, Show::debug1, stderr, "Writing clustervaluefile:  ");
     result_create_or_panic(f.value_file, f.value_name);
-    each_row(p, f.data, SpinFrom::start, [&](std::int64_t r) {
-        float best;
-        int w = nearest_all(f.clust, f.data.row, f.data.nvars, f.nused, p.cityblock, best);
-        f.clustno[static_cast<std::size_t>(r)] = w;
-        result_int_line(f.value_file, w + 1);
-    });
+    const int nvars = f.data.nvars;
+    auto map = [&](const RowBlock& b, int) {
+        const float* x = b.values;
+        for (std::int64_t r = b.first; r < b.first + b.count; ++r, x += nvars) {
+            float best;
+            f.clustno[static_cast<std::size_t>(r)] = nearest_all(f.clust, x, nvars, f.nused, p.cityblock, best);
+        }
+    };
+    auto reduce = [&](const RowBlock& b) {
+        for (std::int64_t r = b.first; r < b.first + b.count; ++r)
+            result_int_line(f.value_file, f.clustno[static_cast<std::size_t>(r)] + 1);
+    };
+    each_block(p, f.data, SpinFrom::start, static_cast<std::size_t>(f.nused) * static_cast<std::size_t>(nvars), map,
+               reduce);
 }
 
 }  // namespace kmeans

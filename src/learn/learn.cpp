@@ -55,13 +55,13 @@ static void file_cleanup(const Params& p, LearnFile& f) {
     result_close(f.value_file);
     result_commit(f.centre_file);
     result_commit(f.value_file);
-    text_close(f.data.text);
+    data_close(f.data);
 }
 
 // Learns one data file from opening to clean-up; returns its used clusters.
-static int learn_file(const Params& p, Rng& rng, int& opened, const std::string& arg) {
+static int learn_file(const Params& p, Rng& rng, Workers& workers, int& opened, const std::string& arg) {
     auto f = std::make_unique<LearnFile>();
-    data_open(f->data, arg);
+    data_open(f->data, arg, workers);
     f->centre_name = result_name(arg, ".KMC");
     f->value_name = result_name(arg, ".KTF");
     result_create_or_panic(f->centre_file, f->centre_name);
@@ -77,13 +77,13 @@ static int learn_file(const Params& p, Rng& rng, int& opened, const std::string&
     return f->nused;
 }
 
-int learn_files(const Params& p, Rng& rng) {
+int learn_files(const Params& p, Rng& rng, Workers& workers) {
     int last_nused = status_none_learned;
     int opened = 0;  // AKMDI's last opened slot, shown across files
     parameter_line(p);
     for (const std::string& arg : p.data_files) {
         if (skip_result_name(p, arg)) continue;
-        last_nused = learn_file(p, rng, opened, arg);
+        last_nused = learn_file(p, rng, workers, opened, arg);
     }
     return last_nused;
 }

@@ -24,17 +24,23 @@ struct RecallFile {
 // The second pass: each row gets its nearest centre's number, or -1 when the
 // nearest lies farther than MaxDist (or no distance is finite).
 static void classify(const Params& p, const StoredCentres& s, RecallFile& f) {
-    each_row(p, f.data, SpinFrom::start, [&](std::int64_t r) {
-        float best;
-        int w = nearest_all(s.clust, f.data.row, f.data.nvars, s.count, p.cityblock, best);
-        const bool within = best < FLT_MAX && !(best > s.MaxDist);
-        f.clustno[static_cast<std::size_t>(r)] = within ? w + 1 : -1;
-    });
+    const int nvars = f.data.nvars;
+    auto map = [&](const RowBlock& b, int) {
+        const float* x = b.values;
+        for (std::int64_t r = b.first; r < b.first + b.count; ++r, x += nvars) {
+            float best;
+            int w = nearest_all(s.clust, x, nvars, s.count, p.cityblock, best);
+            const bool within = best < FLT_MAX && !(best > s.MaxDist);
+            f.clustno[static_cast<std::size_t>(r)] = within ? w + 1 : -1;
+        }
+    };
+    each_block(p, f.data, SpinFrom::start, static_cast<std::size_t>(s.count) * static_cast<std::size_t>(nvars), map,
+               [](const RowBlock&) {});
 }
 
-static void recall_file(const Params& p, const StoredCentres& s, const std::string& arg) {
+static void recall_file(const Params& p, Workers& workers, const StoredCentres& s, const std::string& arg) {
     auto f = std::make_unique<RecallFile>();
-    data_open(f->data, arg);
+    data_open(f->data, arg, workers);
     const std::string name = result_name(arg, ".KMR");
     result_create_or_panic(f->result, name);
     say(p, Show::quiet_lt3, stderr, "\nWorking on file: %-12s  Creating file: %s\n", arg.c_str(), name.c_str());
@@ -49,15 +55,15 @@ static void recall_file(const Params& p, const StoredCentres& s, const std::stri
     if (p.debug != 0) result_printf(f->result, "%s MaxDist:%-10.4G\n", arg.c_str(), static_cast<double>(s.MaxDist));
     for (std::int32_t c : f->clustno) result_int_line(f->result, c);
     result_commit(f->result);
-    text_close(f->data.text);
+    data_close(f->data);
 }
 
-void recall_files(const Params& p) {
+void recall_files(const Params& p, Workers& workers) {
     StoredCentres centres;
     read_centre_file(p, centres);
     for (const std::string& arg : p.data_files) {
         if (skip_result_name(p, arg)) continue;
-        recall_file(p, centres, arg);
+        recall_file(p, workers, centres, arg);
     }
 }
 

@@ -1,0 +1,143 @@
+#include "base/parallel.h"
+
+#include <algorithm>
+#include <sched.h>
+
+#include "base/keyboard.h"
+#include "base/registry.h"
+
+namespace kmeans {
+
+int default_threads() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0) {
+        int n = CPU_COUNT(&set);
+        if (n > 0) return n;
+    }
+    unsigned n = std::thread::hardware_concurrency();
+    return n > 0 ? static_cast<int>(n) : 1;
+}
+
+// Marks `item` mapped, or records what its map threw and stops the job.
+static void item_ended(Workers& w, std::size_t item, std::exception_ptr failure) {
+    --w.busy;
+    if (failure) {
+        if (!w.failure) w.failure = failure;
+        w.abort = true;
+    }
+    w.done[item] = 1;
+    w.finished.notify_all();
+}
+
+// Runs the map of one claimed item without the lock held.
+static void map_item(Workers& w, std::unique_lock<std::mutex>& lock, std::size_t item, int worker) {
+    const auto* map = w.map;
+    ++w.busy;
+    lock.unlock();
+    std::exception_ptr failure;
+    try {
+        (*map)(item, worker);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    lock.lock();
+    item_ended(w, item, failure);
+}
+
+static bool claimable(const Workers& w) { return w.map != nullptr && !w.abort && w.next < w.limit; }
+
+static void helper_loop(Workers& w, int worker) {
+    std::unique_lock<std::mutex> lock(w.mutex);
+    for (;;) {
+        w.wake.wait(lock, [&] { return w.stop || claimable(w); });
+        if (w.stop) return;
+        map_item(w, lock, w.next++, worker);
+    }
+}
+
+Workers::~Workers() {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stop = true;
+    }
+    wake.notify_all();
+    for (std::thread& t : pool) t.join();
+    if (registry.workers == this) registry.workers = nullptr;
+}
+
+void workers_start(Workers& w, int threads) {
+    w.threads = std::max(1, threads);
+    for (int t = 1; t < w.threads; ++t) w.pool.emplace_back(helper_loop, std::ref(w), t);
+    registry.workers = &w;
+}
+
+// Lets no further item start and waits until no map is in flight.
+static void drain(Workers& w, std::unique_lock<std::mutex>& lock) {
+    w.abort = true;
+    w.finished.wait(lock, [&] { return w.busy == 0; });
+    w.map = nullptr;
+}
+
+void workers_quiesce(Workers& w) {
+    std::unique_lock<std::mutex> lock(w.mutex);
+    drain(w, lock);
+}
+
+// Polls for cancellation without the lock held.
+static void poll_unlocked(std::unique_lock<std::mutex>& lock) {
+    lock.unlock();
+    poll_cancel_timed();
+    lock.lock();
+}
+
+void run_ordered(Workers& w, std::size_t items, std::size_t window,
+                 const std::function<void(std::size_t item, int worker)>& map,
+                 const std::function<void(std::size_t item)>& reduce) {
+    if (items == 0) return;
+    window = std::max<std::size_t>(window, 1);
+    std::unique_lock<std::mutex> lock(w.mutex);
+    w.map = &map;
+    w.items = items;
+    w.next = 0;
+    w.limit = std::min(items, window);
+    w.done.assign(items, 0);
+    w.abort = false;
+    w.failure = nullptr;
+    w.wake.notify_all();
+
+    std::size_t to_reduce = 0;
+    while (to_reduce < items) {
+        if (w.failure) {
+            drain(w, lock);
+            std::exception_ptr failure = w.failure;
+            w.failure = nullptr;
+            lock.unlock();
+            std::rethrow_exception(failure);
+        }
+        if (w.done[to_reduce]) {
+            lock.unlock();
+            try {
+                reduce(to_reduce);
+            } catch (...) {
+                lock.lock();
+                drain(w, lock);
+                throw;
+            }
+            lock.lock();
+            ++to_reduce;
+            w.limit = std::min(items, to_reduce + window);
+            w.wake.notify_all();
+            continue;
+        }
+        if (claimable(w)) {
+            map_item(w, lock, w.next++, 0);
+        } else {
+            w.finished.wait_for(lock, std::chrono::milliseconds(20));
+        }
+        poll_unlocked(lock);
+    }
+    w.map = nullptr;
+}
+
+}  // namespace kmeans
