@@ -1,0 +1,122 @@
+// Whole passes over a data file: the first pass (text to the row table) in
+// megabytes per second, and one SKM iteration over a table of 2,000,000 rows
+// of 8 values, with one thread and with two.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "base/centres.h"
+#include "base/parallel.h"
+#include "cluster/algorithms.h"
+#include "io/data_file.h"
+
+using namespace kmeans;
+
+namespace {
+
+// Rows of 8 values around 8 group centres, written with 6 significant
+// digits like the end-to-end benchmark's file.
+std::string sample_text(std::size_t rows) {
+    std::string text;
+    std::uint32_t seed = 2026;
+    char buf[32];
+    for (std::size_t r = 0; r < rows; ++r) {
+        const double centre = static_cast<double>(r % 8) * 4.0;
+        for (int v = 0; v < 8; ++v) {
+            seed = seed * 1103515245u + 12345u;
+            const double x = centre + static_cast<double>((seed >> 8) % 20000) / 5000.0 - 2.0;
+            std::snprintf(buf, sizeof buf, v ? " %.6g" : "%.6g", x);
+            text += buf;
+        }
+        text += '\n';
+    }
+    return text;
+}
+
+// A temporary file holding `text`, removed at the end.
+struct TempFile {
+    std::string path;
+    explicit TempFile(const std::string& text) {
+        char name[] = "/tmp/kmeans-bench-XXXXXX";
+        int fd = mkstemp(name);
+        path = name;
+        if (fd >= 0) {
+            if (write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) path.clear();
+            close(fd);
+        }
+    }
+    ~TempFile() {
+        if (!path.empty()) unlink(path.c_str());
+    }
+};
+
+Params quiet_params(int threads) {
+    Params p;
+    p.quiet = 3;
+    p.threads = threads;
+    return p;
+}
+
+void BM_first_pass(benchmark::State& state) {
+    static const std::string text = sample_text(300000);
+    static const TempFile file(text);
+    const Params p = quiet_params(static_cast<int>(state.range(0)));
+    Workers workers;
+    workers_start(workers, p.threads);
+    for (auto _ : state) {
+        auto d = std::make_unique<DataFile>();
+        data_open(*d, file.path, workers);
+        benchmark::DoNotOptimize(first_pass(p, *d, nullptr));
+        data_close(*d);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_first_pass)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// One SKM iteration (winners, then the sums in file order) over 2,000,000
+// rows of 8 values held in memory, K = 8.
+void BM_skm_pass_table(benchmark::State& state) {
+    constexpr std::int64_t N = 2000000;
+    constexpr int nvars = 8;
+    Params p = quiet_params(static_cast<int>(state.range(0)));
+    p.R = 1;
+    p.K = 8;
+    Workers workers;
+    workers_start(workers, p.threads);
+    auto d = std::make_unique<DataFile>();
+    d->workers = &workers;
+    d->N = N;
+    d->nvars = nvars;
+    if (!table_reserve(d->table, static_cast<std::uint64_t>(N) * nvars * sizeof(float))) {
+        state.SkipWithError("no memory for the table");
+        return;
+    }
+    std::uint32_t seed = 7;
+    for (std::int64_t r = 0; r < N; ++r) {
+        float row[nvars];
+        for (float& x : row) {
+            seed = seed * 1103515245u + 12345u;
+            x = static_cast<float>(r % 8) * 4.0f + static_cast<float>((seed >> 8) % 20000) / 5000.0f;
+        }
+        table_append(d->table, row, nvars);
+    }
+    Centres start;
+    centres_alloc(p, start, p.K, nvars);
+    for (int k = 0; k < p.K; ++k)
+        for (int v = 0; v < nvars; ++v) start.row(k)[v] = static_cast<float>(k) * 4.0f + 1.0f;
+    std::vector<std::int32_t> clustno(static_cast<std::size_t>(N));
+    for (auto _ : state) {
+        Centres clust = start;
+        run_skm(p, *d, clust, clustno);
+        benchmark::DoNotOptimize(clust.v.data());
+    }
+    table_release(d->table);
+}
+BENCHMARK(BM_skm_pass_table)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
