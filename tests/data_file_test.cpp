@@ -14,6 +14,7 @@
 #include "e2e.h"
 
 using namespace kmeans;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -65,11 +66,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 namespace {
 
-// Every pass reads the file from its start again: what cannot be rewound is
-// refused when it is opened, like a file that does not exist.
+// Every pass reads the file from its start again and must find the same
+// rows: anything but a regular file (a directory, a pipe, a device such as
+// /dev/zero, which can be rewound but never ends) is refused when it is
+// opened, like a file that does not exist.
 TEST(DataFileOpen, RefusesWhatCannotBeRewound) {
     ScratchDir dir;
-    std::filesystem::create_directory(dir.path / "SUB.DAT");
+    fs::create_directory(dir.path / "SUB.DAT");
     TextFile f;
     EXPECT_FALSE(text_open(f, (dir.path / "SUB.DAT").string()));
     EXPECT_EQ(f.fd, -1);
@@ -78,6 +81,9 @@ TEST(DataFileOpen, RefusesWhatCannotBeRewound) {
     EXPECT_FALSE(text_open(f, "/dev/fd/" + std::to_string(fds[0])));
     close(fds[0]);
     close(fds[1]);
+    fs::create_symlink("/dev/zero", dir.path / "ZERO.DAT");
+    EXPECT_FALSE(text_open(f, (dir.path / "ZERO.DAT").string()));
+    EXPECT_FALSE(text_open(f, "/dev/null"));
     dir.write("D.DAT", "1 2\n");
     EXPECT_TRUE(text_open(f, (dir.path / "D.DAT").string()));
     text_close(f);
