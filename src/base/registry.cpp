@@ -1,5 +1,6 @@
 #include "base/registry.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -21,12 +22,18 @@ Registry registry;
 static bool cleanup_messages() { return registry.params && registry.params->debug >= 2; }
 
 // Runs at every exit: removes result files that were never completed, so
-// that a failed or cancelled run leaves earlier results untouched, and gives
-// the terminal its settings back. Allocates no memory: it may run because
-// memory ran out.
+// that a failed or cancelled run leaves earlier results untouched (one that
+// cannot be removed is named on standard error), and gives the terminal its
+// settings back. Allocates no memory: it may run because memory ran out.
 static void final_cleanup() {
     if (cleanup_messages()) std::fputs("\nMajorClean...", stderr);
-    for (const std::string& path : registry.temp_paths) unlink(path.c_str());
+    for (const std::string& path : registry.temp_paths) {
+        if (unlink(path.c_str()) != 0 && errno != ENOENT) {
+            std::fputs("VARNING: Can't remove temporary file: ", stderr);
+            std::fputs(path.c_str(), stderr);
+            std::fputs("\n", stderr);
+        }
+    }
     registry.temp_paths.clear();
     keyboard_restore();
     if (cleanup_messages()) std::fputs("Ready!\n", stderr);

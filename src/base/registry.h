@@ -17,7 +17,7 @@ struct Registry {
     int tty_fd = -1;                     // the console keyboard, -1 when none
     bool tty_raw = false;                // our settings are in force
     termios tty_saved{};                 // settings to restore
-    std::vector<std::string> temp_paths; // result files not yet complete
+    std::vector<std::string> temp_paths; // hidden result files not yet in place, removed at exit
     volatile std::sig_atomic_t cancel_requested = 0;  // set by signals
     unsigned poll_count = 0;             // rows since the keyboard was last read
 };
