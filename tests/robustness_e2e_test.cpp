@@ -1,6 +1,7 @@
 // Bad input never crashes the program: random bytes from the data grammar
 // and hostile values end either in results or in a PANIC with its status;
-// so does running out of memory.
+// so does running out of memory, and values that overflow single precision
+// never reach a result file.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -30,7 +31,7 @@ std::string random_data(Lcg& g) {
 
 TEST(RobustnessE2e, RandomDataNeverCrashes) {
     static const std::vector<std::vector<std::string>> switch_sets = {
-        {}, {"-A"}, {"-I"}, {"-I", "-M0.001"}, {"-I", "-M1E39"}, {"-B", "-D2"},
+        {}, {"-A"}, {"-I"}, {"-I", "-M0.001"}, {"-I", "-M3.4E38"}, {"-B", "-D2"},
         {"-K768", "-R2"}, {"-A", "-F2", "-R40", "-G2"}, {"-D", "-B", "-I", "-U"}};
     Lcg g{2026};
     ScratchDir dir;
@@ -96,6 +97,40 @@ TEST(RobustnessE2e, OutOfMemoryEndsWithPanicAfterCleanUp) {
     }
     EXPECT_TRUE(learned);
     EXPECT_GE(panics, 2);
+}
+
+// A centre or MaxDist beyond the single-precision range is never written as
+// INF or NAN: the run stops with its PANIC before any result of the file
+// takes its name, and the earlier results stay as they were.
+TEST(RobustnessE2e, OverflowingValuesStopBeforeAnyResult) {
+    const std::string huge = "3.4028235e38 1\n3.4028235e38 1\n3.4028235e38 1\n";
+    const std::string edges = "3.4e38 3.4e38\n-3.4e38 -3.4e38\n3.3e38 -3.3e38\n-3.3e38 3.3e38\n";
+    struct Case {
+        const char* what;
+        std::string rows;
+        std::vector<std::string> args;
+    };
+    const Case cases[] = {
+        {"SKM: the sum of three rows overflows, the mean would not", huge, {}},
+        {"AKM: the pull between rows near both ends gives NAN", edges, {"-A", "-K2"}},
+        {"AKMDI: the estimated MaxDist is infinite", edges, {"-I"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchDir dir;
+        dir.write("F.DAT", c.rows);
+        dir.write("F.KMC", "earlier centres\n");
+        dir.write("F.KTF", "earlier values\n");
+        std::vector<std::string> args = {"F.DAT", "-Q3", "-D"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        RunResult r = run_kmeans(dir, args);
+        EXPECT_EQ(r.status, 5);
+        EXPECT_TRUE(r.err.ends_with("\nPANIC: Values too large for single precision: F.DAT\n\n")) << r.err;
+        EXPECT_EQ(r.out.find("mdist:"), std::string::npos) << r.out;
+        EXPECT_EQ(dir.entries(), (std::vector<std::string>{"F.DAT", "F.KMC", "F.KTF"}));
+        EXPECT_EQ(dir.read("F.KMC"), "earlier centres\n");
+        EXPECT_EQ(dir.read("F.KTF"), "earlier values\n");
+    }
 }
 
 }  // namespace
