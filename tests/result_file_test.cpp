@@ -1,4 +1,5 @@
-// Result files: a pair is replaced as a pair or not at all.
+// Result files: their names beside the data, and a pair that is replaced as
+// a pair or not at all.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -7,10 +8,33 @@
 #include <vector>
 
 #include "e2e.h"
+#include "io/result_file.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+// Only the file-name part of the argument (after its last '/') is cut at its
+// first '.', so a dot in a directory name never moves the results elsewhere.
+TEST(ResultName, CutInTheFileNamePartOnly) {
+    struct Case {
+        const char* arg;
+        const char* ext;
+        const char* name;
+    };
+    const Case cases[] = {
+        {"IRIS.DAT", ".KMC", "IRIS.KMC"},
+        {"X.Y.DAT", ".KMC", "X.KMC"},
+        {"DATA", ".KTF", "DATA.KTF"},
+        {"./sub/IRIS.DAT", ".KMC", "./sub/IRIS.KMC"},
+        {"../X.DAT", ".KTF", "../X.KTF"},
+        {"names/my.dir/IRIS.DAT", ".KMC", "names/my.dir/IRIS.KMC"},
+        {"v1.2/DATA", ".KMR", "v1.2/DATA.KMR"},
+        {"/abs/a.b/c.d.e", ".KMR", "/abs/a.b/c.KMR"},
+        {"sub/.hidden", ".KMC", "sub/.KMC"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(kmeans::result_name(c.arg, c.ext), c.name) << c.arg;
+}
 
 // When the .KTF cannot take its name, the .KMC goes back to what it was:
 // the earlier file byte for byte, or no file when there was none. The name

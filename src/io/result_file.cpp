@@ -61,7 +61,9 @@ bool skip_result_name(const Params& p, const std::string& arg) {
 }
 
 std::string result_name(const std::string& arg, const char* ext) {
-    return arg.substr(0, arg.find('.')) + ext;
+    std::size_t slash = arg.rfind('/');
+    std::size_t from = slash == std::string::npos ? 0 : slash + 1;
+    return arg.substr(0, arg.find('.', from)) + ext;
 }
 
 // The directory part of `name`, its last '/' included ("" when none).

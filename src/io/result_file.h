@@ -33,8 +33,9 @@ bool is_result_name(const std::string& arg);
 // name is skipped with "INFO: Ignoring file: %s\n" (below quiet level 3).
 bool skip_result_name(const Params& p, const std::string& arg);
 
-// The result name of a data-file argument: `arg` up to its first '.',
-// followed by `ext` (for example ".KMC").
+// The result name of a data-file argument, beside the data file: `arg` up to
+// the first '.' of its file-name part (after its last '/'), followed by `ext`
+// (for example ".KMC"); `arg` whole when that part holds no '.'.
 std::string result_name(const std::string& arg, const char* ext);
 
 // Creates the temporary file for `name` (a hidden one is registered for
