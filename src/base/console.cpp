@@ -20,8 +20,20 @@ bool shown(const Params& p, Show when) {
     return false;
 }
 
-// Formats and writes in one call, so that a message is one write.
+// Formats and writes in one call, so that a message is one write. A message
+// that fits the stack buffer needs no memory from the heap, so the messages
+// of a failed memory request can still be written; longer ones (a bad row's
+// line) are formatted into a string.
 static void vemit(std::FILE* to, const char* fmt, va_list ap) {
+    char fixed[1024];
+    va_list copy;
+    va_copy(copy, ap);
+    std::size_t n = vformat_fixed(fixed, sizeof fixed, fmt, copy);
+    va_end(copy);
+    if (n + 1 < sizeof fixed) {
+        std::fwrite(fixed, 1, n, to);
+        return;
+    }
     std::string text;
     vappend_format(text, fmt, ap);
     std::fwrite(text.data(), 1, text.size(), to);

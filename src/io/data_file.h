@@ -20,11 +20,15 @@ struct DataFile {
     int nvars = 0;           // values per row, fixed by the first row
     std::int64_t N = 0;      // data rows, counted by the first pass
     Spinner spinner;         // the progress indicator of this file's passes
+    std::int64_t size = 0;   // size and modification time when it was opened
+    std::int64_t mtime_sec = 0;
+    long mtime_nsec = 0;
     alignas(64) float row[max_vars];  // the row last read
 };
 
-// Opens the data file; a file that cannot be opened ends the run with
-// "\nPANIC: Can't find/open file: %s\n\n" and status 4.
+// Opens the data file and notes its size and modification time; a file that
+// cannot be opened ends the run with "\nPANIC: Can't find/open file:
+// %s\n\n" and status 4.
 void data_open(DataFile& d, const std::string& name);
 
 // The first pass: resets nvars, reads every row, polls for cancellation,
@@ -33,13 +37,17 @@ void data_open(DataFile& d, const std::string& name);
 // Datarow:%d\n" and status 5. Sets and returns N.
 std::int64_t first_pass(const Params& p, DataFile& d, Ranges* ranges);
 
-// Positions the file at its first row for a later pass.
+// Positions the file at its first row for a later pass. A file whose size or
+// modification time is no longer that of its opening (an edit of any kind,
+// also one that keeps the size and the row count) ends the run with
+// "\nPANIC: Datafile changed while it was read: %s\n\n" and status 5.
 void rows_rewind(DataFile& d);
 
 // Reads row `r` (0-based) of a later pass into d.row. Returns false at the end
-// of the rows. A file that now holds other rows than the first pass counted
-// (more or fewer rows, a row of another length, a bad row) ends the run with
-// a PANIC naming the file and status 5, so no row at or past N is delivered.
+// of the rows, after the same check as rows_rewind. A file that now holds
+// other rows than the first pass counted (more or fewer rows, a row of
+// another length, a bad row) ends the run with that PANIC too, so no row at
+// or past N is delivered.
 bool next_row(DataFile& d, std::int64_t r);
 
 // One later pass over the data file: rewinds it, then for every row r
