@@ -384,13 +384,14 @@ TEST(AdaptiveAkmdi, ConstantDataEstimatesZero) {
     EXPECT_EQ(dir.read("K.KTF"), ktf);
 }
 
-// A MaxDist of 1E39 is infinite in single precision. No row lies beyond it,
-// but the first row, with no slot in use, still opens slot 0; 5 and 10 then
-// move it: 0 -> 2.5 -> 6.25.
+// A MaxDist that no distance can exceed (3.4E38, near the largest float; an
+// infinite one such as 1E39 is refused by the switch check). No row lies
+// beyond it, but the first row, with no slot in use, still opens slot 0; 5
+// and 10 then move it: 0 -> 2.5 -> 6.25.
 TEST(AdaptiveAkmdi, InfiniteMaxDistStillGivesEveryRowASlot) {
     ScratchDir dir;
     dir.write("I.DAT", "0\n5\n10\n");
-    RunResult r = run_kmeans(dir, {"I.DAT", "-I", "-K3", "-M1E39", "-R1", "-Q1"});
+    RunResult r = run_kmeans(dir, {"I.DAT", "-I", "-K3", "-M3.4E38", "-R1", "-Q1"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("Given MaxDist:"), std::string::npos);
     std::string kmc = dir.read("I.KMC");
@@ -414,13 +415,14 @@ TEST(AdaptiveAkmdi, OverflowingDistancesKeepValidSlots) {
     EXPECT_EQ(dir.read("O.KMC"), "1         \n" + cell("-1.5E+038") + "\n" + cell("3E+038") + "\n");
     EXPECT_EQ(dir.read("O.KTF"), "1\n2\n1\n");
 
-    // Without switch M the estimate overflows as well: one slot, every row in it.
+    // Without switch M the estimate overflows as well: an infinite MaxDist,
+    // which no centre file may hold, so the run stops without results.
     ScratchDir dir2;
     dir2.write("O.DAT", "-3E38\n3E38\n");
     RunResult r2 = run_kmeans(dir2, {"O.DAT", "-I", "-K2", "-R1", "-Q1"});
-    ASSERT_EQ(r2.status, 0) << r2.err;
-    EXPECT_NE(r2.err.find("Estimated MaxDist:"), std::string::npos);
-    EXPECT_EQ(dir2.read("O.KTF"), "1\n1\n");
+    ASSERT_EQ(r2.status, 5) << r2.err;
+    EXPECT_NE(r2.err.find("Estimated MaxDist:INF"), std::string::npos);
+    EXPECT_EQ(dir2.entries(), std::vector<std::string>{"O.DAT"});
 }
 
 // ---------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 // per-row tables.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include "e2e.h"
 
 using namespace kmeans;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -50,6 +52,10 @@ TEST_P(DataFileChanged, StopsTheRunWithStatus5) {
     first_pass(p, *d, ranges.get());
     later_pass(*d);  // unchanged: passes quietly
     dir.write("D.DAT", t.after);
+    // An edit made later than the file's last change: file times are kept
+    // in clock ticks, and two writes within one tick would share one.
+    const fs::path path_fs = dir.path / "D.DAT";
+    fs::last_write_time(path_fs, fs::last_write_time(path_fs) + std::chrono::seconds(1));
     EXPECT_EXIT(later_pass(*d), ::testing::ExitedWithCode(5), "PANIC: Datafile changed while it was read: .*D.DAT");
 }
 
@@ -59,18 +65,22 @@ INSTANTIATE_TEST_SUITE_P(
                       ChangeCase{"fewer_rows", "1 2\n3 4\n5 6\n", "1 2\n3 4\n"},
                       ChangeCase{"longer_row", "1 2\n3 4\n", "1 2\n3 4 5\n"},
                       ChangeCase{"bad_row", "1 2\n3 4\n", "1 2\nx 4\n"},
-                      ChangeCase{"emptied", "1 2\n", ""}),
+                      ChangeCase{"emptied", "1 2\n", ""},
+                      // Same size, same rows and columns: only the time tells.
+                      ChangeCase{"same_size", "1 2\n3 4\n", "5 6\n7 8\n"}),
     [](const auto& info) { return std::string(info.param.what); });
 
 }  // namespace
 
 namespace {
 
-// Every pass reads the file from its start again: what cannot be rewound is
-// refused when it is opened, like a file that does not exist.
+// Every pass reads the file from its start again and must find the same
+// rows: anything but a regular file (a directory, a pipe, a device such as
+// /dev/zero, which can be rewound but never ends) is refused when it is
+// opened, like a file that does not exist.
 TEST(DataFileOpen, RefusesWhatCannotBeRewound) {
     ScratchDir dir;
-    std::filesystem::create_directory(dir.path / "SUB.DAT");
+    fs::create_directory(dir.path / "SUB.DAT");
     TextFile f;
     EXPECT_FALSE(text_open(f, (dir.path / "SUB.DAT").string()));
     EXPECT_EQ(f.fd, -1);
@@ -79,6 +89,9 @@ TEST(DataFileOpen, RefusesWhatCannotBeRewound) {
     EXPECT_FALSE(text_open(f, "/dev/fd/" + std::to_string(fds[0])));
     close(fds[0]);
     close(fds[1]);
+    fs::create_symlink("/dev/zero", dir.path / "ZERO.DAT");
+    EXPECT_FALSE(text_open(f, (dir.path / "ZERO.DAT").string()));
+    EXPECT_FALSE(text_open(f, "/dev/null"));
     dir.write("D.DAT", "1 2\n");
     EXPECT_TRUE(text_open(f, (dir.path / "D.DAT").string()));
     text_close(f);

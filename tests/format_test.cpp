@@ -206,6 +206,38 @@ TEST(Format, MixedAndIntegerConversions) {
     for (const TextCase& c : cases) EXPECT_EQ(c.actual, c.expected);
 }
 
+// vformat_fixed into a buffer of `size` bytes.
+std::string fixed_format(std::size_t size, const char* fmt, ...) {
+    std::vector<char> buf(size, 'x');
+    va_list ap;
+    va_start(ap, fmt);
+    std::size_t n = vformat_fixed(buf.data(), size, fmt, ap);
+    va_end(ap);
+    EXPECT_EQ(buf[n], '\0');
+    return std::string(buf.data(), n);
+}
+
+// The fixed-buffer path of the fatal messages gives the same bytes as the
+// string path wherever the text fits, also where the exponent is widened
+// and the field padded after the C library wrote the digits; text that does
+// not fit is cut to the buffer, a long name as its beginning.
+TEST(Format, FixedBufferGivesTheSameText) {
+    const char* fmts[] = {"%-12.6G|", "%12.6G|", "%-10.4G", "%012.3E|", "%+.3e", "%10f|", "%G"};
+    for (const char* fmt : fmts) {
+        for (double v : {0.5, -1.0, 1234567.0, 1e-7, 1e100, -3.4e38, 1.5e-40, nan_value, -inf_value}) {
+            const std::string want = format(fmt, v);
+            EXPECT_EQ(fixed_format(256, fmt, v), want) << fmt << " " << v;
+            EXPECT_EQ(fixed_format(want.size() + 1, fmt, v), want) << fmt << " " << v;
+        }
+    }
+    EXPECT_EQ(fixed_format(64, "\nPANIC: Bad datafile: %s  Datarow:%lld\n", "D.DAT", 12LL),
+              "\nPANIC: Bad datafile: D.DAT  Datarow:12\n");
+    EXPECT_EQ(fixed_format(64, "%-5d|%05d|%c|%s|%%", 7, -42, 'x', "name"), "7    |-0042|x|name|%");
+    const std::string name(300, 'n');
+    EXPECT_EQ(fixed_format(20, "PANIC: %s\n", name.c_str()), "PANIC: " + name.substr(0, 12));
+    EXPECT_EQ(fixed_format(1, "%s", "abc"), "");
+}
+
 TEST(Format, AppendKeepsExistingText) {
     std::string out = "head:";
     append_format(out, "%d,", 1);

@@ -715,11 +715,15 @@ TEST(LearnE2E, ResultNames) {
         {"A.B.C", "A.KMC", "A.KTF"},
         {"sub/X.DAT", "sub/X.KMC", "sub/X.KTF"},
         {"lower.dat", "lower.KMC", "lower.KTF"},
+        // Only the file-name part is cut: results land beside the data.
+        {"./sub/IRIS.DAT", "./sub/IRIS.KMC", "./sub/IRIS.KTF"},
+        {"names/my.dir/IRIS.DAT", "names/my.dir/IRIS.KMC", "names/my.dir/IRIS.KTF"},
+        {"v1.2/DATA", "v1.2/DATA.KMC", "v1.2/DATA.KTF"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arg);
         ScratchDir dir;
-        fs::create_directory(dir.path / "sub");
+        fs::create_directories((dir.path / c.arg).parent_path());
         dir.write(c.arg, "1 2\n3 4\n5 5\n");
         RunResult r = run_at(dir, T0, {c.arg, "-K2", "-R1", "-Q1"});
         ASSERT_EQ(r.status, 0) << r.err;
@@ -736,10 +740,10 @@ TEST(LearnE2E, ResultNames) {
     }
 }
 
-TEST(LearnE2E, ParentDirectoryArgumentGivesTheBareExtension) {
+TEST(LearnE2E, ParentDirectoryArgumentWritesBesideTheData) {
     NEED_FAKETIME();
-    // "../X.DAT": the first '.' is that of "..", so the names are ".KMC" and
-    // ".KTF" in the working directory.
+    // "../X.DAT": only the file-name part is cut at its '.', so the results
+    // land beside the data, not as ".KMC" and ".KTF" in the working directory.
     ScratchDir outer;
     outer.write("X.DAT", "1 2\n3 4\n5 5\n");
     ScratchDir nest;
@@ -748,10 +752,10 @@ TEST(LearnE2E, ParentDirectoryArgumentGivesTheBareExtension) {
     fs::create_directory(nest.path);
     RunResult r = run_at(nest, T0, {"../X.DAT", "-K2", "-R1", "-Q1"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(contains(r.err, "\nWorking on file: ../X.DAT      Creating files: .KMC         .KTF\n")) << r.err;
-    EXPECT_EQ(nest.entries(), (std::vector<std::string>{".KMC", ".KTF"}));
-    EXPECT_EQ(lines_of(nest.read(".KTF")).size(), 3u);
-    EXPECT_EQ(outer.entries(), (std::vector<std::string>{"X.DAT", "nest"}));
+    EXPECT_TRUE(contains(r.err, "\nWorking on file: ../X.DAT      Creating files: ../X.KMC     ../X.KTF\n")) << r.err;
+    EXPECT_TRUE(nest.entries().empty());
+    EXPECT_EQ(lines_of(outer.read("X.KTF")).size(), 3u);
+    EXPECT_EQ(outer.entries(), (std::vector<std::string>{"X.DAT", "X.KMC", "X.KTF", "nest"}));
 }
 
 TEST(LearnE2E, ResultFileArgumentsAreIgnored) {

@@ -1,5 +1,7 @@
 // Bad input never crashes the program: random bytes from the data grammar
-// and hostile values end either in results or in a PANIC with its status.
+// and hostile values end either in results or in a PANIC with its status;
+// so does running out of memory, and values that overflow single precision
+// never reach a result file.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -29,7 +31,7 @@ std::string random_data(Lcg& g) {
 
 TEST(RobustnessE2e, RandomDataNeverCrashes) {
     static const std::vector<std::vector<std::string>> switch_sets = {
-        {}, {"-A"}, {"-I"}, {"-I", "-M0.001"}, {"-I", "-M1E39"}, {"-B", "-D2"},
+        {}, {"-A"}, {"-I"}, {"-I", "-M0.001"}, {"-I", "-M3.4E38"}, {"-B", "-D2"},
         {"-K768", "-R2"}, {"-A", "-F2", "-R40", "-G2"}, {"-D", "-B", "-I", "-U"}};
     Lcg g{2026};
     ScratchDir dir;
@@ -60,6 +62,83 @@ TEST(RobustnessE2e, RandomDataNeverCrashes) {
     // The inputs reach both outcomes, so both branches above were checked.
     EXPECT_GE(learned, 5);
     EXPECT_GE(refused, 5);
+}
+
+// Out of memory anywhere ends the run with a PANIC line and status 2 after
+// the clean-up, never with an abort. One row of 8 MiB (a value and blanks)
+// needs its line buffer to grow to 16 MiB; the run is repeated under address
+// space limits rising in steps of 4 MiB until it succeeds, so the limits
+// cover every request from the start of the program to the end of the run,
+// whatever this build needs. Runs the loader could not even start are passed.
+#if defined(__SANITIZE_ADDRESS__)
+#define KMEANS_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KMEANS_ASAN 1
+#endif
+#endif
+
+TEST(RobustnessE2e, OutOfMemoryEndsWithPanicAfterCleanUp) {
+#ifdef KMEANS_ASAN
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit here";
+#endif
+    ScratchDir dir;
+    dir.write("D.DAT", "1" + std::string(8u << 20, ' ') + "\n2\n3\n");
+    int panics = 0;
+    bool learned = false;
+    for (int mib = 4; mib <= 128 && !learned; mib += 4) {
+        SCOPED_TRACE(mib);
+        const std::string limit = "ulimit -v " + std::to_string(mib * 1024) + " && exec \"$0\" \"$@\"";
+        RunOptions opts;
+        opts.binary = "/bin/sh";
+        RunResult r = run_kmeans(dir, {"-c", limit, kmeans_binary(), "D.DAT", "-K2", "-R1", "-Q3"}, opts);
+        if (r.status == 127 && r.err.find("error while loading shared libraries") != std::string::npos) continue;
+        if (r.status == 0) {
+            learned = true;
+            EXPECT_EQ(dir.entries(), (std::vector<std::string>{"D.DAT", "D.KMC", "D.KTF"}));
+            continue;
+        }
+        ++panics;
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_EQ(r.err, "\nPANIC: Not enough memory.\n");
+        EXPECT_EQ(dir.entries(), std::vector<std::string>{"D.DAT"});
+    }
+    EXPECT_TRUE(learned);
+    EXPECT_GE(panics, 2);
+}
+
+// A centre or MaxDist beyond the single-precision range is never written as
+// INF or NAN: the run stops with its PANIC before any result of the file
+// takes its name, and the earlier results stay as they were.
+TEST(RobustnessE2e, OverflowingValuesStopBeforeAnyResult) {
+    const std::string huge = "3.4028235e38 1\n3.4028235e38 1\n3.4028235e38 1\n";
+    const std::string edges = "3.4e38 3.4e38\n-3.4e38 -3.4e38\n3.3e38 -3.3e38\n-3.3e38 3.3e38\n";
+    struct Case {
+        const char* what;
+        std::string rows;
+        std::vector<std::string> args;
+    };
+    const Case cases[] = {
+        {"SKM: the sum of three rows overflows, the mean would not", huge, {}},
+        {"AKM: the pull between rows near both ends gives NAN", edges, {"-A", "-K2"}},
+        {"AKMDI: the estimated MaxDist is infinite", edges, {"-I"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchDir dir;
+        dir.write("F.DAT", c.rows);
+        dir.write("F.KMC", "earlier centres\n");
+        dir.write("F.KTF", "earlier values\n");
+        std::vector<std::string> args = {"F.DAT", "-Q3", "-D"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        RunResult r = run_kmeans(dir, args);
+        EXPECT_EQ(r.status, 5);
+        EXPECT_TRUE(r.err.ends_with("\nPANIC: Values too large for single precision: F.DAT\n\n")) << r.err;
+        EXPECT_EQ(r.out.find("mdist:"), std::string::npos) << r.out;
+        EXPECT_EQ(dir.entries(), (std::vector<std::string>{"F.DAT", "F.KMC", "F.KTF"}));
+        EXPECT_EQ(dir.read("F.KMC"), "earlier centres\n");
+        EXPECT_EQ(dir.read("F.KTF"), "earlier values\n");
+    }
 }
 
 }  // namespace

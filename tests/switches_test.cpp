@@ -272,6 +272,7 @@ TEST(SwitchesEvaluate, RefusalsAndAcceptance) {
         {"F2.5", 4, f + "2.500\n"},
         {"F2.0001", 4, f + "2.000\n"},
         {"F-1", 4, f + "-1.000\n"},
+        {"F1E39", 4, f + "INF\n"},
         {"G0.3", 0, ""},
         {"G1E-3", 0, ""},
         {"G", 4, g + "0.00000\n"},
@@ -280,6 +281,8 @@ TEST(SwitchesEvaluate, RefusalsAndAcceptance) {
         {"G1E-50", 4, g + "0.00000\n"},
         {"G0X1", 4, g + "0.00000\n"},
         {"G0X1P3", 4, g + "0.00000\n"},
+        // Beyond the single-precision range: infinite, refused like any other.
+        {"G1E39", 4, g + "INF\n"},
         {"M5", 0, ""},
         {"M0", 4, m + "0         \n"},
         {"M", 4, m + "0         \n"},
@@ -287,6 +290,8 @@ TEST(SwitchesEvaluate, RefusalsAndAcceptance) {
         {"M-2.5", 4, m + "-2.5      \n"},
         {"M-0.00001", 4, m + "-1E-005   \n"},
         {"M-1234567", 4, m + "-1.235E+006\n"},
+        {"M1E39", 4, m + "INF       \n"},
+        {"M3.4E38", 0, ""},
         // The order R, K, F, G, M: only the first refusal is reported.
         {"R0K1", 4, r + "0\n"},
         {"K1R0", 4, r + "0\n"},

@@ -50,8 +50,21 @@ void progress_write(const char* bytes, std::size_t n) {
 }
 
 // Formats and writes in one call, so that a message is one write, after the
-// spinner output that came before it.
+// spinner output that came before it. A message that fits the stack buffer
+// needs no memory from the heap, so the messages of a failed memory request
+// can still be written; longer ones (a bad row's line) are formatted into a
+// string.
 static void vemit(std::FILE* to, const char* fmt, va_list ap) {
+    char fixed[1024];
+    va_list copy;
+    va_copy(copy, ap);
+    std::size_t n = vformat_fixed(fixed, sizeof fixed, fmt, copy);
+    va_end(copy);
+    if (n + 1 < sizeof fixed) {
+        progress_flush();
+        std::fwrite(fixed, 1, n, to);
+        return;
+    }
     std::string text;
     vappend_format(text, fmt, ap);
     progress_flush();

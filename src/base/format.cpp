@@ -8,6 +8,7 @@
 
 #include "base/format.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -114,6 +115,69 @@ void c_conversion(const Conversion& c, bool padded, char* buf) {
     *p = '\0';
 }
 
+// Text of a fixed size that takes what fits: where the formatter must not
+// allocate (the fatal-error path, which may run because memory ran out). It
+// offers the few std::string operations the formatter uses, so that one
+// formatter serves both; `buf` always ends with '\0'. Once something did not
+// fit, the text is cut there and stays as it is (a later exponent widening
+// or padding would no longer see the whole field).
+struct FixedText {
+    static constexpr std::size_t npos = std::string::npos;
+    char* buf;
+    std::size_t cap;  // bytes in buf, the terminator included (at least 1)
+    std::size_t len = 0;
+    bool cut = false;
+
+    FixedText(char* b, std::size_t c) : buf(b), cap(c) { buf[0] = '\0'; }
+    std::size_t size() const { return len; }
+    char& operator[](std::size_t i) { return buf[i]; }
+    // Room left before the terminator.
+    std::size_t room() const { return cap - 1 - len; }
+    // Makes room for `n` more bytes at `pos`; returns false (and cuts the
+    // text) when they do not fit.
+    bool make_room(std::size_t pos, std::size_t n) {
+        if (cut) return false;
+        if (n > room()) {
+            cut = true;
+            return false;
+        }
+        std::memmove(buf + pos + n, buf + pos, len - pos + 1);
+        len += n;
+        return true;
+    }
+    void append(const char* p, std::size_t n) {
+        if (cut) return;
+        if (n > room()) {
+            append(p, room());
+            cut = true;
+            return;
+        }
+        std::memcpy(buf + len, p, n);
+        len += n;
+        buf[len] = '\0';
+    }
+    void append(std::size_t n, char c) {
+        std::size_t at = len;
+        if (make_room(at, n)) std::memset(buf + at, c, n);
+    }
+    FixedText& operator+=(const char* s) {
+        append(s, std::strlen(s));
+        return *this;
+    }
+    FixedText& operator+=(char c) {
+        append(&c, 1);
+        return *this;
+    }
+    void insert(std::size_t pos, std::size_t n, char c) {
+        if (make_room(pos, n)) std::memset(buf + pos, c, n);
+    }
+    std::size_t find_first_of(const char* set, std::size_t from) const {
+        for (std::size_t i = from; i < len; ++i)
+            if (std::strchr(set, buf[i]) != nullptr) return i;
+        return npos;
+    }
+};
+
 // Appends what snprintf makes of `conversion` and `value` to `out`.
 template <class T>
 void append_c(std::string& out, const char* conversion, T value) {
@@ -125,9 +189,21 @@ void append_c(std::string& out, const char* conversion, T value) {
     out.resize(start + static_cast<std::size_t>(n));
 }
 
+// The same into fixed text: snprintf writes straight into the room left.
+template <class T>
+void append_c(FixedText& out, const char* conversion, T value) {
+    if (out.cut) return;
+    int n = std::snprintf(out.buf + out.len, out.room() + 1, conversion, value);
+    if (n <= 0) return;
+    if (static_cast<std::size_t>(n) > out.room()) out.cut = true;
+    out.len += std::min(static_cast<std::size_t>(n), out.room());
+    out.buf[out.len] = '\0';
+}
+
 // Appends a signed integer conversion (%d %i), reading the argument type
 // its length modifier names.
-void append_signed(std::string& out, const Conversion& c, Args& args) {
+template <class Text>
+void append_signed(Text& out, const Conversion& c, Args& args) {
     char conv[40];
     c_conversion(c, true, conv);
     const char* l = c.length;
@@ -141,7 +217,8 @@ void append_signed(std::string& out, const Conversion& c, Args& args) {
 
 // Appends an unsigned integer conversion (%u %x %X %o), reading the argument
 // type its length modifier names.
-void append_unsigned(std::string& out, const Conversion& c, Args& args) {
+template <class Text>
+void append_unsigned(Text& out, const Conversion& c, Args& args) {
     char conv[40];
     c_conversion(c, true, conv);
     const char* l = c.length;
@@ -155,7 +232,8 @@ void append_unsigned(std::string& out, const Conversion& c, Args& args) {
 
 // Appends a %s or %c conversion. A null string reads "(null)" on every
 // platform; the '0' flag, meaningless for text, is dropped.
-void append_text(std::string& out, Conversion c, Args& args) {
+template <class Text>
+void append_text(Text& out, Conversion c, Args& args) {
     c.zero = false;
     c.length[0] = '\0';  // no wide characters in this program
     char conv[40];
@@ -170,7 +248,8 @@ void append_text(std::string& out, Conversion c, Args& args) {
 
 // Makes the exponent of the number text from `start` to the end of `out`
 // (if it has one) at least three digits long by inserting zeros after its sign.
-void widen_exponent(std::string& out, std::size_t start) {
+template <class Text>
+void widen_exponent(Text& out, std::size_t start) {
     std::size_t e = out.find_first_of("eE", start);
     if (e == std::string::npos) return;
     std::size_t digits = e + 2;  // after the 'e' and the sign
@@ -181,7 +260,8 @@ void widen_exponent(std::string& out, std::size_t start) {
 // Pads the field from `start` to the end of `out` to the width of `c`:
 // blanks on the right for '-', zeros after any sign when `zeros`, blanks on
 // the left otherwise.
-void pad_field(std::string& out, std::size_t start, const Conversion& c, bool zeros) {
+template <class Text>
+void pad_field(Text& out, std::size_t start, const Conversion& c, bool zeros) {
     std::size_t len = out.size() - start;
     std::size_t width = static_cast<std::size_t>(c.width);
     if (len >= width) return;
@@ -198,7 +278,8 @@ void pad_field(std::string& out, std::size_t start, const Conversion& c, bool ze
 
 // Appends the text of a value that is not finite: "NAN" without any sign,
 // "INF" with the sign a finite value would get.
-void append_non_finite(std::string& out, const Conversion& c, double value) {
+template <class Text>
+void append_non_finite(Text& out, const Conversion& c, double value) {
     if (std::isnan(value)) {
         out += "NAN";
         return;
@@ -211,7 +292,8 @@ void append_non_finite(std::string& out, const Conversion& c, double value) {
 
 // Appends a floating conversion (%f %F %e %E %g %G): the C library's digits
 // with a three-digit exponent, then padded to the width.
-void append_floating(std::string& out, const Conversion& c, Args& args) {
+template <class Text>
+void append_floating(Text& out, const Conversion& c, Args& args) {
     double value = std::strcmp(c.length, "L") == 0
                        ? static_cast<double>(va_arg(args.ap, long double))
                        : va_arg(args.ap, double);
@@ -232,7 +314,8 @@ void append_floating(std::string& out, const Conversion& c, Args& args) {
 
 // Appends the conversion `c`, taking its value from `args`. Returns false
 // for a conversion letter this formatter does not know.
-bool append_conversion(std::string& out, const Conversion& c, Args& args) {
+template <class Text>
+bool append_conversion(Text& out, const Conversion& c, Args& args) {
     switch (c.letter) {
     case '%':
         out += '%';
@@ -254,9 +337,9 @@ bool append_conversion(std::string& out, const Conversion& c, Args& args) {
     }
 }
 
-}  // namespace
-
-void vappend_format(std::string& out, const char* fmt, va_list ap) {
+// Appends the formatted text to `out` (std::string or FixedText).
+template <class Text>
+void format_into(Text& out, const char* fmt, va_list ap) {
     Args args;
     va_copy(args.ap, ap);
     const char* p = fmt;
@@ -281,6 +364,16 @@ void vappend_format(std::string& out, const char* fmt, va_list ap) {
         p = next;
     }
     va_end(args.ap);
+}
+
+}  // namespace
+
+void vappend_format(std::string& out, const char* fmt, va_list ap) { format_into(out, fmt, ap); }
+
+std::size_t vformat_fixed(char* buf, std::size_t size, const char* fmt, va_list ap) {
+    FixedText out(buf, size);
+    format_into(out, fmt, ap);
+    return out.size();
 }
 
 void append_format(std::string& out, const char* fmt, ...) {

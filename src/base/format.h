@@ -24,6 +24,13 @@ void vappend_format(std::string& out, const char* fmt, va_list ap);
 void append_format(std::string& out, const char* fmt, ...)
     __attribute__((format(printf, 2, 3)));
 
+// Formats into `buf` of `size` bytes (at least 1) without allocating memory,
+// for the fatal-error path: the same text as vappend_format when it fits;
+// otherwise it is cut where it stopped fitting (a number cut in its middle
+// may show fewer exponent digits or no padding). Always ends with '\0'.
+// Returns the length; a length of size - 1 means the text may have been cut.
+std::size_t vformat_fixed(char* buf, std::size_t size, const char* fmt, va_list ap);
+
 // Returns the formatted text.
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 

@@ -62,10 +62,22 @@ static void on_continue_signal(int) {
     if (!registry.tty_raw && foreground()) set_raw();
 }
 
+// Every signal whose default action ends the process, except SIGPIPE and
+// SIGXFSZ (ignored below) and the faults (SIGSEGV, SIGBUS, SIGFPE, SIGILL,
+// SIGABRT, SIGSYS, SIGTRAP), after which the program cannot go on safely.
+static const int cancel_signals[] = {
+    SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGPOLL,
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+};
+
 void keyboard_start() {
-    install(SIGINT, on_cancel_signal);
-    install(SIGTERM, on_cancel_signal);
-    install(SIGHUP, on_cancel_signal);
+    for (int sig : cancel_signals) install(sig, on_cancel_signal);
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) install(sig, on_cancel_signal);
     std::signal(SIGPIPE, SIG_IGN);  // a closed output pipe must not kill the run mid-file
     std::signal(SIGXFSZ, SIG_IGN);  // a file size limit shows as a write error, not a kill
 

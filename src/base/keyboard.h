@@ -1,5 +1,9 @@
-// Cancellation: a key press on the console, or SIGINT/SIGTERM/SIGHUP, ends
-// the run with "\nINFO: Program cancelled.\n" and status 1.
+// Cancellation: a key press on the console, or any signal that would end the
+// process (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM,
+// SIGVTALRM, SIGPROF, SIGXCPU, SIGPOLL, SIGPWR, the real-time signals), ends
+// the run with "\nINFO: Program cancelled.\n" and status 1, the final
+// clean-up included. SIGPIPE and SIGXFSZ are ignored: they show as write
+// errors.
 //
 // The console is /dev/tty, read without waiting even when standard input is
 // redirected. Without a terminal nothing is polled and only signals cancel.
@@ -9,8 +13,8 @@
 
 namespace kmeans {
 
-// Opens the terminal, puts it in non-canonical no-echo mode, discards waiting
-// input and installs the signal handlers.
+// Installs the signal handlers, opens the terminal, puts it in non-canonical
+// no-echo mode and discards waiting input.
 void keyboard_start();
 
 // Gives the terminal its original settings back; safe to call repeatedly.

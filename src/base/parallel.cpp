@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <sched.h>
+#include <system_error>
 
 #include "base/keyboard.h"
 #include "base/registry.h"
@@ -67,8 +68,16 @@ Workers::~Workers() {
 }
 
 void workers_start(Workers& w, int threads) {
-    w.threads = std::max(1, threads);
-    for (int t = 1; t < w.threads; ++t) w.pool.emplace_back(helper_loop, std::ref(w), t);
+    // A thread that cannot be started (no memory for its stack) is no
+    // failure: the work is shared among those that could.
+    for (int t = 1; t < threads; ++t) {
+        try {
+            w.pool.emplace_back(helper_loop, std::ref(w), t);
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+    w.threads = static_cast<int>(w.pool.size()) + 1;
     registry.workers = &w;
 }
 

@@ -51,8 +51,9 @@ struct Workers {
 // run on.
 int default_threads();
 
-// Starts threads - 1 helper threads (none for one thread) and registers `w`
-// so that the exit path can wait for its maps.
+// Starts threads - 1 helper threads (none for one thread; fewer when no more
+// can be started) and registers `w` so that the exit path can wait for its
+// maps.
 void workers_start(Workers& w, int threads);
 
 // Runs the job described above over `items` items, with at most `window`

@@ -1,8 +1,12 @@
 #include "base/registry.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cxxabi.h>
+#include <exception>
+#include <new>
 #include <string>
 #include <unistd.h>
 
@@ -20,17 +24,50 @@ Registry registry;
 static bool cleanup_messages() { return registry.params && registry.params->debug >= 2; }
 
 // Runs at every exit: removes result files that were never completed, so
-// that a failed or cancelled run leaves earlier results untouched, and gives
-// the terminal its settings back.
+// that a failed or cancelled run leaves earlier results untouched (one that
+// cannot be removed is named on standard error), and gives the terminal its
+// settings back. Allocates no memory: it may run because memory ran out.
 static void final_cleanup() {
     if (cleanup_messages()) std::fputs("\nMajorClean...", stderr);
-    for (const std::string& path : registry.temp_paths) unlink(path.c_str());
+    for (const std::string& path : registry.temp_paths) {
+        if (unlink(path.c_str()) != 0 && errno != ENOENT) {
+            std::fputs("VARNING: Can't remove temporary file: ", stderr);
+            std::fputs(path.c_str(), stderr);
+            std::fputs("\n", stderr);
+        }
+    }
     registry.temp_paths.clear();
     keyboard_restore();
     if (cleanup_messages()) std::fputs("Ready!\n", stderr);
 }
 
-void register_final_cleanup() { std::atexit(final_cleanup); }
+// Called when an exception leaves main or a noexcept function. Running out
+// of memory anywhere (std::bad_alloc from any request that does not report
+// its own failure) ends the run like every other fatal error: a PANIC line,
+// the final clean-up and status 2. So does a call without an exception in
+// flight: in this single-threaded program that never rethrows, only the C++
+// runtime does that, when it cannot even allocate the exception object (a
+// process starved of memory from its start). Anything else is a fault of the
+// program: the clean-up runs, then the usual abort with its diagnosis.
+[[noreturn]] static void on_terminate() {
+    if (abi::__cxa_current_exception_type() == nullptr) panic(2, "\nPANIC: Not enough memory.\n");
+    try {
+        throw;  // rethrows the exception in flight, allocating nothing
+    } catch (const std::bad_alloc&) {
+        panic(2, "\nPANIC: Not enough memory.\n");
+    } catch (...) {
+    }
+    final_cleanup();
+#if defined(__GLIBCXX__)
+    __gnu_cxx::__verbose_terminate_handler();
+#endif
+    std::abort();
+}
+
+void register_final_cleanup() {
+    std::atexit(final_cleanup);
+    std::set_terminate(on_terminate);
+}
 
 int run_status(const Params& p, int last_nused) { return p.used_level > 0 ? last_nused : 0; }
 
@@ -48,16 +85,18 @@ void finish(int status) {
     std::exit(platform_status(status));
 }
 
+// Formats into a buffer on the stack: the fatal path allocates nothing, so it
+// works when memory has run out. Longer text (names beyond PATH_MAX) is cut.
 void panic(int status, const char* fmt, ...) {
-    std::string text;
+    char text[8192];
     va_list ap;
     va_start(ap, fmt);
-    vappend_format(text, fmt, ap);
+    std::size_t n = vformat_fixed(text, sizeof text, fmt, ap);
     va_end(ap);
     if (registry.workers) workers_quiesce(*registry.workers);
     progress_flush();
     std::fflush(stdout);
-    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fwrite(text, 1, n, stderr);
     finish(status);
 }
 

@@ -32,7 +32,7 @@ struct Registry {
     int tty_fd = -1;                     // the console keyboard, -1 when none
     bool tty_raw = false;                // our settings are in force
     termios tty_saved{};                 // settings to restore
-    std::vector<std::string> temp_paths; // result files not yet complete
+    std::vector<std::string> temp_paths; // hidden result files not yet in place, removed at exit
     volatile std::sig_atomic_t cancel_requested = 0;  // set by signals
     unsigned poll_count = 0;             // rows since the keyboard was last read
 };
@@ -41,7 +41,9 @@ struct Registry {
 // and the signal handlers.
 extern Registry registry;
 
-// Registers the final clean-up to run at every exit.
+// Registers the final clean-up to run at every exit, and makes running out
+// of memory anywhere (an uncaught std::bad_alloc) end the run with
+// "\nPANIC: Not enough memory.\n" and status 2 after that clean-up.
 void register_final_cleanup();
 
 // Program status of a normal end under switch U when no data file was learned.
@@ -60,7 +62,8 @@ int platform_status(int status);
 [[noreturn]] void finish(int status);
 
 // Writes a formatted message to standard error and ends the program with
-// `status`. Every PANIC goes through here.
+// `status`. Every PANIC goes through here; it allocates no memory (the text
+// is cut at 8 KiB).
 [[noreturn]] void panic(int status, const char* fmt, ...)
     __attribute__((format(printf, 2, 3)));
 

@@ -1,6 +1,7 @@
 #include "cli/switches.h"
 
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
@@ -198,19 +199,19 @@ SwitchCheck evaluate_switches(Params& p) {
     }
     if (switch_present(sw, 'F')) {
         p.ItParam = switch_float(sw, 'F');
-        if (!(p.ItParam > 0.0f && p.ItParam <= 2.0f))
+        if (!(p.ItParam > 0.0f && p.ItParam <= 2.0f) || !std::isfinite(p.ItParam))
             return refuse(format("PANIC: The iteration parameter must be between 0 and 2: Value=%.3f\n",
                                  static_cast<double>(p.ItParam)));
     }
     if (switch_present(sw, 'G')) {
         p.Alpha = switch_float(sw, 'G');
-        if (!(p.Alpha > 0.0f))
+        if (!(p.Alpha > 0.0f) || !std::isfinite(p.Alpha))
             return refuse(format("PANIC: The learning rate parameter must be greater than 0: Value=%.5f\n",
                                  static_cast<double>(p.Alpha)));
     }
     if (switch_present(sw, 'M')) {
         p.MaxDist = switch_float(sw, 'M');
-        if (!(p.MaxDist > 0.0f))
+        if (!(p.MaxDist > 0.0f) || !std::isfinite(p.MaxDist))
             return refuse(format("PANIC: Maximum distance must be greater than 0: Value=%-10.4G\n",
                                  static_cast<double>(p.MaxDist)));
     }

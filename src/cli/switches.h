@@ -61,8 +61,9 @@ struct SwitchCheck {
 };
 
 // Sets the presence switches T and C, then evaluates D, B, U, A, I, R, K, F,
-// G, M in this order into `p`; stops at the first refused value. (Q is read
-// earlier, by read_command_line.)
+// G, M in this order into `p`; stops at the first refused value. A value
+// beyond the single-precision range (it reads as infinite) is refused like
+// any other out-of-range value. (Q is read earlier, by read_command_line.)
 SwitchCheck evaluate_switches(Params& p);
 
 }  // namespace kmeans

@@ -7,10 +7,28 @@
 
 namespace kmeans {
 
+[[noreturn]] static void file_changed(const DataFile& d) {
+    panic(5, "\nPANIC: Datafile changed while it was read: %s\n\n", d.name.c_str());
+}
+
 void data_open(DataFile& d, const std::string& name, Workers& workers) {
     d.name = name;
     d.workers = &workers;
     text_open_or_panic(d.text, name);
+    struct stat st{};
+    fstat(d.text.fd, &st);
+    d.size = st.st_size;
+    d.mtime_sec = st.st_mtim.tv_sec;
+    d.mtime_nsec = st.st_mtim.tv_nsec;
+}
+
+// Ends the run when the open file no longer has the size and modification
+// time it had when it was opened. One fstat per pass.
+static void check_unchanged(const DataFile& d) {
+    struct stat st{};
+    if (fstat(d.text.fd, &st) != 0 || st.st_size != d.size || st.st_mtim.tv_sec != d.mtime_sec ||
+        st.st_mtim.tv_nsec != d.mtime_nsec)
+        file_changed(d);
 }
 
 void data_close(DataFile& d) {
@@ -61,16 +79,16 @@ std::int64_t first_pass(const Params& p, DataFile& d, Ranges* ranges) {
     return d.N;
 }
 
-void rows_rewind(DataFile& d) { text_rewind(d.text); }
-
-[[noreturn]] static void file_changed(const DataFile& d) {
-    panic(5, "\nPANIC: Datafile changed while it was read: %s\n\n", d.name.c_str());
+void rows_rewind(DataFile& d) {
+    check_unchanged(d);
+    text_rewind(d.text);
 }
 
 bool next_row(DataFile& d, std::int64_t r) {
     int n = read_row(d.text, d.row, d.nvars);
     if (n == row_end) {
         if (r != d.N) file_changed(d);
+        check_unchanged(d);
         return false;
     }
     if (n < 0 || r >= d.N) file_changed(d);

@@ -29,12 +29,15 @@ struct DataFile {
     Spinner spinner;         // the progress indicator of this file's passes
     RowTable table;          // every row as parsed, when it fits the budget
     std::vector<float> block;  // rows read back from the file for a parallel pass
+    std::int64_t size = 0;   // size and modification time when it was opened
+    std::int64_t mtime_sec = 0;
+    long mtime_nsec = 0;
     alignas(64) float row[max_vars];  // the row last read from the file
 };
 
-// Opens the data file, whose parallel passes run on `workers`; a file that
-// cannot be opened ends the run with "\nPANIC: Can't find/open file: %s\n\n"
-// and status 4.
+// Opens the data file, whose parallel passes run on `workers`, and notes its
+// size and modification time; a file that cannot be opened ends the run with
+// "\nPANIC: Can't find/open file: %s\n\n" and status 4.
 void data_open(DataFile& d, const std::string& name, Workers& workers);
 
 // Closes the file and releases its table.
@@ -50,13 +53,17 @@ std::int64_t first_pass(const Params& p, DataFile& d, Ranges* ranges);
 // Whether the later passes read the rows from memory.
 inline bool rows_in_memory(const DataFile& d) { return table_held(d.table); }
 
-// Positions the file at its first row for a later pass that reads it.
+// Positions the file at its first row for a later pass that reads it. A file
+// whose size or modification time is no longer that of its opening (an edit
+// of any kind, also one that keeps the size and the row count) ends the run
+// with "\nPANIC: Datafile changed while it was read: %s\n\n" and status 5.
 void rows_rewind(DataFile& d);
 
 // Reads row `r` (0-based) of a later pass from the file into d.row. Returns
-// false at the end of the rows. A file that now holds other rows than the
-// first pass counted (more or fewer rows, a row of another length, a bad
-// row) ends the run with a PANIC naming the file and status 5, so no row at
+// false at the end of the rows, after the same check as rows_rewind. A file
+// that now holds other rows than the first pass counted (more or fewer rows,
+// a row of another length, a bad row) ends the run with that PANIC too, so
+// no row at
 // or past N is delivered.
 bool next_row(DataFile& d, std::int64_t r);
 

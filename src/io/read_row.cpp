@@ -255,10 +255,11 @@ bool text_open(TextFile& f, const std::string& path) {
     text_close(f);
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return false;
-    // Every pass reads the file from its start again, so only a file that can
-    // be rewound will do: not a directory, pipe or terminal.
+    // Every pass reads the file from its start again and must find the same
+    // rows, so only a regular file will do: not a directory, pipe, terminal
+    // or device (/dev/zero can be rewound but never ends).
     struct stat st;
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || ::lseek(fd, 0, SEEK_SET) != 0) {
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::lseek(fd, 0, SEEK_SET) != 0) {
         ::close(fd);
         return false;
     }

@@ -37,8 +37,9 @@ struct TextFile {
     std::string line;       // the line last read (grows, never shrinks)
 };
 
-// Opens `path` for reading. Returns false when it cannot be opened or cannot
-// be rewound (a directory, pipe or terminal); the file is then left closed.
+// Opens `path` for reading. Returns false when it cannot be opened or is not
+// a regular file (a directory, pipe, terminal or device); the file is then
+// left closed.
 bool text_open(TextFile& f, const std::string& path);
 
 // Opens `path` like text_open; a file that cannot be opened ends the run with

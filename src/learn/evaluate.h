@@ -13,7 +13,10 @@ namespace kmeans {
 void assignment_pass(const Params& p, LearnFile& f);
 
 // The mean distance between the used centres (debug level), the used-cluster
-// count (switch U) and the centre file's lines.
+// count (switch U) and the centre file's lines. A used centre or a working
+// MaxDist beyond the single-precision range ends the run first with
+// "\nPANIC: Values too large for single precision: %s\n\n" (the data file)
+// and status 5.
 void statistics_and_centres(const Params& p, LearnFile& f);
 
 // Assigns every row again among the used clusters, into clustno and the

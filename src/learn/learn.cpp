@@ -45,16 +45,13 @@ static void run_algorithm(const Params& p, LearnFile& f, int& opened) {
     }
 }
 
-// The per-file clean-up: the result files are complete and take their names,
-// the data file is closed; the tables go with `f`. Both files are written
-// out and closed before either takes its name, so that a write error in one
-// leaves the earlier results of both in place.
+// The per-file clean-up: the result files are complete and take their names
+// as a pair, the data file is closed; the tables go with `f`. A write error
+// in either file, or a name that cannot be taken, leaves the earlier pair of
+// results as it was.
 static void file_cleanup(const Params& p, LearnFile& f) {
     say(p, Show::debug2, stdout, "\nRoughCleaning\n");
-    result_close(f.centre_file);
-    result_close(f.value_file);
-    result_commit(f.centre_file);
-    result_commit(f.value_file);
+    result_commit_pair(f.centre_file, f.value_file);
     data_close(f.data);
 }
 

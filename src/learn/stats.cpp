@@ -2,6 +2,7 @@
 
 #include "base/console.h"
 #include "base/keyboard.h"
+#include "base/registry.h"
 #include "cluster/distance.h"
 #include "io/centre_file.h"
 #include "learn/evaluate.h"
@@ -32,7 +33,19 @@ static void mean_distance(const Params& p, LearnFile& f) {
     f.mdist = static_cast<float>(mdist);
 }
 
+// A centre of clusters 0..nused-1 or a working MaxDist that has left the
+// single-precision range (a sum that overflowed, a rate that overshot) would
+// be written as INF or NAN, which no centre file may hold: the run stops
+// before any line of the centre file is written and any result takes its name.
+static void check_single_range(const LearnFile& f) {
+    bool finite = std::isfinite(f.MaxDist);
+    const std::size_t values = static_cast<std::size_t>(f.nused) * static_cast<std::size_t>(f.clust.nvars);
+    for (std::size_t i = 0; i < values && finite; ++i) finite = std::isfinite(f.clust.v[i]);
+    if (!finite) panic(5, "\nPANIC: Values too large for single precision: %s\n\n", f.data.name.c_str());
+}
+
 void statistics_and_centres(const Params& p, LearnFile& f) {
+    check_single_range(f);
     if (p.debug != 0) mean_distance(p, f);
     if (p.used_level != 0) {
         say(p, Show::debug1, stdout, "No. of used clusters:%-3d\n", f.nused);

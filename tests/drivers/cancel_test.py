@@ -4,8 +4,9 @@
 Runs the built binary on a pseudo-terminal (its controlling terminal) and
 checks that a key press cancels a run with status 1 and the message, that
 keys typed before the start do not, that the terminal settings are the same
-after every exit, around a suspend and resume, and that SIGINT and SIGTERM
-cancel like a key and leave no partial result file behind.
+after every exit, around a suspend and resume, that every signal that would
+end the process cancels like a key and leaves no partial result file behind,
+and that a run killed with SIGKILL leaves no file behind either.
 
 Usage: cancel_test.py PATH_TO_KMEANS
 """
@@ -229,6 +230,49 @@ def main():
         with open(os.path.join(work, "BIG.KMC")) as f:
             check(f.read() == "earlier result\n", "%s leaves the earlier centre file untouched" % name)
         check(not any(n.startswith(".") for n in os.listdir(work)), "%s leaves no temporary file" % name)
+
+    # Every signal whose default action would end the process cancels like
+    # SIGINT: status 1, the message, the terminal restored, no temporary file,
+    # the earlier result kept. (SIGPIPE and SIGXFSZ are ignored instead.)
+    fatal = ["SIGINT", "SIGTERM", "SIGHUP", "SIGQUIT", "SIGUSR1", "SIGUSR2", "SIGALRM", "SIGVTALRM",
+             "SIGPROF", "SIGXCPU", "SIGPOLL", "SIGPWR", "SIGRTMIN"]
+    with open(os.path.join(work, "BIG.KMC"), "w") as f:
+        f.write("earlier result\n")
+    listing = sorted(os.listdir(work))
+    for name in fatal:
+        kid, pid, master, slave = spawn_on_pty(["BIG.DAT", "-K20", "-R100000"], work)
+        before = pty_initial
+        seen = read_until(master, b"Iteration:2", 30)
+        os.kill(kid, getattr(signal, name))
+        status, out = drain_and_wait(pid, master)
+        check(b"Iteration:2" in seen and status == 1, "%s exits with status 1 (got %r)" % (name, status))
+        check(out.endswith(b"\nINFO: Program cancelled.\r\n"), "%s writes the cancellation message last" % name)
+        check(settings(slave) == before, "%s restores the terminal settings" % name)
+        check(sorted(os.listdir(work)) == listing, "%s leaves no file behind (%r)" % (name, sorted(os.listdir(work))))
+        with open(os.path.join(work, "BIG.KMC")) as f:
+            check(f.read() == "earlier result\n", "%s leaves the earlier centre file untouched" % name)
+        os.close(master)
+        os.close(slave)
+
+    # A killed run (SIGKILL cannot be caught) leaves nothing behind either:
+    # the result files have no name until they are complete.
+    pid = os.fork()
+    if pid == 0:
+        os.setsid()
+        os.chdir(work)
+        null = os.open("/dev/null", os.O_RDWR)
+        for fd in (0, 1, 2):
+            os.dup2(null, fd)
+        os.execv(KMEANS, [KMEANS, "BIG.DAT", "-K20", "-R100000"])
+    time.sleep(0.3)
+    running = os.waitpid(pid, os.WNOHANG)[0] == 0
+    os.kill(pid, signal.SIGKILL)
+    os.waitpid(pid, 0)
+    check(running, "the run is still going when it is killed")
+    check(sorted(os.listdir(work)) == listing,
+          "SIGKILL leaves no file behind (%r, before %r)" % (sorted(os.listdir(work)), listing))
+    with open(os.path.join(work, "BIG.KMC")) as f:
+        check(f.read() == "earlier result\n", "SIGKILL leaves the earlier centre file untouched")
 
     for n in os.listdir(work):
         os.unlink(os.path.join(work, n))
