@@ -9,26 +9,22 @@ void data_open(DataFile& d, const std::string& name) {
     text_open_or_panic(d.text, name);
 }
 
-// A short reason for the rows that only this program refuses.
-static const char* bad_row_reason(int result) {
-    switch (result) {
-        case row_too_many: return "\nRow holds more than 2048 values.";
-        case row_out_of_range: return "\nValue beyond the single-precision range.";
-        default: return "";
-    }
-}
-
 std::int64_t first_pass(const Params& p, DataFile& d, Ranges* ranges) {
     d.nvars = 0;
     text_rewind(d.text);
     std::int64_t rowno = 1;
+    RowRefusal why;
     for (;;) {
-        int n = read_row(d.text, d.row, d.nvars);
+        int n = read_row(d.text, d.row, d.nvars, why);
         if (n == row_end) break;
+        // The count mismatch is shown at once, before the spinner turns; the
+        // other reasons end their line only with the PANIC.
+        if (n == row_count_mismatch) emit(stderr, "%s", row_reason(why, d.text.line).c_str());
         poll_cancel();
         if (spinner_due(rowno)) spin(p, d.spinner);
         if (n < 0)
-            panic(5, "%s\nPANIC: Bad datafile: %s  Datarow:%lld\n", bad_row_reason(n), d.name.c_str(),
+            panic(5, "%s\nPANIC: Bad datafile: %s  Datarow:%lld\n",
+                  n == row_count_mismatch ? "" : row_reason(why, d.text.line).c_str(), d.name.c_str(),
                   static_cast<long long>(rowno));
         if (ranges) ranges_update(*ranges, d.row, d.nvars);
         ++rowno;

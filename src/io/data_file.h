@@ -29,8 +29,8 @@ void data_open(DataFile& d, const std::string& name);
 
 // The first pass: resets nvars, reads every row, polls for cancellation,
 // turns the spinner at every 64th row, and updates `ranges` (when not null)
-// with each row. A bad row ends the run with "\nPANIC: Bad datafile: %s
-// Datarow:%d\n" and status 5. Sets and returns N.
+// with each row. A bad row ends the run with its reason (row_reason) and
+// "\nPANIC: Bad datafile: %s  Datarow:%d\n", status 5. Sets and returns N.
 std::int64_t first_pass(const Params& p, DataFile& d, Ranges* ranges);
 
 // Positions the file at its first row for a later pass.

@@ -25,6 +25,8 @@ static void parameter_line(const Params& p) {
 // range report, MaxDist and never-opened slots (AKMDI) or random centres,
 // and `clustno`.
 static void init_learning(const Params& p, Rng& rng, LearnFile& f) {
+    // Without rows the centre rows get 0 bytes, which ends the run: say why first.
+    if (f.data.N == 0) emit(stderr, "\nNo data rows in file: %s", f.data.name.c_str());
     centres_alloc(p, f.clust, p.K, f.data.nvars);
     say(p, Show::quiet0, stderr, "\n");
     for (int v = 0; v < f.data.nvars; ++v)

@@ -40,9 +40,12 @@ static void recall_file(const Params& p, const StoredCentres& s, const std::stri
     say(p, Show::quiet_lt3, stderr, "\nWorking on file: %-12s  Creating file: %s\n", arg.c_str(), name.c_str());
 
     first_pass(p, f->data, nullptr);
-    if (f->data.nvars > s.clust.nvars)
-        panic(5, "\nPANIC: Datafile has more variables than the centres: %s  %d>%d\n\n", arg.c_str(),
-              f->data.nvars, s.clust.nvars);
+    const int nvars = f->data.nvars;
+    if (nvars > s.clust.nvars)
+        panic(5, "\nPANIC: Datafile has more variables than the centres: %s  %d>%d\n\n", arg.c_str(), nvars,
+              s.clust.nvars);
+    // Without rows the cluster numbers get 0 bytes, which ends the run: say why first.
+    if (f->data.N == 0) emit(stderr, "\nNo data rows in file: %s\n", arg.c_str());
     clustno_alloc(p, f->clustno, f->data.N);
     classify(p, s, *f);
 
