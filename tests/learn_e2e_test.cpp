@@ -737,6 +737,67 @@ TEST(LearnE2E, ResultNames) {
     }
 }
 
+// The files under `dir`, hidden ones included, as sorted relative paths.
+std::vector<std::string> all_files(const ScratchDir& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::recursive_directory_iterator(dir.path))
+        if (e.is_regular_file() && !e.is_symlink()) names.push_back(fs::relative(e.path(), dir.path).string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A data file whose result names an earlier argument of the same run already
+// wrote is refused before anything of it is written (status 5, a PANIC naming
+// both arguments); the earlier results stay byte for byte. Names that reach
+// the same file through another path count as the same.
+TEST(LearnE2E, ResultNameClashIsRefused) {
+    struct Case {
+        std::string first, second;
+    };
+    const Case cases[] = {
+        {"RUN.A.DAT", "RUN.B.DAT"},
+        {"RUN.DAT", "RUN"},
+        {"RUN.DAT", "RUN.DAT"},
+        {"sub/RUN.DAT", "sub//RUN.X"},
+        {"sub/RUN.DAT", "alias/RUN"},  // alias is a link to sub
+    };
+    RunOptions opts;
+    opts.env = {"KMEANS_SEED=11"};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.first + " " + c.second);
+        ScratchDir dir;
+        fs::create_directory(dir.path / "sub");
+        fs::create_directory_symlink("sub", dir.path / "alias");
+        dir.write(c.first, rows_text(kClumps));
+        if (c.second != c.first) dir.write(c.second, "5 5\n6 6\n7 7\n");
+        const std::string stem = c.first.substr(0, c.first.find('.'));
+        RunResult alone = run_kmeans(dir, {c.first, "-K2", "-R2", "-Q3"}, opts);
+        ASSERT_EQ(alone.status, 0) << alone.err;
+        const std::string kmc = dir.read(stem + ".KMC"), ktf = dir.read(stem + ".KTF");
+        const std::vector<std::string> files = all_files(dir);
+        fs::remove(dir.path / (stem + ".KMC"));
+        fs::remove(dir.path / (stem + ".KTF"));
+
+        RunResult r = run_kmeans(dir, {c.first, c.second, "OTHER.DAT", "-K2", "-R2", "-Q2"}, opts);
+        EXPECT_EQ(r.status, 5) << r.err;
+        EXPECT_EQ(r.err, " <<< kmeans >>>  Version: 1.15W32 DOS\n\n" +
+                             fmt("\nWorking on file: %-12s  Creating files: %-12s %s\n", c.first.c_str(),
+                                 (stem + ".KMC").c_str(), (stem + ".KTF").c_str()) +
+                             "\n\nPANIC: Results of " + c.second + " would replace those of " + c.first + "\n\n");
+        EXPECT_EQ(dir.read(stem + ".KMC"), kmc);
+        EXPECT_EQ(dir.read(stem + ".KTF"), ktf);
+        EXPECT_EQ(all_files(dir), files);
+    }
+    // Other directories, other names: no clash.
+    ScratchDir dir;
+    fs::create_directory(dir.path / "sub");
+    dir.write("RUN.DAT", rows_text(kClumps));
+    dir.write("sub/RUN.DAT", rows_text(kClumps));
+    RunResult r = run_kmeans(dir, {"RUN.DAT", "sub/RUN.DAT", "-K2", "-R2", "-Q3"}, opts);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(dir.exists("sub/RUN.KTF"));
+}
+
 TEST(LearnE2E, ParentDirectoryArgumentGivesTheBareExtension) {
     NEED_FAKETIME();
     // "../X.DAT": the first '.' is that of "..", so the names are ".KMC" and
@@ -963,6 +1024,50 @@ TEST(LearnE2E, OverlongLineIsRefusedInBoundedMemory) {
         EXPECT_EQ(r.status, 5);
         EXPECT_EQ(r.err, fmt("\nRow is longer than 16777216 characters.\nPANIC: Bad datafile: L.DAT  Datarow:%d\n", c.row));
         EXPECT_EQ(dir.entries(), (std::vector<std::string>{"L.DAT"}));
+    }
+}
+
+// A file whose data end at a row without values, with lines of text after
+// it, is learned from the rows before it as ever, and a warning says where
+// the data end and how many lines were left out. Blank and comment lines
+// after the end are not counted, nor anything after a Ctrl-Z, which ends
+// the data on purpose.
+TEST(LearnE2E, DataEndingBeforeTheLastLineIsWarned) {
+    const std::string data_rows = "1 1\n2 1\n8 8\n9 8\n";
+    const std::string end = "\nVARNING: The data of E.DAT end at line ";
+    struct Case {
+        std::string what, data;
+        std::string warning;  // "" when none
+    };
+    const Case cases[] = {
+        {"blank line in the middle", data_rows + "\n5 6\n! c\n\n7 8\n", end + "5; 2 more lines are left out.\n"},
+        {"row without a value", data_rows + "- 5\n3 3\n", end + "5; 1 more line is left out.\n"},
+        {"blanks and separators", data_rows + " \t,\n3 3\n", end + "5; 1 more line is left out.\n"},
+        {"after comment lines, with CR LF", "! x\r\n! y\r\n1 1\r\n2 1\r\n8 8\r\n9 8\r\n\r\n3 3\r\n",
+         end + "7; 1 more line is left out.\n"},
+        {"trailing blank line", data_rows + "\n", ""},
+        {"blank and comment lines only", data_rows + "\n \t\n! 5 6\n\n", ""},
+        {"Ctrl-Z", data_rows + "\x1a" "5 6\n7 8\n", ""},
+        {"Ctrl-Z after the blank line", data_rows + "\n\x1a" "5 6\n", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchDir dir;
+        dir.write("E.DAT", c.data);
+        RunOptions opts;
+        opts.env = {"KMEANS_SEED=3"};
+        RunResult r = run_kmeans(dir, {"E.DAT", "-K2", "-R2", "-Q2"}, opts);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, " <<< kmeans >>>  Version: 1.15W32 DOS\n\n"
+                         "\nWorking on file: E.DAT         Creating files: E.KMC        E.KTF\n" +
+                             c.warning + "\n");
+        EXPECT_EQ(lines_of(dir.read("E.KTF")).size(), 4u);
+        const std::string kmc = dir.read("E.KMC");
+        // Quiet level 3 silences the warning; the results are the same.
+        r = run_kmeans(dir, {"E.DAT", "-K2", "-R2", "-Q3"}, opts);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(dir.read("E.KMC"), kmc);
     }
 }
 

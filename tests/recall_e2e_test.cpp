@@ -297,10 +297,20 @@ TEST(RecallE2E, SeveralDataFilesShareTheCentres) {
     EXPECT_EQ(dir.read("N.KMR"), "1\n2\n1\n");
     EXPECT_EQ(dir.read("W.KMR"), "1\n2\n");
     EXPECT_EQ(dir.read("O.KMR"), "2\n1\n-1\n");
+    // Rows narrower than the centres are compared on their own values, with a warning.
+    const std::string fewer = "\nVARNING: Datafile has fewer variables than the centres: ";
+    const std::string compared = " of each centre are compared)\n";
     EXPECT_EQ(tail_from(r.err, "MaxDist from file"),
               "MaxDist from file:10        \nNo.of clusters:2 Euclidean dist.\n" + working_line("N.DAT", "N.KMR") +
-                  working_line("W.DAT", "W.KMR") + working_line("O.DAT", "O.KMR"))
+                  fewer + "N.DAT  2<3 (only the first 2" + compared + working_line("W.DAT", "W.KMR") +
+                  working_line("O.DAT", "O.KMR") + fewer + "O.DAT  1<3 (only the first 1" + compared)
         << r.err;
+    // Quiet level 3 silences the warning, and the results stay the same.
+    r = run_kmeans(dir, {"N.DAT", "W.DAT", "+C", "O.DAT", "-Q3"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(dir.read("N.KMR"), "1\n2\n1\n");
+    EXPECT_EQ(dir.read("O.KMR"), "2\n1\n-1\n");
 
     // The worked rows against the same two-variable centres, twice over.
     ScratchDir two;
@@ -607,6 +617,20 @@ TEST(RecallE2E, PanicInSecondDataFile) {
         }
         EXPECT_EQ(names(dir.entries()), names(expected));
     }
+}
+
+// Two data files with one result name: the second is refused before anything
+// of it is written, and the first file's result stays.
+TEST(RecallE2E, ResultNameClashIsRefused) {
+    ScratchDir dir;
+    dir.write("C.KMC", kCentres);
+    dir.write("RUN.A.DAT", kRows);
+    dir.write("RUN.B.DAT", "5 5\n");
+    RunResult r = run_kmeans(dir, {"RUN.A.DAT", "RUN.B.DAT", "+C", "-Q3"});
+    EXPECT_EQ(r.status, 5) << r.err;
+    EXPECT_EQ(r.err, "\nPANIC: Results of RUN.B.DAT would replace those of RUN.A.DAT\n\n");
+    EXPECT_EQ(dir.read("RUN.KMR"), "1\n2\n-1\n");
+    EXPECT_EQ(names(dir.entries()), names({"C.KMC", "RUN.A.DAT", "RUN.B.DAT", "RUN.KMR"}));
 }
 
 // A data file that cannot be opened ends the run with status 4; the files

@@ -9,6 +9,30 @@ void data_open(DataFile& d, const std::string& name) {
     text_open_or_panic(d.text, name);
 }
 
+// Counts the lines from the file position to its end (or to a Ctrl-Z at the
+// start of a line) that are neither comment lines nor blank: the lines that a
+// row without values left out of the data.
+static std::int64_t lines_left_out(TextFile& f) {
+    std::int64_t left = 0;
+    while (text_read_line(f)) {
+        poll_cancel();
+        if (f.cut_bang || f.line.find('!') != std::string::npos) continue;
+        if (f.line_cut || f.line.find_first_not_of(" \t\r\n\f\v") != std::string::npos) ++left;
+    }
+    return left;
+}
+
+// When the data ended at a row without values and lines with text follow,
+// says so: where the data end and how many lines are left out.
+static void warn_left_out(const Params& p, DataFile& d, const RowRefusal& end) {
+    if (end.end != DataEnd::empty_row || !shown(p, Show::quiet_lt3)) return;
+    const std::int64_t left = lines_left_out(d.text);
+    if (left == 0) return;
+    const char* fmt = left == 1 ? "\nVARNING: The data of %s end at line %lld; %lld more line is left out.\n"
+                                : "\nVARNING: The data of %s end at line %lld; %lld more lines are left out.\n";
+    emit(stderr, fmt, d.name.c_str(), static_cast<long long>(end.line), static_cast<long long>(left));
+}
+
 std::int64_t first_pass(const Params& p, DataFile& d, Ranges* ranges) {
     d.nvars = 0;
     text_rewind(d.text);
@@ -30,6 +54,7 @@ std::int64_t first_pass(const Params& p, DataFile& d, Ranges* ranges) {
         ++rowno;
     }
     d.N = rowno - 1;
+    warn_left_out(p, d, why);
     return d.N;
 }
 
