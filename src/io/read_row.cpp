@@ -77,17 +77,19 @@ void find_special(TextFile& f) {
     f.special = f.pos + n;
 }
 
-// Whether nothing has been read since text_open or text_rewind: both leave
-// the buffer empty, and only they do (an exhausted file keeps f.eof set).
-inline bool at_file_start(const TextFile& f) { return f.len == 0 && !f.eof; }
-
 // Refills f.buf from the descriptor. Returns false (and marks the end) when
 // the descriptor has no more bytes; a read error counts as the end of file.
-// The first fill from the start of the file passes over a UTF-8 byte-order
-// mark (a regular file delivers its first bytes in one read).
+// The first fill after text_open or text_rewind (both leave the buffer empty,
+// and only they do: an exhausted file keeps f.eof set) starts the line count
+// again and passes over a UTF-8 byte-order mark (a regular file delivers its
+// first bytes in one read).
 bool fill(TextFile& f) {
     if (f.eof || f.fd < 0) return false;
-    const bool first = at_file_start(f);
+    const bool first = f.len == 0;
+    if (first) {
+        f.newlines = 0;
+        f.line_no = 1;  // the line being read is the first
+    }
     for (;;) {
         ssize_t got = ::read(f.fd, f.buf.data(), f.buf.size());
         if (got > 0) {
@@ -302,7 +304,6 @@ void text_rewind(TextFile& f) {
 // bound takes the line's place.
 static void line_room(TextFile& f, std::size_t need) {
     const std::size_t cap = f.line.capacity();
-    if (need <= cap) return;
     constexpr std::size_t most = max_line_bytes + 1;
     const std::size_t want = std::min(std::max(need, 2 * cap), most);
     if (want >= 2 * cap) {
@@ -316,22 +317,23 @@ static void line_room(TextFile& f, std::size_t need) {
 }
 
 // Appends [from, from + n) to the line, up to max_line_bytes characters in
-// all; what does not fit is passed over, with a note of any '!' in it.
-static void line_append(TextFile& f, const char* from, std::size_t n) {
+// all; what does not fit is passed over, with a note of any '!' in it. The
+// line's capacity always exceeds its length, which leaves room for the line
+// feed.
+static inline void line_append(TextFile& f, const char* from, std::size_t n) {
     const std::size_t room = max_line_bytes - f.line.size();
-    if (n > room) {
+    if (n > room) [[unlikely]] {
         f.line_cut = true;
         if (!f.cut_bang && std::memchr(from + room, '!', n - room) != nullptr) f.cut_bang = true;
         n = room;
     }
-    if (n == 0) return;
-    line_room(f, f.line.size() + n);
+    const std::size_t need = f.line.size() + n + 1;
+    if (need > f.line.capacity()) [[unlikely]] line_room(f, need);
     f.line.append(from, n);
 }
 
-// Ends the line with its line feed (room for it is always left).
-static void line_feed(TextFile& f) {
-    line_room(f, f.line.size() + 1);
+// Ends the line with its line feed, for which there is always room.
+static inline void line_feed(TextFile& f) {
     f.line.push_back('\n');
     ++f.newlines;
 }
@@ -340,8 +342,7 @@ bool text_read_line(TextFile& f) {
     f.line.clear();
     f.line_cut = false;
     f.cut_bang = false;
-    if (at_file_start(f)) f.newlines = 0;
-    f.line_no = f.newlines + 1;
+    f.line_no = f.newlines + 1;  // fill() corrects it at the start of the file
     for (;;) {
         if (f.pos == f.len && !fill(f)) return !f.line.empty();
         const char* from = f.buf.data() + f.pos;
