@@ -1043,6 +1043,7 @@ TEST(LearnE2E, DataEndingBeforeTheLastLineIsWarned) {
         {"blank line in the middle", data_rows + "\n5 6\n! c\n\n7 8\n", end + "5; 2 more lines are left out.\n"},
         {"row without a value", data_rows + "- 5\n3 3\n", end + "5; 1 more line is left out.\n"},
         {"blanks and separators", data_rows + " \t,\n3 3\n", end + "5; 1 more line is left out.\n"},
+        {"Ctrl-Z inside a line left out", data_rows + "\n3 3\x1a" "4 4\n5 5\n", end + "5; 2 more lines are left out.\n"},
         {"after comment lines, with CR LF", "! x\r\n! y\r\n1 1\r\n2 1\r\n8 8\r\n9 8\r\n\r\n3 3\r\n",
          end + "7; 1 more line is left out.\n"},
         {"trailing blank line", data_rows + "\n", ""},

@@ -14,10 +14,15 @@ void data_open(DataFile& d, const std::string& name) {
 // row without values left out of the data.
 static std::int64_t lines_left_out(TextFile& f) {
     std::int64_t left = 0;
+    std::int64_t last = 0;  // the line last counted: a Ctrl-Z inside a line splits it in two
     while (text_read_line(f)) {
         poll_cancel();
         if (f.cut_bang || f.line.find('!') != std::string::npos) continue;
-        if (f.line_cut || f.line.find_first_not_of(" \t\r\n\f\v") != std::string::npos) ++left;
+        if (f.line_no == last) continue;
+        if (f.line_cut || f.line.find_first_not_of(" \t\r\n\f\v") != std::string::npos) {
+            ++left;
+            last = f.line_no;
+        }
     }
     return left;
 }
