@@ -4,6 +4,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,7 @@ struct Params {
     std::string switches;       // all switch text, upper case, environment last
     std::string env_value;      // the environment value, upper case
     std::int64_t start_time = 0;  // whole seconds, rounded
+    std::optional<std::uint32_t> seed;  // KMEANS_SEED; without it the clock seeds
 };
 
 // Whether switch M gave a MaxDist: the parameter no longer holds the exact

@@ -29,6 +29,7 @@ CommandLine read_command_line(Params& p, const std::vector<std::string>& args, c
     if (cl.help) return cl;  // the other switches are not looked at
     cl.unknown = unknown_characters(p.switches);
     cl.check = evaluate_switches(p);
+    evaluate_seed(p, environment_value(envp, seed_variable), cl.check);
     return cl;
 }
 

@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
@@ -88,6 +89,25 @@ void append_environment(Params& p, const char* const* envp) {
             return;
         }
     }
+}
+
+const char* environment_value(const char* const* envp, const char* name) {
+    const std::size_t len = std::strlen(name);
+    for (; envp && *envp; ++envp)
+        if (std::strncmp(*envp, name, len) == 0 && (*envp)[len] == '=') return *envp + len + 1;
+    return nullptr;
+}
+
+bool parse_seed(const char* text, std::uint32_t& seed) {
+    if (*text == '\0') return false;
+    std::uint64_t v = 0;
+    for (const char* s = text; *s; ++s) {
+        if (*s < '0' || *s > '9') return false;
+        v = v * 10 + static_cast<std::uint64_t>(*s - '0');
+        if (v > UINT32_MAX) return false;
+    }
+    seed = static_cast<std::uint32_t>(v);
+    return true;
 }
 
 // The text right after the first `letter`, or nullptr when it is absent.
@@ -216,6 +236,17 @@ SwitchCheck evaluate_switches(Params& p) {
                                  static_cast<double>(p.MaxDist)));
     }
     return check;
+}
+
+void evaluate_seed(Params& p, const char* text, SwitchCheck& check) {
+    if (text == nullptr || check.status != 0) return;
+    std::uint32_t seed = 0;
+    if (parse_seed(text, seed)) {
+        p.seed = seed;
+        return;
+    }
+    check.status = 4;
+    check.refusal = format("PANIC: %s must be a whole number from 0 to 4294967295: Value=%s\n", seed_variable, text);
 }
 
 }  // namespace kmeans

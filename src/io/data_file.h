@@ -33,8 +33,12 @@ void data_open(DataFile& d, const std::string& name);
 
 // The first pass: resets nvars, reads every row, polls for cancellation,
 // turns the spinner at every 64th row, and updates `ranges` (when not null)
-// with each row. A bad row ends the run with "\nPANIC: Bad datafile: %s
-// Datarow:%d\n" and status 5. Sets and returns N.
+// with each row. A bad row ends the run with its reason (row_reason) and
+// "\nPANIC: Bad datafile: %s  Datarow:%d\n", status 5. When the data end at
+// a row without values and more lines with text follow (comment and blank
+// lines not counted, nor anything after a Ctrl-Z), writes below quiet level 3
+// "\nVARNING: The data of %s end at line %lld; %lld more lines are left
+// out.\n" ("1 more line is left out" for one). Sets and returns N.
 std::int64_t first_pass(const Params& p, DataFile& d, Ranges* ranges);
 
 // Positions the file at its first row for a later pass. A file whose size or
