@@ -204,6 +204,11 @@ TEST(CliE2eRefusal, Table) {
         {{"X.DAT"}, {"KMEANS=K1"}, k + "1\n"},
         {{"X.DAT"}, {"kmeans=k1"}, k + "1\n"},
         {{"X.DAT", "-K3"}, {"KMEANS=R0"}, r + "0\n"},
+        // The seed variable is checked after the switches; the first refusal wins.
+        {{"X.DAT"}, {"KMEANS_SEED=abc"}, "PANIC: KMEANS_SEED must be a whole number from 0 to 4294967295: Value=abc\n"},
+        {{"X.DAT"}, {"KMEANS_SEED=4294967296"},
+         "PANIC: KMEANS_SEED must be a whole number from 0 to 4294967295: Value=4294967296\n"},
+        {{"X.DAT", "-K1"}, {"KMEANS_SEED=abc"}, k + "1\n"},
     };
     for (const auto& c : cases) {
         ScratchDir dir;
@@ -217,6 +222,35 @@ TEST(CliE2eRefusal, Table) {
         EXPECT_EQ(res.out, "") << joined;
         EXPECT_TRUE(dir.entries().empty()) << joined;
     }
+}
+
+// KMEANS_SEED fixes the random start whatever the clock: the same seed gives
+// the same results at another time, the seed of a second gives what the clock
+// at any moment of that second gives, and another seed another start.
+TEST(CliE2eEnvironment, SeedVariableFixesTheRandomStart) {
+    if (!have_faketime()) GTEST_SKIP() << "faketime is not installed";
+    const std::int64_t second = 1767225600;  // 2026-01-01 00:00:00 UTC
+    auto run = [](const RunOptions& opts) {
+        ScratchDir dir;
+        dir.write("IRIS.DAT", read_file(examples_dir() + "/IRIS.DAT"));
+        RunResult r = run_kmeans(dir, {"IRIS.DAT", "-K5", "-R2", "-Q3"}, opts);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        return dir.read("IRIS.KMC") + dir.read("IRIS.KTF");
+    };
+    RunOptions seeded = frozen_at(second + 86400 * 40);
+    seeded.env = {"KMEANS_SEED=" + std::to_string(second)};
+    const std::string first = run(seeded);
+    RunOptions again = frozen_at(second + 7);
+    again.env = seeded.env;
+    EXPECT_EQ(run(again), first);
+    EXPECT_EQ(run(frozen_at(second)), first);
+    // The clock seeds with its whole seconds, truncated: 0.7 s later is still that second.
+    RunOptions late;
+    late.faketime = "2026-01-01 00:00:00.7";
+    EXPECT_EQ(run(late), first);
+    seeded.env = {"KMEANS_SEED=" + std::to_string(second + 1)};
+    EXPECT_NE(run(seeded), first);
 }
 
 TEST(CliE2eRefusal, QuietLevelThreeLeavesOnlyThePanicLine) {

@@ -74,6 +74,8 @@ static std::string slurp(const fs::path& p) {
     return ss.str();
 }
 
+std::string read_file(const std::string& path) { return slurp(path); }
+
 RunResult run_kmeans(const ScratchDir& dir, const std::vector<std::string>& args, const RunOptions& opts) {
     ScratchDir capture;
     fs::path out_path = capture.path / "stdout";

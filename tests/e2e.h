@@ -46,6 +46,9 @@ RunOptions frozen_at(std::int64_t seconds);
 // the entries of opts.env only, so a KMEANS variable of the caller never leaks in.
 RunResult run_kmeans(const ScratchDir& dir, const std::vector<std::string>& args, const RunOptions& opts = {});
 
+// The whole content of the file at `path` ("" when it cannot be read).
+std::string read_file(const std::string& path);
+
 // The path of the built binary and of the examples directory.
 std::string kmeans_binary();
 std::string examples_dir();

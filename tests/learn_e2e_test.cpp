@@ -7,6 +7,7 @@
 // data are small enough.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdarg>
@@ -740,6 +741,67 @@ TEST(LearnE2E, ResultNames) {
     }
 }
 
+// The files under `dir`, hidden ones included, as sorted relative paths.
+std::vector<std::string> all_files(const ScratchDir& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::recursive_directory_iterator(dir.path))
+        if (e.is_regular_file() && !e.is_symlink()) names.push_back(fs::relative(e.path(), dir.path).string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A data file whose result names an earlier argument of the same run already
+// wrote is refused before anything of it is written (status 5, a PANIC naming
+// both arguments); the earlier results stay byte for byte. Names that reach
+// the same file through another path count as the same.
+TEST(LearnE2E, ResultNameClashIsRefused) {
+    struct Case {
+        std::string first, second;
+    };
+    const Case cases[] = {
+        {"RUN.A.DAT", "RUN.B.DAT"},
+        {"RUN.DAT", "RUN"},
+        {"RUN.DAT", "RUN.DAT"},
+        {"sub/RUN.DAT", "sub//RUN.X"},
+        {"sub/RUN.DAT", "alias/RUN"},  // alias is a link to sub
+    };
+    RunOptions opts;
+    opts.env = {"KMEANS_SEED=11"};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.first + " " + c.second);
+        ScratchDir dir;
+        fs::create_directory(dir.path / "sub");
+        fs::create_directory_symlink("sub", dir.path / "alias");
+        dir.write(c.first, rows_text(kClumps));
+        if (c.second != c.first) dir.write(c.second, "5 5\n6 6\n7 7\n");
+        const std::string stem = c.first.substr(0, c.first.find('.'));
+        RunResult alone = run_kmeans(dir, {c.first, "-K2", "-R2", "-Q3"}, opts);
+        ASSERT_EQ(alone.status, 0) << alone.err;
+        const std::string kmc = dir.read(stem + ".KMC"), ktf = dir.read(stem + ".KTF");
+        const std::vector<std::string> files = all_files(dir);
+        fs::remove(dir.path / (stem + ".KMC"));
+        fs::remove(dir.path / (stem + ".KTF"));
+
+        RunResult r = run_kmeans(dir, {c.first, c.second, "OTHER.DAT", "-K2", "-R2", "-Q2"}, opts);
+        EXPECT_EQ(r.status, 5) << r.err;
+        EXPECT_EQ(r.err, " <<< kmeans >>>  Version: 1.15W32 DOS\n\n" +
+                             fmt("\nWorking on file: %-12s  Creating files: %-12s %s\n", c.first.c_str(),
+                                 (stem + ".KMC").c_str(), (stem + ".KTF").c_str()) +
+                             "\n\nPANIC: Results of " + c.second + " would replace those of " + c.first + "\n\n");
+        EXPECT_EQ(dir.read(stem + ".KMC"), kmc);
+        EXPECT_EQ(dir.read(stem + ".KTF"), ktf);
+        EXPECT_EQ(all_files(dir), files);
+    }
+    // Other directories, other names: no clash.
+    ScratchDir dir;
+    fs::create_directory(dir.path / "sub");
+    dir.write("RUN.DAT", rows_text(kClumps));
+    dir.write("sub/RUN.DAT", rows_text(kClumps));
+    RunResult r = run_kmeans(dir, {"RUN.DAT", "sub/RUN.DAT", "-K2", "-R2", "-Q3"}, opts);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(dir.exists("sub/RUN.KTF"));
+}
+
 TEST(LearnE2E, ParentDirectoryArgumentWritesBesideTheData) {
     NEED_FAKETIME();
     // "../X.DAT": only the file-name part is cut at its '.', so the results
@@ -826,7 +888,8 @@ TEST(LearnE2E, PanicInTheSecondFileKeepsTheFirstFilesResults) {
     Model m = learn(rng, kClumps, 2, 2, false);
     RunResult r = run_at(dir, T0, {"GOOD.DAT", "BAD.DAT", "-K2", "-R2", "-Q3"});
     EXPECT_EQ(r.status, 5);
-    EXPECT_EQ(r.err, "\nPANIC: Bad datafile: BAD.DAT  Datarow:3\n");
+    EXPECT_EQ(r.err, "\nRow holds the character \"x\" in column 3, which no number may hold."
+                     "\nPANIC: Bad datafile: BAD.DAT  Datarow:3\n");
     EXPECT_EQ(dir.read("GOOD.KMC"), kmc_text(m, 0));
     EXPECT_EQ(dir.read("GOOD.KTF"), ktf_text(m));
     // No result file, finished or not, for the second file.
@@ -873,7 +936,8 @@ TEST(LearnE2E, DataFileWithoutRowsRunsOutOfMemory) {
         dir.write("EMPTY.DAT", data);
         RunResult r = run_kmeans(dir, {"EMPTY.DAT", "-Q1"});
         EXPECT_EQ(r.status, 2);
-        const std::string tail = "\nAttemted to reserve 0 bytes memory. (clust[])\nPANIC: Not enough memory for cluster: 1\n";
+        const std::string tail = "\nNo data rows in file: EMPTY.DAT"
+                                 "\nAttemted to reserve 0 bytes memory. (clust[])\nPANIC: Not enough memory for cluster: 1\n";
         ASSERT_GE(r.err.size(), tail.size()) << r.err;
         EXPECT_EQ(r.err.substr(r.err.size() - tail.size()), tail) << r.err;
         EXPECT_EQ(r.out, "");
@@ -881,25 +945,39 @@ TEST(LearnE2E, DataFileWithoutRowsRunsOutOfMemory) {
     }
 }
 
+// A bad row is reported with its data row number, after one line that says
+// why: the refused character and its column, the value beyond the float
+// range, too many values, or the count message of a row of another length.
 TEST(LearnE2E, BadRowsAreReportedWithTheirDataRowNumber) {
     std::string wide;
     for (int i = 0; i < 2049; ++i) {
         if (i) wide += ' ';
         wide += std::to_string(i % 10);
     }
+    const std::string no_number = ", which no number may hold.";
+    const std::string range = "\nValue beyond the single-precision range.";
     struct Case {
         std::string what, data;
         int row;
-        std::string before;  // the count message, when there is one
+        std::string reason;  // the line before the PANIC
     };
     const Case cases[] = {
-        {"letter after two comment lines", "! one\n! two\n1 2\n1 x\n", 2, ""},
+        {"letter after two comment lines", "! one\n! two\n1 2\n1 x\n", 2,
+         "\nRow holds the character \"x\" in column 3" + no_number},
+        {"header line", "sepal_length,sepal_width\n5.1,3.5\n", 1,
+         "\nRow holds the character \"s\" in column 1" + no_number},
+        {"semicolon", "1,2\n3;4\n", 2, "\nRow holds the character \";\" in column 2" + no_number},
+        {"byte above 127", "1 2\n3 \xc3\xa9\n", 2, "\nRow holds the byte 0xC3 in column 3" + no_number},
+        {"tab then form feed", "1\t\f2\n", 1, "\nRow holds the byte 0x0C in column 3" + no_number},
         {"comment lines between data rows", "1 2\n! c\n3 4\n! c\n! c\n5 6 7\n", 3, "\nstr:5 6 7\n3!=2\n"},
         {"too few values", "1 2 3\n4 5\n", 2, "\nstr:4 5\n2!=3\n"},
-        {"row of 2049 values", "1\n" + wide + "\n", 2, ""},
-        {"first row of 2049 values", wide + "\n1\n", 1, ""},
-        {"value beyond the float range", "1\n2\n1e39\n", 3, ""},
-        {"negative value beyond the float range", "1 1\n-2e39 1\n", 2, ""},
+        {"row of 2049 values", "1\n" + wide + "\n", 2, "\nRow holds more than 2048 values."},
+        {"first row of 2049 values", wide + "\n1\n", 1, "\nRow holds more than 2048 values."},
+        {"value beyond the float range", "1\n2\n1e39\n", 3, range + " It is value 1 of the row, in column 1."},
+        {"negative value beyond the float range", "1 1\n-2e39 1\n", 2,
+         range + " It is value 1 of the row, in column 1."},
+        {"third value beyond the float range", "1 1 1\n1,\t2, 3.5e38\n", 2,
+         range + " It is value 3 of the row, in column 7."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -908,15 +986,93 @@ TEST(LearnE2E, BadRowsAreReportedWithTheirDataRowNumber) {
         dir.write("B.KMC", "kept\n");
         RunResult r = run_kmeans(dir, {"B.DAT", "-Q3"});
         EXPECT_EQ(r.status, 5);
-        const std::string panic = fmt("\nPANIC: Bad datafile: B.DAT  Datarow:%d\n", c.row);
-        ASSERT_GE(r.err.size(), panic.size()) << r.err;
-        EXPECT_EQ(r.err.substr(r.err.size() - panic.size()), panic) << r.err;
-        if (!c.before.empty()) {
-            EXPECT_EQ(r.err, c.before + panic);
-        }
-        EXPECT_EQ(count_of(r.err, "PANIC"), 1u);
+        EXPECT_EQ(r.err, c.reason + fmt("\nPANIC: Bad datafile: B.DAT  Datarow:%d\n", c.row));
         EXPECT_EQ(dir.read("B.KMC"), "kept\n");
         EXPECT_EQ(dir.entries(), (std::vector<std::string>{"B.DAT", "B.KMC"}));
+    }
+}
+
+// A wrapper that runs the program with at most `kib` KiB of address space.
+std::string memory_limited_binary(const ScratchDir& dir, int kib) {
+    fs::path script = dir.path / "small.sh";
+    {
+        std::ofstream f(script);
+        f << "#!/bin/bash\nulimit -v " << kib << "\nexec \"" << kmeans_binary() << "\" \"$@\"\n";
+    }
+    fs::permissions(script, fs::perms::owner_all);
+    return script.string();
+}
+
+// A line longer than 16 MiB is a bad row, also a whole file without line
+// feeds; the reader holds no more than the bound of it, so the run stays
+// within 48 MiB of address space (a line held whole would need twice its size).
+TEST(LearnE2E, OverlongLineIsRefusedInBoundedMemory) {
+    const std::string overlong(40u << 20, '7');
+    struct Case {
+        std::string what, data;
+        int row;
+    };
+    const Case cases[] = {
+        {"second line", "1\n" + overlong + "\n2\n", 2},
+        {"no line feed at all", overlong, 1},
+        {"a blank beyond the bound", std::string((16u << 20) - 1, '3') + "  4\n", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchDir dir;
+        ScratchDir bin;
+        dir.write("L.DAT", c.data);
+        RunOptions opts;
+        opts.binary = memory_limited_binary(bin, 48 << 10);
+        RunResult r = run_kmeans(dir, {"L.DAT", "-Q3"}, opts);
+        EXPECT_EQ(r.status, 5);
+        EXPECT_EQ(r.err, fmt("\nRow is longer than 16777216 characters.\nPANIC: Bad datafile: L.DAT  Datarow:%d\n", c.row));
+        EXPECT_EQ(dir.entries(), (std::vector<std::string>{"L.DAT"}));
+    }
+}
+
+// A file whose data end at a row without values, with lines of text after
+// it, is learned from the rows before it as ever, and a warning says where
+// the data end and how many lines were left out. Blank and comment lines
+// after the end are not counted, nor anything after a Ctrl-Z, which ends
+// the data on purpose.
+TEST(LearnE2E, DataEndingBeforeTheLastLineIsWarned) {
+    const std::string data_rows = "1 1\n2 1\n8 8\n9 8\n";
+    const std::string end = "\nVARNING: The data of E.DAT end at line ";
+    struct Case {
+        std::string what, data;
+        std::string warning;  // "" when none
+    };
+    const Case cases[] = {
+        {"blank line in the middle", data_rows + "\n5 6\n! c\n\n7 8\n", end + "5; 2 more lines are left out.\n"},
+        {"row without a value", data_rows + "- 5\n3 3\n", end + "5; 1 more line is left out.\n"},
+        {"blanks and separators", data_rows + " \t,\n3 3\n", end + "5; 1 more line is left out.\n"},
+        {"Ctrl-Z inside a line left out", data_rows + "\n3 3\x1a" "4 4\n5 5\n", end + "5; 2 more lines are left out.\n"},
+        {"after comment lines, with CR LF", "! x\r\n! y\r\n1 1\r\n2 1\r\n8 8\r\n9 8\r\n\r\n3 3\r\n",
+         end + "7; 1 more line is left out.\n"},
+        {"trailing blank line", data_rows + "\n", ""},
+        {"blank and comment lines only", data_rows + "\n \t\n! 5 6\n\n", ""},
+        {"Ctrl-Z", data_rows + "\x1a" "5 6\n7 8\n", ""},
+        {"Ctrl-Z after the blank line", data_rows + "\n\x1a" "5 6\n", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchDir dir;
+        dir.write("E.DAT", c.data);
+        RunOptions opts;
+        opts.env = {"KMEANS_SEED=3"};
+        RunResult r = run_kmeans(dir, {"E.DAT", "-K2", "-R2", "-Q2"}, opts);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, " <<< kmeans >>>  Version: 1.15W32 DOS\n\n"
+                         "\nWorking on file: E.DAT         Creating files: E.KMC        E.KTF\n" +
+                             c.warning + "\n");
+        EXPECT_EQ(lines_of(dir.read("E.KTF")).size(), 4u);
+        const std::string kmc = dir.read("E.KMC");
+        // Quiet level 3 silences the warning; the results are the same.
+        r = run_kmeans(dir, {"E.DAT", "-K2", "-R2", "-Q3"}, opts);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(dir.read("E.KMC"), kmc);
     }
 }
 

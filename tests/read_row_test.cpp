@@ -669,16 +669,19 @@ PassRecord read_pass(TextFile& f, int& nvars) {
     }
 }
 
-TEST(ReadRowMessage, MismatchWritesLineAndCounts) {
+// The reader writes nothing: a count mismatch is described, and row_reason
+// gives the message its callers write, with the line as read.
+TEST(ReadRowMessage, MismatchIsDescribedNotWritten) {
     struct Case {
         std::string content;
         std::string message;
+        std::int64_t line;
     };
     const Case cases[] = {
-        {"1 2\n1 2 3\n", "\nstr:1 2 3\n3!=2\n"},
-        {"1 2\n1 2 3", "\nstr:1 2 33!=2\n"},
-        {"1 2\n7\r\n", "\nstr:7\n1!=2\n"},
-        {"1 2\n 1,, 2 ,3\t4\n", "\nstr: 1,, 2 ,3\t4\n4!=2\n"},
+        {"1 2\n1 2 3\n", "\nstr:1 2 3\n3!=2\n", 2},
+        {"1 2\n1 2 3", "\nstr:1 2 33!=2\n", 2},
+        {"1 2\n7\r\n", "\nstr:7\n1!=2\n", 2},
+        {"1 2\n! c\n 1,, 2 ,3\t4\n", "\nstr: 1,, 2 ,3\t4\n4!=2\n", 3},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(printable(c.content));
@@ -688,31 +691,99 @@ TEST(ReadRowMessage, MismatchWritesLineAndCounts) {
         float row[max_vars];
         int nvars = 0;
         ASSERT_EQ(read_row(f, row, nvars), 2);
+        RowRefusal why;
         testing::internal::CaptureStderr();
-        int r = read_row(f, row, nvars);
-        std::string err = testing::internal::GetCapturedStderr();
+        int r = read_row(f, row, nvars, why);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
         EXPECT_EQ(r, row_count_mismatch);
-        EXPECT_EQ(printable(err), printable(c.message));
+        EXPECT_EQ(why.kind, row_count_mismatch);
+        EXPECT_EQ(why.line, c.line);
+        EXPECT_EQ(printable(row_reason(why, f.line)), printable(c.message));
         EXPECT_EQ(nvars, 2);
         text_close(f);
     }
 }
 
-TEST(ReadRowMessage, OtherResultsWriteNothing) {
-    TempFile tmp("1 2\n! x\n3 4\n1;2\n1e39 1\n\n");
-    TextFile f;
-    ASSERT_TRUE(text_open(f, tmp.path()));
-    float row[max_vars];
-    int nvars = 0;
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(read_row(f, row, nvars), 2);
-    EXPECT_EQ(read_row(f, row, nvars), 2);
-    EXPECT_EQ(read_row(f, row, nvars), row_bad_char);
-    EXPECT_EQ(read_row(f, row, nvars), row_out_of_range);
-    EXPECT_EQ(read_row(f, row, nvars), row_end);
-    EXPECT_EQ(read_row(f, row, nvars), row_end);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-    text_close(f);
+// Every way read_row ends without a row, with what it tells its caller and
+// the reason line the caller writes. Nothing reaches the console.
+TEST(ReadRowMessage, RefusalsAndEndsAreDescribed) {
+    struct Case {
+        const char* name;
+        std::string content;  // the last line read gives `result`
+        int result;
+        std::int64_t line;    // checked for rows and empty rows
+        int column;
+        int byte;
+        int value;
+        std::string reason;
+    };
+    const std::string no_number = ", which no number may hold.";
+    const Case cases[] = {
+        {"letter", "1 2\n! x\n1 x2\n", row_bad_char, 3, 3, 'x', 0,
+         "\nRow holds the character \"x\" in column 3" + no_number},
+        {"semicolon first", "1;2\n", row_bad_char, 1, 2, ';', 0,
+         "\nRow holds the character \";\" in column 2" + no_number},
+        {"byte above 127", "1 2\n12 \xc3\xa9\n", row_bad_char, 2, 4, 0xC3, 0,
+         "\nRow holds the byte 0xC3 in column 4" + no_number},
+        {"form feed", "\f1\n", row_bad_char, 1, 1, 0x0C, 0, "\nRow holds the byte 0x0C in column 1" + no_number},
+        {"NUL", "1 \0\n"s, row_bad_char, 1, 3, 0, 0, "\nRow holds the byte 0x00 in column 3" + no_number},
+        {"column after a dropped carriage return", "1\r2 x\n", row_bad_char, 1, 4, 'x', 0,
+         "\nRow holds the character \"x\" in column 4" + no_number},
+        {"out of range", "1 2 3\n1, 2, -4e38\n", row_out_of_range, 2, 7, 0, 3,
+         "\nValue beyond the single-precision range. It is value 3 of the row, in column 7."},
+        {"too many values", row_of(max_vars + 1, "1") + "\n", row_too_many, 1, 0, 0, 0,
+         "\nRow holds more than 2048 values."},
+        {"empty row", "1\r\n! c\n\n2\n", row_end, 3, 0, 0, 0, ""},
+        {"row without a value", "1\n2\n- 5\n", row_end, 3, 0, 0, 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFile tmp(c.content);
+        TextFile f;
+        ASSERT_TRUE(text_open(f, tmp.path()));
+        auto row = fresh_row();
+        int nvars = 0;
+        RowRefusal why;
+        testing::internal::CaptureStderr();
+        int r;
+        while ((r = read_row(f, row.data(), nvars, why)) > 0) {
+        }
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+        EXPECT_EQ(r, c.result);
+        EXPECT_EQ(why.kind, c.result);
+        EXPECT_EQ(why.line, c.line);
+        EXPECT_EQ(why.column, c.column);
+        EXPECT_EQ(why.byte, c.byte);
+        EXPECT_EQ(why.value, c.value);
+        if (r == row_end) {
+            EXPECT_EQ(why.end, DataEnd::empty_row);
+        }
+        EXPECT_EQ(printable(row_reason(why, f.line)), printable(c.reason));
+        text_close(f);
+    }
+
+    // The end of the lines: the file's end, or a Ctrl-Z at the start of a
+    // line, also after comment lines.
+    struct End {
+        std::string content;
+        DataEnd end;
+    };
+    const End ends[] = {{"1\n", DataEnd::file_end},      {"1\n! c", DataEnd::file_end},
+                        {"1\n\x1a" "2\n", DataEnd::end_mark}, {"1\n! c\n\x1a", DataEnd::end_mark},
+                        {"1\x1a", DataEnd::file_end}};
+    for (const End& e : ends) {
+        SCOPED_TRACE(printable(e.content));
+        TempFile tmp(e.content);
+        TextFile f;
+        ASSERT_TRUE(text_open(f, tmp.path()));
+        float row[max_vars];
+        int nvars = 0;
+        RowRefusal why;
+        ASSERT_EQ(read_row(f, row, nvars, why), 1);
+        ASSERT_EQ(read_row(f, row, nvars, why), row_end);
+        EXPECT_EQ(why.end, e.end);
+        text_close(f);
+    }
 }
 
 // A value with many digits, distinct per column, read back through strtof.
@@ -747,7 +818,7 @@ TEST(ReadRowLongLines, FullRowBeyondTenThousandCharacters) {
     text_close(f);
 }
 
-TEST(ReadRowLongLines, MismatchOnLongLineWritesWholeLine) {
+TEST(ReadRowLongLines, MismatchOnLongLineShowsWholeLine) {
     std::string line = row_of(1000, long_value(1)) + "\n";
     ASSERT_GT(line.size(), 10000u);
     TempFile tmp("1 2\n" + line);
@@ -756,9 +827,39 @@ TEST(ReadRowLongLines, MismatchOnLongLineWritesWholeLine) {
     float row[max_vars];
     int nvars = 0;
     ASSERT_EQ(read_row(f, row, nvars), 2);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(read_row(f, row, nvars), row_count_mismatch);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "\nstr:" + line + "1000!=2\n");
+    RowRefusal why;
+    EXPECT_EQ(read_row(f, row, nvars, why), row_count_mismatch);
+    EXPECT_EQ(row_reason(why, f.line), "\nstr:" + line + "1000!=2\n");
+    text_close(f);
+}
+
+// A line longer than max_line_bytes is refused, holding no more than the
+// bound in memory; the line after it is read as usual, and a line of exactly
+// the bound is not too long. A '!' past the bound still makes a comment line.
+TEST(ReadRowLongLines, LineBeyondTheBoundIsRefused) {
+    const std::string blanks(max_line_bytes - 1, ' ');
+    const std::string content = "2\n" + blanks + "55\n3\n" + blanks + "6\n" + blanks + "7!\n4\n";
+    TempFile tmp(content);
+    TextFile f;
+    ASSERT_TRUE(text_open(f, tmp.path()));
+    float row[max_vars];
+    int nvars = 0;
+    RowRefusal why;
+    ASSERT_EQ(read_row(f, row, nvars, why), 1);
+    EXPECT_EQ(read_row(f, row, nvars, why), row_too_long);
+    EXPECT_EQ(why.line, 2);
+    EXPECT_LE(f.line.capacity(), max_line_bytes + 1);
+    EXPECT_EQ(row_reason(why, f.line), "\nRow is longer than 16777216 characters.");
+    ASSERT_EQ(read_row(f, row, nvars, why), 1);
+    EXPECT_EQ(row[0], 3.0f);
+    ASSERT_EQ(read_row(f, row, nvars, why), 1);  // exactly the bound
+    EXPECT_EQ(row[0], 6.0f);
+    EXPECT_EQ(f.line.size(), max_line_bytes + 1);
+    EXPECT_LE(f.line.capacity(), max_line_bytes + 1);
+    ASSERT_EQ(read_row(f, row, nvars, why), 1);  // the comment line is passed over
+    EXPECT_EQ(row[0], 4.0f);
+    EXPECT_EQ(f.line_no, 6);
+    EXPECT_EQ(read_row(f, row, nvars, why), row_end);
     text_close(f);
 }
 

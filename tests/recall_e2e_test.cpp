@@ -297,10 +297,20 @@ TEST(RecallE2E, SeveralDataFilesShareTheCentres) {
     EXPECT_EQ(dir.read("N.KMR"), "1\n2\n1\n");
     EXPECT_EQ(dir.read("W.KMR"), "1\n2\n");
     EXPECT_EQ(dir.read("O.KMR"), "2\n1\n-1\n");
+    // Rows narrower than the centres are compared on their own values, with a warning.
+    const std::string fewer = "\nVARNING: Datafile has fewer variables than the centres: ";
+    const std::string compared = " of each centre are compared)\n";
     EXPECT_EQ(tail_from(r.err, "MaxDist from file"),
               "MaxDist from file:10        \nNo.of clusters:2 Euclidean dist.\n" + working_line("N.DAT", "N.KMR") +
-                  working_line("W.DAT", "W.KMR") + working_line("O.DAT", "O.KMR"))
+                  fewer + "N.DAT  2<3 (only the first 2" + compared + working_line("W.DAT", "W.KMR") +
+                  working_line("O.DAT", "O.KMR") + fewer + "O.DAT  1<3 (only the first 1" + compared)
         << r.err;
+    // Quiet level 3 silences the warning, and the results stay the same.
+    r = run_kmeans(dir, {"N.DAT", "W.DAT", "+C", "O.DAT", "-Q3"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(dir.read("N.KMR"), "1\n2\n1\n");
+    EXPECT_EQ(dir.read("O.KMR"), "2\n1\n-1\n");
 
     // The worked rows against the same two-variable centres, twice over.
     ScratchDir two;
@@ -399,29 +409,44 @@ TEST(RecallE2E, MissingCentreFile) {
 }
 
 // Centre files the reader cannot use stop the run with status 5 and a PANIC
-// line naming the centre file, before any data file is touched.
+// line naming the centre file, before any data file is touched. A row the
+// reader refuses is reported after one line that says why, and a report
+// written with switch D also with a hint.
 TEST(RecallE2E, UnusableCentreFiles) {
     std::string too_many = "5\n";
     for (int i = 0; i < 769; ++i) too_many += std::to_string(i) + " 0\n";
+    const std::string no_number = ", which no number may hold.";
+    const std::string report =
+        "\nThe file looks like a report written with switch D, which cannot be read back: learn without D for a "
+        "centre file.";
     struct Case {
         std::string what;
         std::string centres;
+        std::string before;  // what stands before the PANIC of a refused row ("" for other PANICs)
+        int row;
     };
     const Case cases[] = {
-        {"centre row of another length", "2\n1 1\n5 5 5\n"},
-        {"first centre row of another length", "2\n1 1 1\n5 5\n"},
-        {"letters in a centre row", "2\n1 1\nx 5\n"},
+        {"centre row of another length", "2\n1 1\n5 5 5\n", "\nstr:5 5 5\n3!=2\n", 3},
+        {"first centre row of another length", "2\n1 1 1\n5 5\n", "\nstr:5 5\n2!=3\n", 3},
+        {"letters in a centre row", "2\n1 1\nx 5\n", "\nRow holds the character \"x\" in column 1" + no_number, 3},
+        {"value beyond the float range", "2\n1 1\n5 -1e39\n",
+         "\nValue beyond the single-precision range. It is value 2 of the row, in column 3.", 3},
+        {"byte-order mark on the second line", "2\n\xef\xbb\xbf" "1 1\n",
+         "\nRow holds the byte 0xEF in column 1" + no_number, 2},
         {"written with switch D",
          "mdist:3.37588      no:6     totd:20.2553     \nMaxDist:-1        \n"
          "Counts=61     5.88361      2.74098      \nCounts=89     1.5          2.5          \n"
-         "No.of overlaps (at mdist/2): 0\n"},
-        {"written with switch D2", "mdist:1 no:1 totd:1\nMaxDist:2\nCounts=1 k[0][0]=1 k[0][1]=1 \n"},
-        {"labelled lines after a plain MaxDist row", "2\nCounts=1      1 1 \n"},
-        {"769 centres", too_many},
-        {"empty file", ""},
-        {"comments only", "! no centres here\n! none at all\n"},
-        {"MaxDist row only", "2\n"},
-        {"MaxDist row, then an empty line", "2\n\n1 1\n5 5\n"},
+         "No.of overlaps (at mdist/2): 0\n",
+         "\nRow holds the character \"m\" in column 1" + no_number + report, 1},
+        {"written with switch D2", "mdist:1 no:1 totd:1\nMaxDist:2\nCounts=1 k[0][0]=1 k[0][1]=1 \n",
+         "\nRow holds the character \"m\" in column 1" + no_number + report, 1},
+        {"labelled lines after a plain MaxDist row", "2\nCounts=1      1 1 \n",
+         "\nRow holds the character \"C\" in column 1" + no_number + report, 2},
+        {"769 centres", too_many, "", 0},
+        {"empty file", "", "", 0},
+        {"comments only", "! no centres here\n! none at all\n", "", 0},
+        {"MaxDist row only", "2\n", "", 0},
+        {"MaxDist row, then an empty line", "2\n\n1 1\n5 5\n", "", 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -433,10 +458,41 @@ TEST(RecallE2E, UnusableCentreFiles) {
         std::vector<std::string> panics = panic_lines(r.err);
         ASSERT_EQ(panics.size(), 1u) << r.err;
         EXPECT_TRUE(contains(panics[0], "C.KMC")) << panics[0];
+        if (!c.before.empty()) {
+            const std::string panic = "\nPANIC: Unusable centre file: C.KMC  Row:" + std::to_string(c.row) + "\n\n";
+            EXPECT_EQ(tail_from(r.err, c.before), c.before + panic) << r.err;
+            EXPECT_EQ(r.err.size(), r.err.rfind(c.before) + c.before.size() + panic.size()) << r.err;
+        }
         EXPECT_FALSE(contains(r.err, "Working on file")) << r.err;
         EXPECT_FALSE(contains(r.err, "No.of clusters")) << r.err;
         EXPECT_EQ(names(dir.entries()), names({"C.KMC", "D.DAT"}));
     }
+}
+
+// A UTF-8 byte-order mark at the start of a data or centre file is passed
+// over in every pass: the results and the console are those of the files
+// without it.
+TEST(RecallE2E, ByteOrderMarkIsSkipped) {
+    const std::string bom = "\xef\xbb\xbf";
+    const std::string rows = "1 2\r\n1.5 1\r\n! flowers\r\n5 4\r\n5 6\r\n9 9\r\n3 3\r\n";
+    RunOptions opts;
+    opts.env = {"KMEANS_SEED=7"};
+    std::string results[2];
+    for (int with = 0; with < 2; ++with) {
+        SCOPED_TRACE(with ? "with the mark" : "without");
+        const std::string mark = with ? bom : "";
+        ScratchDir dir;
+        dir.write("D.DAT", mark + rows);
+        RunResult r = run_kmeans(dir, {"D.DAT", "-K2", "-R3", "-Q1"}, opts);
+        EXPECT_EQ(r.status, 0) << r.err;
+        results[with] += r.err + dir.read("D.KMC") + dir.read("D.KTF");
+        dir.write("C.KMC", mark + kCentres);
+        r = run_kmeans(dir, {"D.DAT", "+C", "-Q1"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        results[with] += r.err + dir.read("D.KMR");
+    }
+    EXPECT_EQ(results[1], results[0]);
+    EXPECT_TRUE(contains(results[0], "1\n1\n2\n2\n-1\n-1\n")) << results[0];
 }
 
 // 768 centres are the most a centre file may hold; the last is still found.
@@ -504,7 +560,8 @@ TEST(RecallE2E, DataFileWiderThanCentres) {
 }
 
 // A data file without data rows asks for 0 bytes of cluster numbers, which
-// counts as a failed reservation: status 2 and no result file.
+// counts as a failed reservation: status 2 and no result file, after a line
+// that says why.
 TEST(RecallE2E, DataFileWithoutRows) {
     const std::string cases[] = {"", "! a comment, no data\n", "\n1 2\n5 4\n", "   \n"};
     for (const std::string& data : cases) {
@@ -514,8 +571,8 @@ TEST(RecallE2E, DataFileWithoutRows) {
         dir.write("D.DAT", data);
         RunResult r = run_kmeans(dir, {"D.DAT", "+C", "-Q3"});
         EXPECT_EQ(r.status, 2) << r.err;
-        EXPECT_TRUE(contains(r.err, "Attemted to reserve 0 bytes memory. (clustno)\nPANIC: Not enough memory.\n"))
-            << r.err;
+        EXPECT_EQ(r.err,
+                  "\nNo data rows in file: D.DAT\nAttemted to reserve 0 bytes memory. (clustno)\nPANIC: Not enough memory.\n");
         EXPECT_EQ(names(dir.entries()), names({"C.KMC", "D.DAT"}));
     }
 }
@@ -560,6 +617,20 @@ TEST(RecallE2E, PanicInSecondDataFile) {
         }
         EXPECT_EQ(names(dir.entries()), names(expected));
     }
+}
+
+// Two data files with one result name: the second is refused before anything
+// of it is written, and the first file's result stays.
+TEST(RecallE2E, ResultNameClashIsRefused) {
+    ScratchDir dir;
+    dir.write("C.KMC", kCentres);
+    dir.write("RUN.A.DAT", kRows);
+    dir.write("RUN.B.DAT", "5 5\n");
+    RunResult r = run_kmeans(dir, {"RUN.A.DAT", "RUN.B.DAT", "+C", "-Q3"});
+    EXPECT_EQ(r.status, 5) << r.err;
+    EXPECT_EQ(r.err, "\nPANIC: Results of RUN.B.DAT would replace those of RUN.A.DAT\n\n");
+    EXPECT_EQ(dir.read("RUN.KMR"), "1\n2\n-1\n");
+    EXPECT_EQ(names(dir.entries()), names({"C.KMC", "RUN.A.DAT", "RUN.B.DAT", "RUN.KMR"}));
 }
 
 // A data file that cannot be opened ends the run with status 4; the files

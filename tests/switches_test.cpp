@@ -12,6 +12,7 @@
 #include <dirent.h>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -396,6 +397,53 @@ TEST(SwitchesEvaluate, EarlierSwitchesAreSetBeforeARefusal) {
     EXPECT_EQ(p.type, AKMDI);
     ASSERT_EQ(check.infos.size(), 1u);
     EXPECT_EQ(check.refusal, "PANIC: Number of iterationes must be greater than 0: Value=0\n");
+}
+
+// ---------------------------------------------------------------- KMEANS_SEED
+
+// The seed variable: decimal digits from 0 to 2^32 - 1, nothing else; a bad
+// value is refused after the switches, and only when none was refused.
+TEST(SwitchesSeed, ValuesAndRefusals) {
+    const std::string bad = "PANIC: KMEANS_SEED must be a whole number from 0 to 4294967295: Value=";
+    struct Case {
+        const char* text;  // nullptr: the variable is not set
+        std::string sw;
+        std::optional<std::uint32_t> seed;
+        std::string refusal;
+    };
+    const Case cases[] = {
+        {nullptr, "", std::nullopt, ""},
+        {"0", "", 0u, ""},
+        {"1767225600", "", 1767225600u, ""},
+        {"4294967295", "", 4294967295u, ""},
+        {"007", "", 7u, ""},
+        {"4294967296", "", std::nullopt, bad + "4294967296\n"},
+        {"99999999999999999999999", "", std::nullopt, bad + "99999999999999999999999\n"},
+        {"", "", std::nullopt, bad + "\n"},
+        {"-1", "", std::nullopt, bad + "-1\n"},
+        {"+1", "", std::nullopt, bad + "+1\n"},
+        {" 1", "", std::nullopt, bad + " 1\n"},
+        {"1 ", "", std::nullopt, bad + "1 \n"},
+        {"1e3", "", std::nullopt, bad + "1e3\n"},
+        {"0x10", "", std::nullopt, bad + "0x10\n"},
+        {"12", "K1", std::nullopt, "PANIC: Number of clusters must be between 2 och 768: Value=1\n"},
+        {"x", "M0", std::nullopt, "PANIC: Maximum distance must be greater than 0: Value=0         \n"},
+        {"x", "K3", std::nullopt, bad + "x\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text ? c.text : "(not set)");
+        Params p;
+        p.switches = c.sw;
+        SwitchCheck check = evaluate_switches(p);
+        evaluate_seed(p, c.text, check);
+        EXPECT_EQ(check.status, c.refusal.empty() ? 0 : 4);
+        EXPECT_EQ(check.refusal, c.refusal);
+        EXPECT_EQ(p.seed, c.seed);
+    }
+    const char* const env[] = {"KMEANS=K3", "KMEANS_SEEDX=1", "kmeans_seed=2", "KMEANS_SEED=3", nullptr};
+    ASSERT_NE(environment_value(env, "KMEANS_SEED"), nullptr);
+    EXPECT_STREQ(environment_value(env, "KMEANS_SEED"), "3");
+    EXPECT_EQ(environment_value(env + 4, "KMEANS_SEED"), nullptr);
 }
 
 // ---------------------------------------------------------------- walk_args

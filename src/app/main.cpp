@@ -16,8 +16,11 @@ int main(int argc, char** argv) {
     register_final_cleanup();
     keyboard_start();
     const ClockReading start = read_clock();
-    Rng rng{static_cast<std::uint32_t>(start.rounded)};
     start_up(params, start, argc, argv, environ);
+    // The random start: KMEANS_SEED when set, else the time in whole seconds
+    // (truncated, as time() gives it). The start time of switch T stays the
+    // rounded reading.
+    Rng rng{params.seed.value_or(static_cast<std::uint32_t>(start.whole))};
 
     Workers workers;
     workers_start(workers, params.threads > 0 ? params.threads : default_threads());

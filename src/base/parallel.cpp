@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <sched.h>
-#include <system_error>
+#include <unistd.h>
 
 #include "base/keyboard.h"
 #include "base/registry.h"
@@ -16,7 +16,7 @@ int default_threads() {
         int n = CPU_COUNT(&set);
         if (n > 0) return n;
     }
-    unsigned n = std::thread::hardware_concurrency();
+    const long n = sysconf(_SC_NPROCESSORS_ONLN);
     return n > 0 ? static_cast<int>(n) : 1;
 }
 
@@ -48,6 +48,12 @@ static void map_item(Workers& w, std::unique_lock<std::mutex>& lock, std::size_t
 
 static bool claimable(const Workers& w) { return w.map != nullptr && !w.abort && w.next < w.limit; }
 
+// What a helper thread starts with.
+struct HelperStart {
+    Workers* w;
+    int worker;
+};
+
 static void helper_loop(Workers& w, int worker) {
     std::unique_lock<std::mutex> lock(w.mutex);
     for (;;) {
@@ -57,26 +63,44 @@ static void helper_loop(Workers& w, int worker) {
     }
 }
 
+static void* helper_main(void* arg) {
+    const HelperStart start = *static_cast<HelperStart*>(arg);
+    delete static_cast<HelperStart*>(arg);
+    helper_loop(*start.w, start.worker);
+    return nullptr;
+}
+
+// Helpers run short loops over rows and need little stack: a small one keeps
+// the address space of a run small (it may be limited with ulimit -v).
+constexpr std::size_t helper_stack_bytes = std::size_t{1} << 20;
+
 Workers::~Workers() {
     {
         std::lock_guard<std::mutex> lock(mutex);
         stop = true;
     }
     wake.notify_all();
-    for (std::thread& t : pool) t.join();
+    for (pthread_t t : pool) pthread_join(t, nullptr);
     if (registry.workers == this) registry.workers = nullptr;
 }
 
 void workers_start(Workers& w, int threads) {
     // A thread that cannot be started (no memory for its stack) is no
     // failure: the work is shared among those that could.
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, helper_stack_bytes);
+    w.pool.reserve(static_cast<std::size_t>(std::max(0, threads - 1)));
     for (int t = 1; t < threads; ++t) {
-        try {
-            w.pool.emplace_back(helper_loop, std::ref(w), t);
-        } catch (const std::system_error&) {
+        auto* start = new HelperStart{&w, t};
+        pthread_t id;
+        if (pthread_create(&id, &attr, helper_main, start) != 0) {
+            delete start;
             break;
         }
+        w.pool.push_back(id);
     }
+    pthread_attr_destroy(&attr);
     w.threads = static_cast<int>(w.pool.size()) + 1;
     registry.workers = &w;
 }

@@ -19,14 +19,14 @@
 #include <exception>
 #include <functional>
 #include <mutex>
-#include <thread>
+#include <pthread.h>
 #include <vector>
 
 namespace kmeans {
 
 struct Workers {
     int threads = 1;                   // threads that run maps, the caller included
-    std::vector<std::thread> pool;     // threads - 1 helpers
+    std::vector<pthread_t> pool;       // threads - 1 helpers
     std::mutex mutex;
     std::condition_variable wake;      // helpers: a job has items, or stop
     std::condition_variable finished;  // caller: an item's map is done

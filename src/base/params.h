@@ -4,6 +4,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,7 @@ struct Params {
     std::string switches;       // all switch text, upper case, environment last
     std::string env_value;      // the environment value, upper case
     std::int64_t start_time = 0;  // whole seconds, rounded
+    std::optional<std::uint32_t> seed;  // KMEANS_SEED; without it the clock seeds
     int threads = 0;            // KMEANS_THREADS; 0 = one per processor
     std::int64_t memory_mb = -1;  // KMEANS_MEMORY; -1 = half the physical memory
 };

@@ -27,13 +27,8 @@ std::string program_base_name(const char* argv0);
 // Fills `p` from `args` (the program's own name excluded) and the
 // environment `envp` (p.progname must be set): walks the arguments, appends
 // the environment value, reads the quiet level, and, unless the help screen
-// is due, lists the unknown switch characters and evaluates every other
-// switch. Every switch is read here.
+// is due, lists the unknown switch characters, evaluates every other switch
+// and then the seed variable KMEANS_SEED. Every switch is read here.
 CommandLine read_command_line(Params& p, const std::vector<std::string>& args, const char* const* envp);
-
-// Reads KMEANS_THREADS (1 to max_threads) and KMEANS_MEMORY (megabytes, 0 or
-// more) from `envp` into `p`. Returns the PANIC line of the first value that
-// is not such a whole number, or "" when both are fine or absent.
-std::string read_resource_environment(Params& p, const char* const* envp);
 
 }  // namespace kmeans

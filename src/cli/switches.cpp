@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
@@ -88,6 +89,34 @@ void append_environment(Params& p, const char* const* envp) {
             return;
         }
     }
+}
+
+const char* environment_value(const char* const* envp, const char* name) {
+    const std::size_t len = std::strlen(name);
+    for (; envp && *envp; ++envp)
+        if (std::strncmp(*envp, name, len) == 0 && (*envp)[len] == '=') return *envp + len + 1;
+    return nullptr;
+}
+
+// Reads decimal digits only (no sign, no blanks, at least one digit) with a
+// value from 0 to `most`. Returns false for anything else.
+static bool parse_whole(const char* text, std::uint64_t most, std::uint64_t& out) {
+    if (*text == '\0') return false;
+    std::uint64_t v = 0;
+    for (const char* s = text; *s; ++s) {
+        if (*s < '0' || *s > '9') return false;
+        v = v * 10 + static_cast<std::uint64_t>(*s - '0');
+        if (v > most) return false;
+    }
+    out = v;
+    return true;
+}
+
+bool parse_seed(const char* text, std::uint32_t& seed) {
+    std::uint64_t v = 0;
+    if (!parse_whole(text, UINT32_MAX, v)) return false;
+    seed = static_cast<std::uint32_t>(v);
+    return true;
 }
 
 // The text right after the first `letter`, or nullptr when it is absent.
@@ -216,6 +245,40 @@ SwitchCheck evaluate_switches(Params& p) {
                                  static_cast<double>(p.MaxDist)));
     }
     return check;
+}
+
+void evaluate_resources(Params& p, const char* threads, const char* memory, SwitchCheck& check) {
+    std::uint64_t v = 0;
+    if (check.status != 0) return;
+    if (threads) {
+        if (!parse_whole(threads, max_threads, v) || v < 1) {
+            check.status = 4;
+            check.refusal = format("PANIC: %s must be a whole number from 1 to %d: Value=%s\n", threads_variable,
+                                   max_threads, threads);
+            return;
+        }
+        p.threads = static_cast<int>(v);
+    }
+    if (memory) {
+        if (!parse_whole(memory, static_cast<std::uint64_t>(max_memory_mb), v)) {
+            check.status = 4;
+            check.refusal = format("PANIC: %s must be a whole number of megabytes from 0 to %lld: Value=%s\n",
+                                   memory_variable, static_cast<long long>(max_memory_mb), memory);
+            return;
+        }
+        p.memory_mb = static_cast<std::int64_t>(v);
+    }
+}
+
+void evaluate_seed(Params& p, const char* text, SwitchCheck& check) {
+    if (text == nullptr || check.status != 0) return;
+    std::uint32_t seed = 0;
+    if (parse_seed(text, seed)) {
+        p.seed = seed;
+        return;
+    }
+    check.status = 4;
+    check.refusal = format("PANIC: %s must be a whole number from 0 to 4294967295: Value=%s\n", seed_variable, text);
 }
 
 }  // namespace kmeans

@@ -3,6 +3,7 @@
 // checked in one fixed order (evaluate_switches).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,17 @@ ArgWalk walk_args(Params& p, const std::vector<std::string>& args);
 // without regard to case) in `envp` (a null-terminated "NAME=value" list),
 // upper-cases its value into p.env_value and appends it to p.switches.
 void append_environment(Params& p, const char* const* envp);
+
+// The name of the environment variable that fixes the random seed.
+constexpr const char* seed_variable = "KMEANS_SEED";
+
+// The value of the environment variable `name` (compared exactly) in `envp`,
+// or nullptr when it is not set.
+const char* environment_value(const char* const* envp, const char* name);
+
+// Reads a seed: decimal digits only (no sign, no blanks, at least one digit)
+// with a value from 0 to 4294967295. Returns false for anything else.
+bool parse_seed(const char* text, std::uint32_t& seed);
 
 // The level of a level switch (D, U, Q) or the state of a flag (B, A, I) in
 // `sw`: 0 when the letter is absent or followed by '-', else the decimal
@@ -65,5 +77,26 @@ struct SwitchCheck {
 // beyond the single-precision range (it reads as infinite) is refused like
 // any other out-of-range value. (Q is read earlier, by read_command_line.)
 SwitchCheck evaluate_switches(Params& p);
+
+// After the switches: the seed variable's value `text` (nullptr when the
+// variable is not set) into p.seed. A value parse_seed refuses is refused
+// like a switch value, with "PANIC: KMEANS_SEED must be a whole number from 0
+// to 4294967295: Value=%s\n" and status 4, unless `check` already holds a
+// refusal (the first refusal wins).
+void evaluate_seed(Params& p, const char* text, SwitchCheck& check);
+
+// The environment variables that set the threads and the memory budget.
+constexpr const char* threads_variable = "KMEANS_THREADS";
+constexpr const char* memory_variable = "KMEANS_MEMORY";
+constexpr std::int64_t max_memory_mb = std::int64_t{1} << 24;
+
+// After the seed: the values of KMEANS_THREADS (`threads`, 1 to max_threads)
+// and KMEANS_MEMORY (`memory`, megabytes from 0 to max_memory_mb) into
+// p.threads and p.memory_mb (nullptr: not set). A value that is not such a
+// whole number is refused like a switch value, with "PANIC: KMEANS_THREADS
+// must be a whole number from 1 to 1024: Value=%s\n" or "PANIC:
+// KMEANS_MEMORY must be a whole number of megabytes from 0 to 16777216:
+// Value=%s\n" and status 4, unless `check` already holds a refusal.
+void evaluate_resources(Params& p, const char* threads, const char* memory, SwitchCheck& check);
 
 }  // namespace kmeans

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cfloat>
+#include <cstring>
+#include <string>
 
 #include "base/console.h"
 #include "base/keyboard.h"
@@ -34,6 +36,14 @@ void centre_file_overlaps(ResultFile& f, long overlaps) {
     result_printf(f, "No.of overlaps (at mdist/2): %ld\n", overlaps);
 }
 
+// Whether a refused centre-file line is one of the labelled lines of a report
+// written with switch D.
+static bool report_line(const std::string& line) {
+    for (const char* label : {"mdist:", "MaxDist:", "Counts=", "No.of overlaps"})
+        if (line.compare(0, std::strlen(label), label) == 0) return true;
+    return false;
+}
+
 // MaxDist from the centre file's first row, or from switch M.
 static void take_maxdist(const Params& p, StoredCentres& s, int nvars, float first) {
     const char* name = p.ClustCFile.c_str();
@@ -60,11 +70,19 @@ void read_centre_file(const Params& p, StoredCentres& s) {
     std::vector<float> values;  // the centres, row after row
     int nvars = 0;
     int rows = 0;
+    RowRefusal why;
     for (;;) {
-        int n = read_row(file, row.data(), nvars);
+        int n = read_row(file, row.data(), nvars, why);
         if (n == row_end) break;
+        if (n == row_count_mismatch) emit(stderr, "%s", row_reason(why, file.line).c_str());
         poll_cancel();
-        if (n < 0) panic(5, "\nPANIC: Unusable centre file: %s  Row:%d\n\n", name, rows + 1);
+        if (n < 0)
+            panic(5, "%s%s\nPANIC: Unusable centre file: %s  Row:%d\n\n",
+                  n == row_count_mismatch ? "" : row_reason(why, file.line).c_str(),
+                  report_line(file.line) ? "\nThe file looks like a report written with switch D,"
+                                           " which cannot be read back: learn without D for a centre file."
+                                         : "",
+                  name, rows + 1);
         if (rows == 0) {
             take_maxdist(p, s, nvars, row[0]);
             nvars = 0;

@@ -35,7 +35,9 @@ struct StoredCentres {
 // given, takes its place), every later row a centre. A file that cannot be
 // opened ends the run with status 4; one that cannot be used (a row the
 // reader rejects, more than max_clusters centres, no centre at all) with a
-// PANIC naming it and status 5.
+// PANIC naming it and status 5. A rejected row is preceded by its reason
+// (row_reason), and by a hint when the row is a label of a report written
+// with switch D.
 void read_centre_file(const Params& p, StoredCentres& s);
 
 }  // namespace kmeans

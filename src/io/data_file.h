@@ -46,8 +46,12 @@ void data_close(DataFile& d);
 // The first pass: resets nvars, reads every row, polls for cancellation,
 // turns the spinner at every 64th row, updates `ranges` (when not null) with
 // each row and keeps the rows in the table while they fit the budget of
-// `p`. A bad row ends the run with "\nPANIC: Bad datafile: %s  Datarow:%d\n"
-// and status 5. Sets and returns N.
+// `p`. A bad row ends the run with its reason (row_reason) and
+// "\nPANIC: Bad datafile: %s  Datarow:%d\n", status 5. When the data end at
+// a row without values and more lines with text follow (comment and blank
+// lines not counted, nor anything after a Ctrl-Z), writes below quiet level 3
+// "\nVARNING: The data of %s end at line %lld; %lld more lines are left
+// out.\n" ("1 more line is left out" for one). Sets and returns N.
 std::int64_t first_pass(const Params& p, DataFile& d, Ranges* ranges);
 
 // Whether the later passes read the rows from memory.

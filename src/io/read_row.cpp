@@ -8,9 +8,9 @@
 // are converted by std::from_chars, which is correctly rounded.
 #include "io/read_row.h"
 
-#include "base/console.h"
 #include "base/registry.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -79,13 +79,23 @@ void find_special(TextFile& f) {
 
 // Refills f.buf from the descriptor. Returns false (and marks the end) when
 // the descriptor has no more bytes; a read error counts as the end of file.
+// The first fill after text_open or text_rewind (both leave the buffer empty,
+// and only they do: an exhausted file keeps f.eof set) starts the line count
+// again and passes over a UTF-8 byte-order mark (a regular file delivers its
+// first bytes in one read).
 bool fill(TextFile& f) {
     if (f.eof || f.fd < 0) return false;
+    const bool first = f.len == 0;
+    if (first) {
+        f.newlines = 0;
+        f.line_no = 1;  // the line being read is the first
+    }
     for (;;) {
         ssize_t got = ::read(f.fd, f.buf.data(), f.buf.size());
         if (got > 0) {
             f.pos = 0;
             f.len = static_cast<std::size_t>(got);
+            if (first && f.len >= 3 && std::memcmp(f.buf.data(), "\xEF\xBB\xBF", 3) == 0) f.pos = 3;
             find_special(f);
             return true;
         }
@@ -288,8 +298,52 @@ void text_rewind(TextFile& f) {
     f.eof = false;
 }
 
+// Makes room in f.line for `need` characters without letting its capacity
+// pass max_line_bytes + 1 (the longest line kept and its line feed).
+// std::string grows to at least twice its old capacity when asked for less,
+// which near the bound would overshoot it: there a string of exactly the
+// bound takes the line's place.
+static void line_room(TextFile& f, std::size_t need) {
+    const std::size_t cap = f.line.capacity();
+    constexpr std::size_t most = max_line_bytes + 1;
+    const std::size_t want = std::min(std::max(need, 2 * cap), most);
+    if (want >= 2 * cap) {
+        f.line.reserve(want);
+        return;
+    }
+    std::string exact;
+    exact.reserve(want);
+    exact.assign(f.line);
+    f.line.swap(exact);
+}
+
+// Appends [from, from + n) to the line, up to max_line_bytes characters in
+// all; what does not fit is passed over, with a note of any '!' in it. The
+// line's capacity always exceeds its length, which leaves room for the line
+// feed.
+static inline void line_append(TextFile& f, const char* from, std::size_t n) {
+    const std::size_t room = max_line_bytes - f.line.size();
+    if (n > room) [[unlikely]] {
+        f.line_cut = true;
+        if (!f.cut_bang && std::memchr(from + room, '!', n - room) != nullptr) f.cut_bang = true;
+        n = room;
+    }
+    const std::size_t need = f.line.size() + n + 1;
+    if (need > f.line.capacity()) [[unlikely]] line_room(f, need);
+    f.line.append(from, n);
+}
+
+// Ends the line with its line feed, for which there is always room.
+static inline void line_feed(TextFile& f) {
+    f.line.push_back('\n');
+    ++f.newlines;
+}
+
 bool text_read_line(TextFile& f) {
     f.line.clear();
+    f.line_cut = false;
+    f.cut_bang = false;
+    f.line_no = f.newlines + 1;  // fill() corrects it at the start of the file
     for (;;) {
         if (f.pos == f.len && !fill(f)) return !f.line.empty();
         const char* from = f.buf.data() + f.pos;
@@ -300,14 +354,14 @@ bool text_read_line(TextFile& f) {
         if (q == nullptr) q = end;
         if (f.special < f.pos) find_special(f);
         if (f.buf.data() + f.special < q) q = f.buf.data() + f.special;
-        f.line.append(from, q);
+        line_append(f, from, static_cast<std::size_t>(q - from));
         f.pos += static_cast<std::size_t>(q - from);
         if (q == end) continue;
 
         char c = *q;
         ++f.pos;
         if (c == '\n') {
-            f.line.push_back('\n');
+            line_feed(f);
             return true;
         }
         if (c == ctrl_z) {
@@ -319,17 +373,27 @@ bool text_read_line(TextFile& f) {
         // even another carriage return or a Ctrl-Z.
         if (f.pos == f.len && !fill(f)) return !f.line.empty();
         char next = f.buf[f.pos++];
-        f.line.push_back(next);
-        if (next == '\n') return true;
+        if (next == '\n') {
+            line_feed(f);
+            return true;
+        }
+        line_append(f, &next, 1);
     }
 }
 
-int parse_row(const std::string& line, float* row) {
+int parse_row(const std::string& line, float* row, RowRefusal& why) {
     const char* p = line.c_str();  // ends with '\0', which stops every scan below
+    const char* const begin = p;
     const char* const end = p + line.size();
 
-    for (const char* q = p; q != end; ++q)
-        if (!(cls(*q) & cls_accepted)) return row_bad_char;
+    for (const char* q = p; q != end; ++q) {
+        if (!(cls(*q) & cls_accepted)) {
+            why.kind = row_bad_char;
+            why.column = static_cast<int>(q - begin) + 1;
+            why.byte = static_cast<unsigned char>(*q);
+            return row_bad_char;
+        }
+    }
 
     int n = 0;
     while (p != end && !(cls(*p) & cls_start)) ++p;
@@ -339,10 +403,15 @@ int parse_row(const std::string& line, float* row) {
         if (num_end == nullptr) {
             num_end = scan_number(p, end);
             if (num_end == nullptr) break;  // no value here: the row ends
-            if (n == max_vars) return row_too_many;
-            if (!convert(p, num_end, v)) return row_out_of_range;
+            if (n == max_vars) return why.kind = row_too_many;
+            if (!convert(p, num_end, v)) {
+                why.kind = row_out_of_range;
+                why.column = static_cast<int>(p - begin) + 1;
+                why.value = n + 1;
+                return row_out_of_range;
+            }
         } else if (n == max_vars) {
-            return row_too_many;
+            return why.kind = row_too_many;
         }
         row[n++] = v;
         // Pass over whatever follows the number up to a separator, then
@@ -354,22 +423,46 @@ int parse_row(const std::string& line, float* row) {
     return n;
 }
 
-int read_row(TextFile& f, float* row, int& nvars) {
-    if (!text_read_line(f)) return row_end;
-    while (std::memchr(f.line.data(), '!', f.line.size()) != nullptr)
-        if (!text_read_line(f)) return row_end;
+int parse_row(const std::string& line, float* row) {
+    RowRefusal why;
+    return parse_row(line, row, why);
+}
 
-    int n = parse_row(f.line, row);
+// row_end for a file whose lines have run out: at its end, or at a Ctrl-Z
+// at the start of a line (the descriptor has not reported its end then).
+static int lines_ended(const TextFile& f, RowRefusal& why) {
+    why.kind = row_end;
+    why.end = f.eof ? DataEnd::file_end : DataEnd::end_mark;
+    return row_end;
+}
+
+int read_row(TextFile& f, float* row, int& nvars, RowRefusal& why) {
+    if (!text_read_line(f)) return lines_ended(f, why);
+    while (f.cut_bang || std::memchr(f.line.data(), '!', f.line.size()) != nullptr)
+        if (!text_read_line(f)) return lines_ended(f, why);
+    why.line = f.line_no;
+    if (f.line_cut) return why.kind = row_too_long;
+
+    int n = parse_row(f.line, row, why);
+    if (n == row_end) {
+        why.kind = row_end;
+        why.end = DataEnd::empty_row;
+    }
     if (n <= 0) return n;  // a refusal code, or an empty row (row_end)
 
     if (nvars != 0 && n != nvars) {
-        // The line, its line feed included, so that the counts stand at the
-        // start of the next console line. It holds only accepted characters.
-        emit(stderr, "\nstr:%s%d!=%d\n", f.line.c_str(), n, nvars);
+        why.kind = row_count_mismatch;
+        why.count = n;
+        why.expected = nvars;
         return row_count_mismatch;
     }
     if (nvars == 0) nvars = n;
     return n;
+}
+
+int read_row(TextFile& f, float* row, int& nvars) {
+    RowRefusal why;
+    return read_row(f, row, nvars, why);
 }
 
 }  // namespace kmeans

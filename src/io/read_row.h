@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -12,10 +13,39 @@ namespace kmeans {
 // Results of read_row besides a count of values (n >= 1).
 enum : int {
     row_end = 0,            // end of file, or an empty row: the data end here
-    row_count_mismatch = -1,// count differs from nvars (message already written)
+    row_count_mismatch = -1,// count differs from nvars
     row_bad_char = -2,      // a character outside the accepted set
     row_too_many = -3,      // more than max_vars values
     row_out_of_range = -4,  // a value beyond the single-precision range
+    row_too_long = -5,      // a line longer than max_line_bytes
+};
+
+// The longest line the reader takes, its line feed not counted. A longer line
+// is refused as a bad row; only this much of it is ever held in memory, so a
+// file without line feeds cannot exhaust it.
+constexpr std::size_t max_line_bytes = std::size_t{16} << 20;
+
+// How the data ended when read_row gave row_end.
+enum class DataEnd : unsigned char {
+    file_end,   // the file has no more lines
+    end_mark,   // a Ctrl-Z at the start of a line: a deliberate end
+    empty_row,  // a line without any value (empty, blank, or no value at its start)
+};
+
+// What read_row found when it delivered no row: filled whenever its result is
+// row_end or a refusal code (never for a row). Plain data: the reader itself
+// writes nothing to the console, so that several readers can run at once and
+// their callers say what went wrong.
+struct RowRefusal {
+    int kind = row_end;        // the result this describes
+    DataEnd end = DataEnd::file_end;  // row_end: why the data ended
+    std::int64_t line = 0;     // 1-based line of the file that holds the row (or ended the data);
+                               // not set for file_end and end_mark
+    int column = 0;            // row_bad_char: 1-based column of the byte; row_out_of_range: of the value
+    unsigned char byte = 0;    // row_bad_char: the refused byte
+    int value = 0;             // row_out_of_range: 1-based position of the value in the row
+    int count = 0;             // row_count_mismatch: the values of the row
+    int expected = 0;          // row_count_mismatch: nvars
 };
 
 // Size of the read buffer of a TextFile: one read(2) fills it at most.
@@ -27,6 +57,8 @@ constexpr std::size_t text_buffer_bytes = std::size_t{1} << 20;
 // after it taken literally (so of two carriage returns the second stays),
 // and a Ctrl-Z (code 26) reads as an end of file: at the start of a line it
 // ends the file, inside a line it ends that line, and reading resumes after it.
+// A UTF-8 byte-order mark (EF BB BF) at the very start of the file is an
+// encoding mark, not text: every pass from the start passes over it.
 struct TextFile {
     int fd = -1;
     std::vector<char> buf;  // read buffer, allocated once at open
@@ -34,7 +66,11 @@ struct TextFile {
     std::size_t len = 0;    // bytes held in buf
     bool eof = false;       // the descriptor has reported its end
     std::size_t special = 0;  // first carriage return or Ctrl-Z at or after pos (len when none)
-    std::string line;       // the line last read (grows, never shrinks)
+    std::string line;       // the line last read (grows up to max_line_bytes + 1, never shrinks)
+    bool line_cut = false;  // the line was longer than max_line_bytes: only its start is in `line`
+    bool cut_bang = false;  // the part cut off held a '!'
+    std::int64_t line_no = 0;   // 1-based line of the file where `line` starts
+    std::int64_t newlines = 0;  // line feeds read since the start of the file
 };
 
 // Opens `path` for reading. Returns false when it cannot be opened or is not
@@ -53,8 +89,11 @@ void text_close(TextFile& f);
 void text_rewind(TextFile& f);
 
 // Reads one line into f.line (its line feed included, when it has one),
-// applying the text-mode rules above. Lines of any length are read whole.
-// Returns false when the end of the file comes before any character.
+// applying the text-mode rules above, and sets f.line_no. Of a line longer
+// than max_line_bytes only the first max_line_bytes characters are kept (and
+// its line feed); the rest is passed over and f.line_cut set. Returns false
+// when the end of the file, or a Ctrl-Z, comes before any character (f.eof
+// tells the two apart).
 bool text_read_line(TextFile& f);
 
 // Reads the next row of `f` into `row` (room for max_vars floats).
@@ -65,16 +104,29 @@ bool text_read_line(TextFile& f);
 // rules of C's %f into a correctly rounded single-precision float.
 //
 // `nvars` is the expected count: 0 means not fixed yet, and the first row with
-// values fixes it. A row whose count differs writes "\nstr:%s%d!=%d\n" (the
-// line, the count, nvars) to standard error and returns row_count_mismatch.
-// Returns the number of values (>= 1), or one of the codes above.
+// values fixes it. A row whose count differs returns row_count_mismatch (its
+// values are in `row`). A line longer than max_line_bytes that is not a
+// comment line returns row_too_long.
+// Returns the number of values (>= 1), or one of the codes above with `why`
+// filled in. Writes nothing to the console.
+int read_row(TextFile& f, float* row, int& nvars, RowRefusal& why);
+
+// The same, for callers that need no more than the result.
 int read_row(TextFile& f, float* row, int& nvars);
 
 // Parses one row from the whole text `line` into `row` without the comment
 // test or the count check: the part of read_row that works on a line already
 // read. A NUL byte is a character outside the accepted set, like any other.
 // Returns the number of values, or row_bad_char, row_too_many or
-// row_out_of_range.
+// row_out_of_range with `why` filled in (its line not set).
+int parse_row(const std::string& line, float* row, RowRefusal& why);
 int parse_row(const std::string& line, float* row);
+
+// The line that says why a row was refused, as written before the PANIC of a
+// data or centre file: for row_count_mismatch "\nstr:%s%d!=%d\n" (`line`,
+// the line as read, then the two counts), for every other refusal one line
+// starting with "\n" and without a line end ("\nRow holds more than 2048
+// values."); empty for row_end.
+std::string row_reason(const RowRefusal& why, const std::string& line);
 
 }  // namespace kmeans

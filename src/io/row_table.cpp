@@ -1,5 +1,7 @@
 #include "io/row_table.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -21,23 +23,43 @@ static std::size_t round_to_pages(std::size_t bytes) {
     return (bytes + page - 1) / page * page;
 }
 
-bool table_reserve(RowTable& t, std::uint64_t bytes) {
-    table_release(t);
-    if (bytes < sizeof(float) || bytes > SIZE_MAX / 2) return false;
-    const std::size_t size = round_to_pages(static_cast<std::size_t>(bytes));
-    void* m = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+// The first mapping: enough for small files, grown by doubling after that.
+constexpr std::size_t first_bytes = std::size_t{1} << 20;
+
+// Maps or remaps the table to hold `bytes` bytes. False when it cannot.
+static bool map_to(RowTable& t, std::size_t bytes) {
+    const std::size_t size = round_to_pages(bytes);
+    void* m = t.values ? mremap(t.values, t.capacity * sizeof(float), size, MREMAP_MAYMOVE)
+                       : mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (m == MAP_FAILED) return false;
     t.values = static_cast<float*>(m);
     t.capacity = size / sizeof(float);
-    t.used = 0;
+    return true;
+}
+
+bool table_reserve(RowTable& t, std::uint64_t bytes) {
+    table_release(t);
+    if (bytes < sizeof(float)) return false;
+    t.limit = static_cast<std::size_t>(std::min<std::uint64_t>(bytes, SIZE_MAX / 2) / sizeof(float));
+    if (!map_to(t, std::min(first_bytes, t.limit * sizeof(float)))) {
+        table_release(t);
+        return false;
+    }
     return true;
 }
 
 bool table_append(RowTable& t, const float* v, std::size_t n) {
     if (!table_held(t)) return false;
-    if (n > t.capacity - t.used) {
+    if (n > t.limit - t.used) {
         table_release(t);
         return false;
+    }
+    if (n > t.capacity - t.used) {
+        const std::size_t want = std::min(std::max(t.capacity * 2, t.used + n), t.limit);
+        if (!map_to(t, want * sizeof(float))) {
+            table_release(t);
+            return false;
+        }
     }
     std::memcpy(t.values + t.used, v, n * sizeof(float));
     t.used += n;
@@ -52,10 +74,7 @@ void table_trim(RowTable& t) {
         table_release(t);
         return;
     }
-    if (keep < size) {
-        munmap(reinterpret_cast<char*>(t.values) + keep, size - keep);
-        t.capacity = keep / sizeof(float);
-    }
+    if (keep < size && map_to(t, keep)) t.limit = t.capacity;
 }
 
 void table_release(RowTable& t) {
@@ -63,6 +82,7 @@ void table_release(RowTable& t) {
     t.values = nullptr;
     t.capacity = 0;
     t.used = 0;
+    t.limit = 0;
 }
 
 }  // namespace kmeans

@@ -6,6 +6,7 @@
 #include "base/registry.h"
 #include "cluster/algorithms.h"
 #include "cluster/init.h"
+#include "io/name_clash.h"
 #include "learn/evaluate.h"
 #include "learn/learn_file.h"
 
@@ -25,6 +26,8 @@ static void parameter_line(const Params& p) {
 // range report, MaxDist and never-opened slots (AKMDI) or random centres,
 // and `clustno`.
 static void init_learning(const Params& p, Rng& rng, LearnFile& f) {
+    // Without rows the centre rows get 0 bytes, which ends the run: say why first.
+    if (f.data.N == 0) emit(stderr, "\nNo data rows in file: %s", f.data.name.c_str());
     centres_alloc(p, f.clust, p.K, f.data.nvars);
     say(p, Show::quiet0, stderr, "\n");
     for (int v = 0; v < f.data.nvars; ++v)
@@ -56,11 +59,15 @@ static void file_cleanup(const Params& p, LearnFile& f) {
 }
 
 // Learns one data file from opening to clean-up; returns its used clusters.
-static int learn_file(const Params& p, Rng& rng, Workers& workers, int& opened, const std::string& arg) {
+// A file whose result names an earlier argument's results already bear is
+// refused before anything of it is written.
+static int learn_file(const Params& p, Rng& rng, Workers& workers, int& opened, WrittenResults& written,
+                      const std::string& arg) {
     auto f = std::make_unique<LearnFile>();
     data_open(f->data, arg, workers);
     f->centre_name = result_name(arg, ".KMC");
     f->value_name = result_name(arg, ".KTF");
+    claim_result_names(written, arg, {f->centre_name, f->value_name});
     result_create_or_panic(f->centre_file, f->centre_name);
     say(p, Show::quiet_lt3, stderr, "\nWorking on file: %-12s  Creating files: %-12s %s\n", arg.c_str(),
         f->centre_name.c_str(), f->value_name.c_str());
@@ -77,10 +84,11 @@ static int learn_file(const Params& p, Rng& rng, Workers& workers, int& opened, 
 int learn_files(const Params& p, Rng& rng, Workers& workers) {
     int last_nused = status_none_learned;
     int opened = 0;  // AKMDI's last opened slot, shown across files
+    WrittenResults written;
     parameter_line(p);
     for (const std::string& arg : p.data_files) {
         if (skip_result_name(p, arg)) continue;
-        last_nused = learn_file(p, rng, workers, opened, arg);
+        last_nused = learn_file(p, rng, workers, opened, written, arg);
     }
     return last_nused;
 }

@@ -10,6 +10,7 @@
 #include "cluster/nearest.h"
 #include "io/centre_file.h"
 #include "io/data_file.h"
+#include "io/name_clash.h"
 #include "io/result_file.h"
 
 namespace kmeans {
@@ -38,17 +39,31 @@ static void classify(const Params& p, const StoredCentres& s, RecallFile& f) {
                [](const RowBlock&) {});
 }
 
-static void recall_file(const Params& p, Workers& workers, const StoredCentres& s, const std::string& arg) {
+// Recalls one data file: first pass, classification, result file. A file
+// whose result name an earlier argument's result already bears is refused
+// before anything of it is written.
+static void recall_file(const Params& p, Workers& workers, const StoredCentres& s, WrittenResults& written,
+                        const std::string& arg) {
     auto f = std::make_unique<RecallFile>();
     data_open(f->data, arg, workers);
     const std::string name = result_name(arg, ".KMR");
+    claim_result_names(written, arg, {name});
     result_create_or_panic(f->result, name);
     say(p, Show::quiet_lt3, stderr, "\nWorking on file: %-12s  Creating file: %s\n", arg.c_str(), name.c_str());
 
     first_pass(p, f->data, nullptr);
-    if (f->data.nvars > s.clust.nvars)
-        panic(5, "\nPANIC: Datafile has more variables than the centres: %s  %d>%d\n\n", arg.c_str(),
-              f->data.nvars, s.clust.nvars);
+    const int nvars = f->data.nvars;
+    if (nvars > s.clust.nvars)
+        panic(5, "\nPANIC: Datafile has more variables than the centres: %s  %d>%d\n\n", arg.c_str(), nvars,
+              s.clust.nvars);
+    // Rows narrower than the centres are compared on their own values only.
+    if (nvars > 0 && nvars < s.clust.nvars)
+        say(p, Show::quiet_lt3, stderr,
+            "\nVARNING: Datafile has fewer variables than the centres: %s  %d<%d"
+            " (only the first %d of each centre are compared)\n",
+            arg.c_str(), nvars, s.clust.nvars, nvars);
+    // Without rows the cluster numbers get 0 bytes, which ends the run: say why first.
+    if (f->data.N == 0) emit(stderr, "\nNo data rows in file: %s\n", arg.c_str());
     clustno_alloc(p, f->clustno, f->data.N);
     classify(p, s, *f);
 
@@ -61,9 +76,10 @@ static void recall_file(const Params& p, Workers& workers, const StoredCentres& 
 void recall_files(const Params& p, Workers& workers) {
     StoredCentres centres;
     read_centre_file(p, centres);
+    WrittenResults written;
     for (const std::string& arg : p.data_files) {
         if (skip_result_name(p, arg)) continue;
-        recall_file(p, workers, centres, arg);
+        recall_file(p, workers, centres, written, arg);
     }
 }
 
