@@ -94,21 +94,35 @@ void accept(Best& b, const float* sums, int n, int base, detail::TakeRef take) {
 
 // --- the portable kernel -----------------------------------------------------
 
-// Row-major centres, 4 at a time (four independent chains of additions).
+// The sum of one centre `c` (as distance() adds it).
+template <bool CB>
+inline float sum1(const float* x, const float* c, int nvars) {
+    double s = 0.0;
+    for (int v = 0; v < nvars; ++v) {
+        const double d = static_cast<double>(x[v]) - static_cast<double>(c[v]);
+        s += CB ? std::fabs(d) : d * d;
+    }
+    return static_cast<float>(s);
+}
+
+// Row-major centres, 4 at a time (four independent chains of additions),
+// the last few one by one.
 template <bool CB>
 int row_major_portable(const float* centres, int stride, int ncand, const float* x, int nvars,
                        detail::TakeRef take, float& best) {
     Best b = start(CB);
-    for (int k0 = 0; k0 < ncand; k0 += 4) {
-        const int n = ncand - k0 < 4 ? ncand - k0 : 4;
-        const float* c[4];
-        for (int j = 0; j < 4; ++j)
-            c[j] = centres + static_cast<std::size_t>(k0 + (j < n ? j : n - 1)) * static_cast<std::size_t>(stride);
+    const std::size_t step = static_cast<std::size_t>(stride);
+    const float* c0 = centres;
+    int k0 = 0;
+    for (; k0 + 4 <= ncand; k0 += 4, c0 += 4 * step) {
+        const float* c1 = c0 + step;
+        const float* c2 = c1 + step;
+        const float* c3 = c2 + step;
         double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
         for (int v = 0; v < nvars; ++v) {
             const double xv = x[v];
-            const double d0 = xv - static_cast<double>(c[0][v]), d1 = xv - static_cast<double>(c[1][v]);
-            const double d2 = xv - static_cast<double>(c[2][v]), d3 = xv - static_cast<double>(c[3][v]);
+            const double d0 = xv - static_cast<double>(c0[v]), d1 = xv - static_cast<double>(c1[v]);
+            const double d2 = xv - static_cast<double>(c2[v]), d3 = xv - static_cast<double>(c3[v]);
             if (CB) {
                 s0 += std::fabs(d0);
                 s1 += std::fabs(d1);
@@ -123,7 +137,11 @@ int row_major_portable(const float* centres, int stride, int ncand, const float*
         }
         const float sums[4] = {static_cast<float>(s0), static_cast<float>(s1), static_cast<float>(s2),
                                static_cast<float>(s3)};
-        accept<CB>(b, sums, n, k0, take);
+        accept<CB>(b, sums, 4, k0, take);
+    }
+    for (; k0 < ncand; ++k0, c0 += step) {
+        const float s = sum1<CB>(x, c0, nvars);
+        accept<CB>(b, &s, 1, k0, take);
     }
     best = b.dist;
     return b.winner;
@@ -484,6 +502,9 @@ const char* nearest_path_name(NearestPath path) {
 int detail::search_row_major(NearestPath path, const float* centres, int stride, int ncand, const float* x,
                              int nvars, bool use_cityblock, TakeRef take, float& best) {
 #ifdef KMEANS_NEAREST_X86
+    // Rows of one or two values: transposing 8 centres costs more than the
+    // sums themselves, and the portable kernel is faster.
+    if (nvars <= 2) path = NearestPath::portable;
     if (path == NearestPath::avx512)
         return use_cityblock ? avx512::row_major<true>(centres, stride, ncand, x, nvars, take, best)
                              : avx512::row_major<false>(centres, stride, ncand, x, nvars, take, best);
