@@ -369,9 +369,12 @@ TEST(ClusterNeverOpened, MarkerIsTheLargestFiniteFloat) {
 
 }  // namespace
 
-// The search measures four centres at a time and skips square roots that
-// cannot change the winner; it must pick exactly what measuring every
-// distance in order would pick, whatever K, nvars, ties or skipped clusters.
+// The search measures 8 centres at a time in every kernel, compares sums
+// against cuts instead of roots, and drops groups whose partial sums reach the
+// cut; it must pick exactly what measuring every distance in order would
+// pick, bit for bit, whatever K, nvars, ties, skipped clusters or huge values,
+// on every kernel this processor runs, one row at a time and in blocks, and
+// after centres of a prepared set were changed one by one.
 TEST(ClusterNearestEquivalence, MatchesMeasuringEveryDistanceInOrder) {
     std::uint32_t seed = 12345;
     auto next = [&seed]() {
@@ -380,37 +383,169 @@ TEST(ClusterNearestEquivalence, MatchesMeasuringEveryDistanceInOrder) {
     };
     // Few distinct values give many ties; values near 3000 give different
     // sums of squares that round to the same root; huge ones give infinite
-    // distances.
-    const float values[] = {0.0f, 1.0f, -1.0f, 2.5f, 3000.0f, 3000.25f, 2999.75f, 1e19f, -1e19f, 3e38f};
-    for (int trial = 0; trial < 4000; ++trial) {
-        const int K = 1 + static_cast<int>(next() % 13);
-        const int nvars = 1 + static_cast<int>(next() % 9);
+    // distances (and with infinite values, NaN ones, which never win).
+    const float few[] = {0.0f, 1.0f, -1.0f, 2.5f, 3000.0f, 3000.25f, 2999.75f};
+    const float huge[] = {1e19f, -1e19f, 3e38f, -3e38f, FLT_MAX, inf, -inf, 0.0f};
+    // Value v of a centre or a row, drawn by `kind`.
+    auto any_value = [&](std::uint32_t kind, int v, bool centre) {
+        switch (kind) {
+        case 0: return few[next() % 4];
+        case 1: return few[next() % 7];
+        case 2: return next() % 8 == 0 ? huge[next() % 8] : few[next() % 7];
+        // Values of every size whose sums are not exact.
+        case 3: return std::bit_cast<float>(0x3F800000u + next() % (1u << 23)) * (next() % 2 ? 1.0f : -3e3f);
+        case 4: return std::ldexp(static_cast<float>(next() % 1000) - 500.0f, static_cast<int>(next() % 60) - 30);
+        // Sums of squares near 3000^2 a few units apart: neighbouring sums
+        // often have the same root, so equal distances come from different
+        // sums.
+        default:
+            if (v == 0) return centre ? few[4 + next() % 3] : 0.0f;
+            return static_cast<float>(static_cast<int>(next() % 3) - (centre ? 1 : 0));
+        }
+    };
+    std::vector<NearestPath> paths;
+    for (NearestPath path : {NearestPath::portable, NearestPath::avx2, NearestPath::avx512})
+        if (nearest_path_runs(path)) paths.push_back(path);
+    ASSERT_TRUE(nearest_path_runs(nearest_path_best()));
+
+    for (int trial = 0; trial < 1500; ++trial) {
+        const int K = 1 + static_cast<int>(trial % 5 == 0 ? next() % 800 : next() % 40);
+        const int nvars = 1 + static_cast<int>(trial % 3 == 0 ? next() % 70 : next() % 12);
+        const int width = nvars + static_cast<int>(next() % 3);  // centres and rows wider than searched
         const bool cb = next() % 2 == 0;
+        const std::uint32_t kind = next() % 6;
         Centres c;
         c.K = K;
-        c.nvars = nvars;
-        const std::uint32_t kinds = trial % 3 == 0 ? 4 : trial % 3 == 1 ? 7 : 10;
-        for (int i = 0; i < K * nvars; ++i) c.v.push_back(values[next() % kinds]);
-        std::vector<float> x(static_cast<std::size_t>(nvars));
-        for (float& xv : x) xv = (next() % 2) ? values[next() % kinds] : static_cast<float>(next() % 3);
-        const std::uint32_t mask = next();
-        auto take = [mask](int k) { return (mask >> k) & 1u; };
+        c.nvars = width;
+        for (int i = 0; i < K * width; ++i) c.v.push_back(any_value(kind, i % width, true));
+        const int nrows = 1 + static_cast<int>(next() % 6);
+        std::vector<float> rows(static_cast<std::size_t>(nrows * width));
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            rows[i] = next() % 4 || kind == 5 ? any_value(kind, static_cast<int>(i % static_cast<std::size_t>(width)), false)
+                                              : static_cast<float>(next() % 3);
+        // Candidates: all, about half, a few, or none.
+        const std::uint32_t density = next() % 4;
+        std::vector<char> mask(static_cast<std::size_t>(K));
+        for (char& m : mask) m = density == 0 || (density == 1 && next() % 2) || (density == 2 && next() % 9 == 0);
+        auto take = [&mask](int k) { return mask[static_cast<std::size_t>(k)] != 0; };
+        const bool all = density == 0;
 
-        float want_best = FLT_MAX;
-        int want = -1, first = -1;
-        for (int k = 0; k < K; ++k) {
-            if (!take(k)) continue;
-            if (first < 0) first = k;
-            float d = distance(cb, x.data(), c.row(k), nvars);
-            if (d < want_best) {
-                want_best = d;
-                want = k;
+        // The plain search, and a prepared set built with every cluster and
+        // then brought to the mask one centre at a time (from stale values,
+        // or every other centre and the skipped ones).
+        Centres stale = c;
+        for (float& v : stale.v) v = -v;
+        const bool from_stale = next() % 2 == 0;
+        CentreSet prepared;
+        centres_prepare_all(prepared, from_stale ? stale : c, nvars, K, cb);
+        for (int k = 0; k < K; ++k)
+            if (from_stale || k % 2 == 0 || !take(k)) centres_update(prepared, c, k, take(k));
+        for (int r = 0; r < nrows; ++r) {
+            const float* x = rows.data() + static_cast<std::size_t>(r * width);
+            float want_best = FLT_MAX;
+            int want = -1, first = -1;
+            for (int k = 0; k < K; ++k) {
+                if (!take(k)) continue;
+                if (first < 0) first = k;
+                float d = distance(cb, x, c.row(k), nvars);
+                if (d < want_best) {
+                    want_best = d;
+                    want = k;
+                }
+            }
+            if (want < 0) want = first;
+            const std::uint32_t want_bits = std::bit_cast<std::uint32_t>(want_best);
+            float best = -1.0f;
+            int got = nearest(c, x, nvars, K, cb, best, take);
+            ASSERT_EQ(got, want) << "trial " << trial;
+            ASSERT_EQ(std::bit_cast<std::uint32_t>(best), want_bits) << "trial " << trial;
+            if (all) {
+                got = nearest_all(c, x, nvars, K, cb, best);
+                ASSERT_EQ(got, want) << "trial " << trial;
+                ASSERT_EQ(std::bit_cast<std::uint32_t>(best), want_bits) << "trial " << trial;
+            }
+            for (NearestPath path : paths) {
+                best = -1.0f;
+                got = nearest_with(path, c, x, nvars, K, cb, best, take);
+                ASSERT_EQ(got, want) << "trial " << trial << " " << nearest_path_name(path);
+                ASSERT_EQ(std::bit_cast<std::uint32_t>(best), want_bits) << "trial " << trial;
+                if (!all) continue;
+                best = -1.0f;
+                got = nearest_all_with(path, c, x, nvars, K, cb, best);
+                ASSERT_EQ(got, want) << "trial " << trial << " all " << nearest_path_name(path);
+                ASSERT_EQ(std::bit_cast<std::uint32_t>(best), want_bits) << "trial " << trial;
             }
         }
-        if (want < 0) want = first;
-        float best = -1.0f;
-        int got = nearest(c, x.data(), nvars, K, cb, best, take);
-        ASSERT_EQ(got, want) << "trial " << trial;
-        ASSERT_EQ(best, want_best) << "trial " << trial;
+        for (NearestPath path : paths) {
+            prepared.path = path;
+            std::vector<std::int32_t> winners(static_cast<std::size_t>(nrows), -2);
+            std::vector<float> bests(static_cast<std::size_t>(nrows), -1.0f);
+            nearest_rows(prepared, rows.data(), static_cast<std::size_t>(nrows), width, winners.data(), bests.data());
+            for (int r = 0; r < nrows; ++r) {
+                float best = -1.0f;
+                const int want = nearest(c, rows.data() + static_cast<std::size_t>(r * width), nvars, K, cb, best, take);
+                ASSERT_EQ(winners[static_cast<std::size_t>(r)], want) << "trial " << trial << " block "
+                                                                      << nearest_path_name(path);
+                ASSERT_EQ(std::bit_cast<std::uint32_t>(bests[static_cast<std::size_t>(r)]),
+                          std::bit_cast<std::uint32_t>(best))
+                    << "trial " << trial;
+            }
+        }
     }
+
+    // A sum that only the variable order gives: 4096^2 + 1 (Cityblock:
+    // 2^24 + 1) lies halfway between two floats and rounds down to the even
+    // one; the 64 terms of 2^-34 that follow vanish when added one by one, but
+    // not when added among themselves first (the sum would round up). No
+    // kernel may regroup the additions.
+    for (const bool cb : {false, true}) {
+        const int nvars = 66;
+        Centres c;
+        c.K = 20;
+        c.nvars = nvars;
+        for (int k = 0; k < c.K; ++k)
+            for (int v = 0; v < nvars; ++v)
+                c.v.push_back(v == 0 ? (cb ? 16777216.0f : 4096.0f) : v == 1 ? 1.0f : std::ldexp(1.0f, cb ? -34 : -17));
+        const std::vector<float> x(nvars, 0.0f);
+        const float want = distance(cb, x.data(), c.row(0), nvars);
+        ASSERT_EQ(want, cb ? 16777216.0f : 4096.0f);
+        CentreSet prepared;
+        centres_prepare_all(prepared, c, nvars, c.K, cb);
+        for (NearestPath path : paths) {
+            float best = 0.0f;
+            EXPECT_EQ(nearest_with(path, c, x.data(), nvars, c.K, cb, best, [](int) { return true; }), 0);
+            EXPECT_EQ(best, want) << nearest_path_name(path);
+            EXPECT_EQ(nearest_all_with(path, c, x.data(), nvars, c.K, cb, best), 0);
+            EXPECT_EQ(best, want) << nearest_path_name(path);
+            prepared.path = path;
+            EXPECT_EQ(nearest_prepared(prepared, x.data(), best), 0);
+            EXPECT_EQ(best, want) << nearest_path_name(path);
+        }
+    }
+}
+
+// What the search relies on when it takes roots 8 at a time and compares
+// sums instead of roots, for sums of every size: the distance of a float sum
+// is its single-precision root, and the cut of a distance r separates the
+// sums exactly (a sum below it has a distance of at most r, a sum at or
+// above it a larger one).
+TEST(ClusterNearestEquivalence, RootsAndCutsOfSums) {
+    auto root = [](float s) { return static_cast<float>(std::sqrt(static_cast<double>(s))); };
+    std::uint32_t seed = 777;
+    for (int i = 0; i < 200000; ++i) {
+        seed = lcg_step(seed);
+        // Any finite sum that is not negative, zero and the smallest ones too.
+        const std::uint32_t bits = i < 64 ? static_cast<std::uint32_t>(i) : seed % 0x7F800000u;
+        const float s = std::bit_cast<float>(bits);
+        const float r = root(s);
+        ASSERT_EQ(std::sqrt(s), r) << s;  // the float overload
+        const float cut = euclid_cut(r);
+        ASSERT_GT(cut, s) << s;
+        ASSERT_EQ(root(std::nextafter(cut, 0.0f)), r) << s;  // the largest sum below the cut
+        if (cut < inf) {
+            ASSERT_GT(root(cut), r) << s;
+        }
+    }
+    EXPECT_EQ(euclid_cut(0.0f), std::nextafter(0.0f, 1.0f));
+    EXPECT_EQ(euclid_cut(root(FLT_MAX)), inf);
 }

@@ -1,108 +1,187 @@
 // The nearest-centre search shared by every pass.
+//
+// Every distance is the one distance() gives, and the winner is the one a
+// search gets that measures every candidate in index order, starting from the
+// largest finite float and taking only a strictly smaller distance. The
+// search gets there faster in these ways, none of which changes a bit of it:
+//
+//  - 8 centres are measured side by side, each SIMD lane holding one
+//    centre's own double-precision sum, added in variable order; every lane
+//    is exactly the scalar sum.
+//  - Roots are taken only where they can matter. The Euclidean distance
+//    (the root of the float sum in double, rounded to float) never decreases
+//    as the sum grows, so a sum at or above the best one's cannot win. It is
+//    also the correctly rounded single-precision root, so one vector
+//    instruction gives 8 distances at once.
+//  - A block of centres is decided by its smallest sum. The lowest cluster of
+//    the same distance (different sums can have equal roots) is the first
+//    whose sum lies below euclid_cut() of that distance.
+//  - A partial sum never exceeds the full one (the terms are not negative and
+//    rounding keeps the order), so a group of centres whose partial sums all
+//    reach the best one's sum is dropped before its last variables.
+//
+// Three kernels do the arithmetic: a portable one, and AVX2 and AVX-512 ones
+// chosen at run time on processors that have them (no build flag needed).
+// All three give the same bits; none uses fused multiply-add.
 #pragma once
 
 #include <cfloat>
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
 
 #include "base/centres.h"
 #include "cluster/distance.h"
 
 namespace kmeans {
 
+// The kernels of the search, slowest first.
+enum class NearestPath : int { portable = 0, avx2 = 1, avx512 = 2 };
+
+// The fastest kernel this processor runs (decided once, on first use).
+NearestPath nearest_path_best();
+
+// Whether this processor runs `path`.
+bool nearest_path_runs(NearestPath path);
+
+// The name of `path` for reports: "portable", "avx2" or "avx512".
+const char* nearest_path_name(NearestPath path);
+
+// For a Euclidean distance `r` (a finite float, not negative): the smallest
+// float sum of squares whose distance exceeds `r`. For every float sum s that
+// is not negative, the distance of s is at most r exactly when s < the cut.
+// Being the root of a float, a distance is 0 or a normal float; the cut rests
+// on that (see nearest.cpp).
+float euclid_cut(float r);
+
 namespace detail {
 
-// The single-precision sums behind the distances from `x` to the four centres
-// c[0..3]: for Cityblock the distances themselves, for Euclidean the sums of
-// squares whose square roots are the distances. Each sum runs in variable
-// order exactly as in distance(); the four are independent, so the processor
-// works on them side by side instead of waiting on one chain of additions.
-inline void sums4(bool use_cityblock, const float* x, const float* const c[4], int n, float out[4]) {
-    double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
-    if (use_cityblock) {
-        for (int v = 0; v < n; ++v) {
-            const double xv = x[v];
-            s0 += std::fabs(xv - static_cast<double>(c[0][v]));
-            s1 += std::fabs(xv - static_cast<double>(c[1][v]));
-            s2 += std::fabs(xv - static_cast<double>(c[2][v]));
-            s3 += std::fabs(xv - static_cast<double>(c[3][v]));
-        }
-    } else {
-        for (int v = 0; v < n; ++v) {
-            const double xv = x[v];
-            const double d0 = xv - static_cast<double>(c[0][v]);
-            const double d1 = xv - static_cast<double>(c[1][v]);
-            const double d2 = xv - static_cast<double>(c[2][v]);
-            const double d3 = xv - static_cast<double>(c[3][v]);
-            s0 += d0 * d0;
-            s1 += d1 * d1;
-            s2 += d2 * d2;
-            s3 += d3 * d3;
-        }
-    }
-    out[0] = static_cast<float>(s0);
-    out[1] = static_cast<float>(s1);
-    out[2] = static_cast<float>(s2);
-    out[3] = static_cast<float>(s3);
-}
+// A candidate test handed to a kernel: `fn(ctx, k)` tells whether cluster k
+// may win; a null `fn` takes every cluster. Kernels call it only for clusters
+// whose distance is below the best so far, so it runs a few times per row,
+// not K times.
+struct TakeRef {
+    bool (*fn)(const void* ctx, int k) = nullptr;
+    const void* ctx = nullptr;
+};
 
-// The same sum for one centre.
-inline float sum1(bool use_cityblock, const float* x, const float* c, int n) {
-    if (use_cityblock) return cityblock(x, c, n);
-    double s = 0.0;
-    for (int v = 0; v < n; ++v) {
-        const double d = static_cast<double>(x[v]) - static_cast<double>(c[v]);
-        s += d * d;
-    }
-    return static_cast<float>(s);
-}
+// The search over centres stored row after row (`stride` floats apart),
+// clusters 0..ncand-1, first `nvars` values (at most max_vars). Returns the
+// winner and sets `best`, or returns -1 (with best = FLT_MAX) when no
+// candidate's distance lies below FLT_MAX; the caller then picks the
+// fallback.
+int search_row_major(NearestPath path, const float* centres, int stride, int ncand, const float* x, int nvars,
+                     bool use_cityblock, TakeRef take, float& best);
 
 }  // namespace detail
 
 // Nearest centre to row `x` among the clusters 0..ncand-1 for which `take(k)`
-// holds, over the first `nvars` values. The search starts from the largest
-// finite float and accepts only a strictly smaller distance, so ties go to the
+// holds, over the first `nvars` values, computed by kernel `path` (one that
+// nearest_path_runs() accepts). The search starts from the largest finite
+// float and accepts only a strictly smaller distance, so ties go to the
 // lowest index. `best` receives the winning distance. When no distance lies
 // below the largest finite float, the lowest-numbered candidate is returned
 // and `best` stays at that value; -1 when there is no candidate at all.
-//
-// The Euclidean square root is taken only for a centre whose sum of squares
-// is below that of the best so far: the rounded root never decreases as the
-// sum grows, so a larger or equal sum can never give a strictly smaller
-// distance. The result is the same as measuring every distance.
+// `take` is asked only about clusters that could win, and about the clusters
+// up to the first candidate when none could.
+template <class Take>
+inline int nearest_with(NearestPath path, const Centres& c, const float* x, int nvars, int ncand,
+                        bool use_cityblock, float& best, Take take) {
+    detail::TakeRef ref;
+    ref.fn = [](const void* ctx, int k) { return static_cast<bool>((*static_cast<const Take*>(ctx))(k)); };
+    ref.ctx = &take;
+    int w = detail::search_row_major(path, c.v.data(), c.nvars, ncand, x, nvars, use_cityblock, ref, best);
+    if (w >= 0) return w;
+    for (int k = 0; k < ncand; ++k)
+        if (take(k)) return k;
+    return -1;
+}
+
+// nearest_with() on the fastest kernel: the per-row search of the passes that
+// move centres between rows (nothing to prepare).
 template <class Take>
 inline int nearest(const Centres& c, const float* x, int nvars, int ncand, bool use_cityblock, float& best,
                    Take take) {
-    best = FLT_MAX;
-    float best_sum = HUGE_VALF;  // the sum behind `best`
-    int winner = -1;
-    int first = -1;
-    auto consider = [&](int k, float sum) {
-        if (!take(k)) return;
-        if (first < 0) first = k;
-        if (!(sum < best_sum)) return;
-        float d = use_cityblock ? sum : static_cast<float>(std::sqrt(static_cast<double>(sum)));
-        if (d < best) {
-            best = d;
-            best_sum = sum;
-            winner = k;
-        }
-    };
-    int k = 0;
-    for (; k + 4 <= ncand; k += 4) {
-        const float* const rows[4] = {c.row(k), c.row(k + 1), c.row(k + 2), c.row(k + 3)};
-        float sums[4];
-        detail::sums4(use_cityblock, x, rows, nvars, sums);
-        for (int j = 0; j < 4; ++j) consider(k + j, sums[j]);
-    }
-    for (; k < ncand; ++k) {
-        if (take(k)) consider(k, detail::sum1(use_cityblock, x, c.row(k), nvars));
-    }
-    return winner >= 0 ? winner : first;
+    return nearest_with(nearest_path_best(), c, x, nvars, ncand, use_cityblock, best, take);
 }
 
-// The same search over every cluster 0..ncand-1.
+// The search of nearest_with() over every cluster 0..ncand-1 (with no
+// candidate test to ask, sums are compared a whole block at a time).
+inline int nearest_all_with(NearestPath path, const Centres& c, const float* x, int nvars, int ncand,
+                            bool use_cityblock, float& best) {
+    int w = detail::search_row_major(path, c.v.data(), c.nvars, ncand, x, nvars, use_cityblock, detail::TakeRef{},
+                                     best);
+    return w >= 0 || ncand <= 0 ? w : 0;
+}
+
+// nearest_all_with() on the fastest kernel.
 inline int nearest_all(const Centres& c, const float* x, int nvars, int ncand, bool use_cityblock, float& best) {
-    return nearest(c, x, nvars, ncand, use_cityblock, best, [](int) { return true; });
+    return nearest_all_with(nearest_path_best(), c, x, nvars, ncand, use_cityblock, best);
+}
+
+// --- prepared centres: the search of a whole pass over fixed centres -------
+
+// The candidate centres of one pass in the layout the kernels read: variable
+// by variable, `width` centres each (ncand rounded up to a multiple of 8),
+// in double precision. A cluster that is not a candidate, and the padding,
+// hold NaN: its sum and distance are NaN, never below the best, so it never
+// wins.
+struct CentreSet {
+    int ncand = 0;                     // clusters 0..ncand-1
+    int nvars = 0;                     // values searched per row
+    int width = 0;                     // centres per variable in `cols`
+    int first = -1;                    // the lowest candidate, -1 for none
+    bool cityblock = false;            // the distance kind
+    NearestPath path = NearestPath::portable;  // the kernel; any that nearest_path_runs() accepts
+    std::vector<double> cols;          // cols[v * width + k]: value v of centre k
+    std::vector<unsigned char> take;   // take[k]: cluster k is a candidate
+};
+
+// Fills column k of `s` from centre k of `c` (NaN when not a candidate) and
+// keeps `first` up to date. The incremental step for a pass that moves,
+// opens or closes one centre between rows.
+void centres_update(CentreSet& s, const Centres& c, int k, bool candidate);
+
+// Lays out the clusters 0..ncand-1 of `c` for which `take(k)` holds, first
+// `nvars` values, for the search of kind `use_cityblock` on the fastest
+// kernel for that size. Allocates only when `s` has not held as many values
+// before.
+template <class Take>
+inline void centres_prepare(CentreSet& s, const Centres& c, int nvars, int ncand, bool use_cityblock, Take take) {
+    s.ncand = ncand > 0 ? ncand : 0;
+    s.nvars = nvars;
+    s.width = (s.ncand + 7) / 8 * 8;
+    s.first = -1;
+    s.cityblock = use_cityblock;
+    s.path = nearest_path_best();
+    // With one group of 8 centres and short rows the wide vectors gain
+    // nothing over AVX2, which measured faster.
+    if (s.path == NearestPath::avx512 && s.width <= 8 && nvars < 32) s.path = NearestPath::avx2;
+    s.cols.assign(static_cast<std::size_t>(s.width) * static_cast<std::size_t>(nvars), std::nan(""));
+    s.take.assign(static_cast<std::size_t>(s.width), 0);
+    for (int k = 0; k < s.ncand; ++k) centres_update(s, c, k, static_cast<bool>(take(k)));
+}
+
+// The same over every cluster 0..ncand-1.
+inline void centres_prepare_all(CentreSet& s, const Centres& c, int nvars, int ncand, bool use_cityblock) {
+    centres_prepare(s, c, nvars, ncand, use_cityblock, [](int) { return true; });
+}
+
+// The search of nearest() for each of `n` rows, consecutive rows of `nvars`
+// values starting at `rows` (nvars at least s.nvars; the first s.nvars
+// values are searched), against the prepared centres: row i's winner goes to
+// winner[i] (the lowest candidate when no distance lies below the largest
+// finite float, -1 when there is no candidate) and its distance to best[i].
+// Allocates nothing.
+void nearest_rows(const CentreSet& s, const float* rows, std::size_t n, int nvars, std::int32_t* winner,
+                  float* best);
+
+// nearest_rows() for one row.
+inline int nearest_prepared(const CentreSet& s, const float* x, float& best) {
+    std::int32_t w;
+    nearest_rows(s, x, 1, s.nvars, &w, &best);
+    return w;
 }
 
 }  // namespace kmeans
