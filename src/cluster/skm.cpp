@@ -17,6 +17,8 @@ void run_skm(const Params& p, DataFile& data, Centres& clust, std::vector<std::i
     const int nvars = data.nvars;
     std::vector<float> sums(static_cast<std::size_t>(K) * static_cast<std::size_t>(nvars));
     std::vector<std::uint32_t> count(static_cast<std::size_t>(K));
+    CentreSet set;
+    std::vector<float> best = block_scratch(data);
 
     say(p, Show::quiet_lt2, stderr, "Standard K-means algorithm.\n");
     for (int it = 1; it <= p.R; ++it) {
@@ -24,12 +26,10 @@ void run_skm(const Params& p, DataFile& data, Centres& clust, std::vector<std::i
         std::fill(sums.begin(), sums.end(), 0.0f);
         std::fill(count.begin(), count.end(), 0u);
         const std::size_t cost = static_cast<std::size_t>(K) * static_cast<std::size_t>(nvars);
-        auto map = [&](const RowBlock& b, int) {
-            const float* x = b.values;
-            for (std::int64_t r = b.first; r < b.first + b.count; ++r, x += nvars) {
-                float best;
-                clustno[static_cast<std::size_t>(r)] = nearest_all(clust, x, nvars, K, p.cityblock, best);
-            }
+        centres_prepare_all(set, clust, nvars, K, p.cityblock);
+        auto map = [&](const RowBlock& b, int worker) {
+            nearest_rows(set, b.values, static_cast<std::size_t>(b.count), nvars, clustno.data() + b.first,
+                         best.data() + worker * max_block_rows);
         };
         auto reduce = [&](const RowBlock& b) {
             const float* x = b.values;

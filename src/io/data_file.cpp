@@ -117,7 +117,7 @@ bool next_row(DataFile& d, std::int64_t r) {
 // Rows per block for a row cost: about a million operations a block.
 static std::int64_t block_rows(std::size_t row_cost) {
     const std::size_t rows = (std::size_t{1} << 20) / std::max<std::size_t>(row_cost, 1);
-    return static_cast<std::int64_t>(std::clamp<std::size_t>(rows, 64, 65536));
+    return static_cast<std::int64_t>(std::clamp<std::size_t>(rows, 64, max_block_rows));
 }
 
 std::size_t block_count(const DataFile& d, std::size_t row_cost) {

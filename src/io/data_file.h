@@ -113,6 +113,15 @@ struct RowBlock {
     const float* values = nullptr;
 };
 
+// The most rows a block of each_block holds.
+constexpr std::int64_t max_block_rows = 65536;
+
+// Room for one value per row of a block for each of the data file's
+// threads: worker w's part starts at w * max_block_rows.
+inline std::vector<float> block_scratch(const DataFile& d) {
+    return std::vector<float>(static_cast<std::size_t>(d.workers->threads) * max_block_rows);
+}
+
 // The number of blocks a pass over `d` is cut into when a row costs about
 // `row_cost` operations: blocks short enough that a cancellation is seen
 // within a few milliseconds.

@@ -33,18 +33,16 @@ void assignment_pass(const Params& p, LearnFile& f) {
     const int K = f.clust.K;
     const int nvars = f.data.nvars;
     f.counts.assign(static_cast<std::size_t>(max_clusters), 0);
-    std::vector<unsigned char> open(static_cast<std::size_t>(K));
-    for (int k = 0; k < K; ++k) open[static_cast<std::size_t>(k)] = !never_opened(f.clust.row(k));
-    auto opened = [&](int k) { return open[static_cast<std::size_t>(k)] != 0; };
+    CentreSet set;
+    centres_prepare(set, f.clust, nvars, K, p.cityblock, [&](int k) { return !never_opened(f.clust.row(k)); });
+    std::vector<float> best = block_scratch(f.data);
     // The winners go to clustno, which the final pass fills anew.
-    auto map = [&](const RowBlock& b, int) {
-        const float* x = b.values;
-        for (std::int64_t r = b.first; r < b.first + b.count; ++r, x += nvars) {
-            float best;
-            int w = nearest(f.clust, x, nvars, K, p.cityblock, best, opened);
-            if (w < 0) w = 0;  // every centre at the marker value: only possible with such data
-            f.clustno[static_cast<std::size_t>(r)] = w;
-        }
+    auto map = [&](const RowBlock& b, int worker) {
+        std::int32_t* w = f.clustno.data() + b.first;
+        nearest_rows(set, b.values, static_cast<std::size_t>(b.count), nvars, w, best.data() + worker * max_block_rows);
+        // Every centre at the marker value: only possible with such data.
+        for (std::int64_t i = 0; i < b.count; ++i)
+            if (w[i] < 0) w[i] = 0;
     };
     auto reduce = [&](const RowBlock& b) {
         for (std::int64_t r = b.first; r < b.first + b.count; ++r)
@@ -58,12 +56,12 @@ void final_pass(const Params& p, LearnFile& f) {
     say(p, Show::debug1, stderr, "Writing clustervaluefile:  ");
     result_create_or_panic(f.value_file, f.value_name);
     const int nvars = f.data.nvars;
-    auto map = [&](const RowBlock& b, int) {
-        const float* x = b.values;
-        for (std::int64_t r = b.first; r < b.first + b.count; ++r, x += nvars) {
-            float best;
-            f.clustno[static_cast<std::size_t>(r)] = nearest_all(f.clust, x, nvars, f.nused, p.cityblock, best);
-        }
+    CentreSet set;
+    centres_prepare_all(set, f.clust, nvars, f.nused, p.cityblock);
+    std::vector<float> best = block_scratch(f.data);
+    auto map = [&](const RowBlock& b, int worker) {
+        nearest_rows(set, b.values, static_cast<std::size_t>(b.count), nvars, f.clustno.data() + b.first,
+                     best.data() + worker * max_block_rows);
     };
     auto reduce = [&](const RowBlock& b) {
         for (std::int64_t r = b.first; r < b.first + b.count; ++r)

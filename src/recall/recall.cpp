@@ -26,13 +26,16 @@ struct RecallFile {
 // nearest lies farther than MaxDist (or no distance is finite).
 static void classify(const Params& p, const StoredCentres& s, RecallFile& f) {
     const int nvars = f.data.nvars;
-    auto map = [&](const RowBlock& b, int) {
-        const float* x = b.values;
-        for (std::int64_t r = b.first; r < b.first + b.count; ++r, x += nvars) {
-            float best;
-            int w = nearest_all(s.clust, x, nvars, s.count, p.cityblock, best);
-            const bool within = best < FLT_MAX && !(best > s.MaxDist);
-            f.clustno[static_cast<std::size_t>(r)] = within ? w + 1 : -1;
+    CentreSet set;
+    centres_prepare_all(set, s.clust, nvars, s.count, p.cityblock);
+    std::vector<float> best_all = block_scratch(f.data);
+    auto map = [&](const RowBlock& b, int worker) {
+        std::int32_t* w = f.clustno.data() + b.first;
+        float* best = best_all.data() + worker * max_block_rows;
+        nearest_rows(set, b.values, static_cast<std::size_t>(b.count), nvars, w, best);
+        for (std::int64_t i = 0; i < b.count; ++i) {
+            const bool within = best[i] < FLT_MAX && !(best[i] > s.MaxDist);
+            w[i] = within ? w[i] + 1 : -1;
         }
     };
     each_block(p, f.data, SpinFrom::start, static_cast<std::size_t>(s.count) * static_cast<std::size_t>(nvars), map,
