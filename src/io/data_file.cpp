@@ -36,67 +36,9 @@ void data_close(DataFile& d) {
     table_release(d.table);
 }
 
-// Counts the lines from the file position to its end (or to a Ctrl-Z at the
-// start of a line) that are neither comment lines nor blank: the lines that a
-// row without values left out of the data.
-static std::int64_t lines_left_out(TextFile& f) {
-    std::int64_t left = 0;
-    std::int64_t last = 0;  // the line last counted: a Ctrl-Z inside a line splits it in two
-    while (text_read_line(f)) {
-        poll_cancel();
-        if (f.cut_bang || f.line.find('!') != std::string::npos) continue;
-        if (f.line_no == last) continue;
-        if (f.line_cut || f.line.find_first_not_of(" \t\r\n\f\v") != std::string::npos) {
-            ++left;
-            last = f.line_no;
-        }
-    }
-    return left;
-}
 
-// When the data ended at a row without values and lines with text follow,
-// says so: where the data end and how many lines are left out.
-static void warn_left_out(const Params& p, DataFile& d, const RowRefusal& end) {
-    if (end.end != DataEnd::empty_row || !shown(p, Show::quiet_lt3)) return;
-    const std::int64_t left = lines_left_out(d.text);
-    if (left == 0) return;
-    const char* fmt = left == 1 ? "\nVARNING: The data of %s end at line %lld; %lld more line is left out.\n"
-                                : "\nVARNING: The data of %s end at line %lld; %lld more lines are left out.\n";
-    emit(stderr, fmt, d.name.c_str(), static_cast<long long>(end.line), static_cast<long long>(left));
-}
 
-// Starts the table for the first pass, to grow up to the budget. Nothing
-// with a budget of 0, or when no memory can be had: the passes then read the
-// file.
-static void reserve_table(const Params& p, DataFile& d) { table_reserve(d.table, table_budget(p)); }
 
-std::int64_t first_pass(const Params& p, DataFile& d, Ranges* ranges) {
-    d.nvars = 0;
-    text_rewind(d.text);
-    reserve_table(p, d);
-    std::int64_t rowno = 1;
-    RowRefusal why;
-    for (;;) {
-        int n = read_row(d.text, d.row, d.nvars, why);
-        if (n == row_end) break;
-        // The count mismatch is shown at once, before the spinner turns; the
-        // other reasons end their line only with the PANIC.
-        if (n == row_count_mismatch) emit(stderr, "%s", row_reason(why, d.text.line).c_str());
-        poll_cancel();
-        if (spinner_due(rowno)) spin(p, d.spinner);
-        if (n < 0)
-            panic(5, "%s\nPANIC: Bad datafile: %s  Datarow:%lld\n",
-                  n == row_count_mismatch ? "" : row_reason(why, d.text.line).c_str(), d.name.c_str(),
-                  static_cast<long long>(rowno));
-        if (ranges) ranges_update(*ranges, d.row, d.nvars);
-        table_append(d.table, d.row, static_cast<std::size_t>(n));
-        ++rowno;
-    }
-    d.N = rowno - 1;
-    table_trim(d.table);
-    warn_left_out(p, d, why);
-    return d.N;
-}
 
 void rows_rewind(DataFile& d) {
     check_unchanged(d);

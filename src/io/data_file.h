@@ -54,6 +54,18 @@ void data_close(DataFile& d);
 // out.\n" ("1 more line is left out" for one). Sets and returns N.
 std::int64_t first_pass(const Params& p, DataFile& d, Ranges* ranges);
 
+// The first pass with the file cut into parts of `part_bytes` bytes (each
+// begins at the first line start in it), read on the data file's threads.
+// first_pass chooses the size from the file's size and the threads; every
+// size gives the same result.
+std::int64_t first_pass_in_parts(const Params& p, DataFile& d, Ranges* ranges, std::int64_t part_bytes);
+
+// Counts the lines that `f` still holds, up to its end or to a Ctrl-Z at the
+// start of a line (`at_mark` tells which), that are neither comment lines
+// nor blank: the lines an empty row left out of the data. Polls for
+// cancellation at every line when `poll`.
+std::int64_t lines_left_out(TextFile& f, bool poll, bool& at_mark);
+
 // Whether the later passes read the rows from memory.
 inline bool rows_in_memory(const DataFile& d) { return table_held(d.table); }
 

@@ -91,11 +91,13 @@ bool fill(TextFile& f) {
         f.line_no = 1;  // the line being read is the first
     }
     for (;;) {
-        ssize_t got = ::read(f.fd, f.buf.data(), f.buf.size());
+        const bool at_start = f.read_at == 0;
+        ssize_t got = ::pread(f.fd, f.buf.data(), f.buf.size(), f.read_at);
         if (got > 0) {
+            f.read_at += got;
             f.pos = 0;
             f.len = static_cast<std::size_t>(got);
-            if (first && f.len >= 3 && std::memcmp(f.buf.data(), "\xEF\xBB\xBF", 3) == 0) f.pos = 3;
+            if (first && at_start && f.len >= 3 && std::memcmp(f.buf.data(), "\xEF\xBB\xBF", 3) == 0) f.pos = 3;
             find_special(f);
             return true;
         }
@@ -275,10 +277,40 @@ bool text_open(TextFile& f, const std::string& path) {
     }
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     f.fd = fd;
+    f.owns_fd = true;
+    f.stop = -1;
     if (f.buf.size() != text_buffer_bytes) f.buf.assign(text_buffer_bytes, '\0');
-    f.pos = f.len = 0;
-    f.eof = false;
+    text_rewind(f);
     return true;
+}
+
+void text_open_range(TextFile& f, int fd, std::int64_t from, std::int64_t stop) {
+    text_close(f);
+    f.fd = fd;
+    f.owns_fd = false;
+    if (f.buf.size() != text_buffer_bytes) f.buf.assign(text_buffer_bytes, '\0');
+    text_rewind(f);
+    f.read_at = from;
+    f.stop = stop;
+}
+
+std::int64_t next_line_start(int fd, std::int64_t at, std::int64_t before, std::vector<char>& scratch) {
+    if (at <= 0) return 0;
+    if (scratch.size() < 65536) scratch.resize(65536);
+    for (std::int64_t from = at - 1; from < before;) {
+        const std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(
+            static_cast<std::int64_t>(scratch.size()), before - from));
+        ssize_t got = ::pread(fd, scratch.data(), want, from);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return -1;
+        const void* nl = std::memchr(scratch.data(), '\n', static_cast<std::size_t>(got));
+        if (nl) {
+            const std::int64_t start = from + (static_cast<const char*>(nl) - scratch.data()) + 1;
+            return start < before ? start : -1;
+        }
+        from += got;
+    }
+    return -1;
 }
 
 void text_open_or_panic(TextFile& f, const std::string& path) {
@@ -286,16 +318,20 @@ void text_open_or_panic(TextFile& f, const std::string& path) {
 }
 
 void text_close(TextFile& f) {
-    if (f.fd >= 0) ::close(f.fd);
+    if (f.fd >= 0 && f.owns_fd) ::close(f.fd);
     f.fd = -1;
+    f.owns_fd = true;
+    f.stop = -1;
     f.pos = f.len = 0;
     f.eof = false;
 }
 
 void text_rewind(TextFile& f) {
-    if (f.fd >= 0) ::lseek(f.fd, 0, SEEK_SET);
+    f.read_at = 0;
     f.pos = f.len = f.special = 0;
     f.eof = false;
+    f.line_start = true;
+    f.stopped = false;
 }
 
 // Makes room in f.line for `need` characters without letting its capacity
@@ -337,6 +373,19 @@ static inline void line_append(TextFile& f, const char* from, std::size_t n) {
 static inline void line_feed(TextFile& f) {
     f.line.push_back('\n');
     ++f.newlines;
+    f.line_start = true;
+}
+
+// The offset in the file of the next byte to read.
+static std::int64_t position(const TextFile& f) {
+    return f.read_at - static_cast<std::int64_t>(f.len) + static_cast<std::int64_t>(f.pos);
+}
+
+// A line that ends without a line feed: what follows does not start a line
+// of the file.
+static bool line_without_feed(TextFile& f) {
+    f.line_start = false;
+    return !f.line.empty();
 }
 
 bool text_read_line(TextFile& f) {
@@ -344,8 +393,12 @@ bool text_read_line(TextFile& f) {
     f.line_cut = false;
     f.cut_bang = false;
     f.line_no = f.newlines + 1;  // fill() corrects it at the start of the file
+    if (f.stop >= 0 && f.line_start && position(f) >= f.stop) {
+        f.stopped = f.eof = true;
+        return false;
+    }
     for (;;) {
-        if (f.pos == f.len && !fill(f)) return !f.line.empty();
+        if (f.pos == f.len && !fill(f)) return line_without_feed(f);
         const char* from = f.buf.data() + f.pos;
         const char* end = f.buf.data() + f.len;
         // The line feed ends the piece of interest; a carriage return or a
@@ -367,11 +420,11 @@ bool text_read_line(TextFile& f) {
         if (c == ctrl_z) {
             // At the start of a line an end of file; inside one, the end of
             // that line. Either way reading resumes after the Ctrl-Z.
-            return !f.line.empty();
+            return line_without_feed(f);
         }
         // Carriage return: dropped, and the next byte is taken as it is,
         // even another carriage return or a Ctrl-Z.
-        if (f.pos == f.len && !fill(f)) return !f.line.empty();
+        if (f.pos == f.len && !fill(f)) return line_without_feed(f);
         char next = f.buf[f.pos++];
         if (next == '\n') {
             line_feed(f);

@@ -61,6 +61,11 @@ constexpr std::size_t text_buffer_bytes = std::size_t{1} << 20;
 // encoding mark, not text: every pass from the start passes over it.
 struct TextFile {
     int fd = -1;
+    bool owns_fd = true;    // text_close closes fd (not so for a range of another's file)
+    std::int64_t read_at = 0;  // file offset of the next byte to read into buf
+    std::int64_t stop = -1; // a range: the first line starting at or past this offset is not read
+    bool line_start = true; // the next byte starts a line of the file (it follows a line feed)
+    bool stopped = false;   // the range ended at `stop` (eof is set too)
     std::vector<char> buf;  // read buffer, allocated once at open
     std::size_t pos = 0;    // next unread byte in buf
     std::size_t len = 0;    // bytes held in buf
@@ -77,6 +82,22 @@ struct TextFile {
 // a regular file (a directory, pipe, terminal or device); the file is then
 // left closed.
 bool text_open(TextFile& f, const std::string& path);
+
+// Opens lines of the regular file open as `fd` (which stays open at
+// text_close) for reading with `f`: those that start at or after offset
+// `from` and before offset `stop` (-1: up to the end of the file), a line
+// starting where a line feed ends the previous one. The last line is read
+// whole even when it reaches past `stop`, and a line cut by a Ctrl-Z goes on
+// in its second part. The line count starts at 0 at the first such line; a
+// byte-order mark is passed over only at offset 0. So ranges that meet at
+// line starts read, one after the other, exactly the lines of the whole
+// file.
+void text_open_range(TextFile& f, int fd, std::int64_t from, std::int64_t stop);
+
+// The offset in the file of the first line start at or after `at` (after the
+// first line feed at or after at - 1), or -1 when there is none before
+// `before`. `scratch` holds the bytes looked at.
+std::int64_t next_line_start(int fd, std::int64_t at, std::int64_t before, std::vector<char>& scratch);
 
 // Opens `path` like text_open; a file that cannot be opened ends the run with
 // "\nPANIC: Can't find/open file: %s\n\n" (the path) and status 4.

@@ -66,6 +66,10 @@ bool table_append(RowTable& t, const float* v, std::size_t n) {
     return true;
 }
 
+void table_expect(RowTable& t, std::size_t floats) {
+    if (table_held(t) && floats > t.limit) table_release(t);
+}
+
 void table_trim(RowTable& t) {
     if (!table_held(t)) return;
     const std::size_t keep = round_to_pages(t.used * sizeof(float));

@@ -32,6 +32,10 @@ bool table_reserve(RowTable& t, std::uint64_t bytes);
 // the file.
 bool table_append(RowTable& t, const float* v, std::size_t n);
 
+// Gives the table up at once when `floats` values (an estimate of all the
+// file holds) would pass the budget.
+void table_expect(RowTable& t, std::size_t floats);
+
 // Gives the unused rest of the reservation back.
 void table_trim(RowTable& t);
 

@@ -1,0 +1,198 @@
+// The first pass cut into parts read on several threads decides exactly
+// what one reader going through the file row by row decides: the rows and
+// their ranges, where the data end (and the warning about lines left out),
+// the first refused row with its number and reason, and the spinner. Every
+// text is read with parts of every size from one byte up, so that every
+// line start, comment, carriage return and Ctrl-Z falls on a part boundary
+// somewhere; and with one thread and several.
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "base/console.h"
+#include "base/parallel.h"
+#include "base/registry.h"
+#include "e2e.h"
+#include "io/data_file.h"
+#include "io/ranges.h"
+
+using namespace kmeans;
+
+namespace {
+
+// What a first pass shows: its exit status (0 when it returned), standard
+// error, and a summary of what it found (N, nvars, ranges, every value).
+struct Seen {
+    int status = -1;
+    std::string err;
+    std::string summary;
+};
+
+// Runs `pass` in a child process (a refused row ends the process), with
+// standard error captured; the child writes the summary `pass` returns.
+Seen in_child(const std::function<std::string()>& pass) {
+    ScratchDir capture;
+    const std::string err_path = (capture.path / "err").string(), out_path = (capture.path / "out").string();
+    std::fflush(stderr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        FILE* e = std::freopen(err_path.c_str(), "w", stderr);
+        if (!e) _exit(99);
+        const std::string summary = pass();
+        progress_flush();
+        FILE* o = std::fopen(out_path.c_str(), "w");
+        std::fwrite(summary.data(), 1, summary.size(), o);
+        std::fclose(o);
+        std::fflush(stderr);
+        _exit(0);
+    }
+    int ws = 0;
+    waitpid(pid, &ws, 0);
+    Seen s;
+    s.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : -1;
+    s.err = capture.read("err");
+    s.summary = capture.read("out");
+    return s;
+}
+
+std::string summary(const DataFile& d, const Ranges& r) {
+    std::string s = "N=" + std::to_string(d.N) + " nvars=" + std::to_string(d.nvars) + "\n";
+    char buf[64];
+    for (int v = 0; v < d.nvars; ++v) {
+        std::snprintf(buf, sizeof buf, "%a %a\n", static_cast<double>(r.min[v]), static_cast<double>(r.max[v]));
+        s += buf;
+    }
+    return s;
+}
+
+// The model: one reader through the whole file, row by row, as the first
+// pass has always gone (message order included).
+std::string model_pass(const Params& p, const std::string& path) {
+    auto d = std::make_unique<DataFile>();
+    auto r = std::make_unique<Ranges>();
+    ranges_reset(*r);
+    d->name = "D.DAT";
+    text_open(d->text, path);
+    std::int64_t rowno = 1;
+    RowRefusal why;
+    for (;;) {
+        int n = read_row(d->text, d->row, d->nvars, why);
+        if (n == row_end) break;
+        if (n == row_count_mismatch) emit(stderr, "%s", row_reason(why, d->text.line).c_str());
+        if (spinner_due(rowno)) spin(p, d->spinner);
+        if (n < 0)
+            panic(5, "%s\nPANIC: Bad datafile: %s  Datarow:%lld\n",
+                  n == row_count_mismatch ? "" : row_reason(why, d->text.line).c_str(), "D.DAT",
+                  static_cast<long long>(rowno));
+        ranges_update(*r, d->row, d->nvars);
+        ++rowno;
+    }
+    d->N = rowno - 1;
+    if (why.end == DataEnd::empty_row && shown(p, Show::quiet_lt3)) {
+        bool at_mark = false;
+        const std::int64_t left = lines_left_out(d->text, true, at_mark);
+        if (left > 0)
+            emit(stderr, left == 1 ? "\nVARNING: The data of %s end at line %lld; %lld more line is left out.\n"
+                                   : "\nVARNING: The data of %s end at line %lld; %lld more lines are left out.\n",
+                 "D.DAT", static_cast<long long>(why.line), static_cast<long long>(left));
+    }
+    return summary(*d, *r);
+}
+
+std::string parts_pass(const Params& p, const std::string& path, int threads, std::int64_t part_bytes) {
+    Workers workers;
+    workers_start(workers, threads);
+    auto d = std::make_unique<DataFile>();
+    auto r = std::make_unique<Ranges>();
+    ranges_reset(*r);
+    data_open(*d, path, workers);
+    d->name = "D.DAT";
+    first_pass_in_parts(p, *d, r.get(), part_bytes);
+    std::string s = summary(*d, *r);
+    // The rows kept are the rows read.
+    if (rows_in_memory(*d)) {
+        char buf[32];
+        for (std::size_t i = 0; i < d->table.used; ++i) {
+            std::snprintf(buf, sizeof buf, "%a ", static_cast<double>(d->table.values[i]));
+            s += buf;
+        }
+    }
+    return s;
+}
+
+// The values of the model's rows, in the form parts_pass lists them.
+std::string model_values(const std::string& path) {
+    TextFile f;
+    text_open(f, path);
+    std::string s;
+    std::vector<float> row(max_vars);
+    int nvars = 0;
+    char buf[32];
+    for (int n; (n = read_row(f, row.data(), nvars)) > 0;)
+        for (int v = 0; v < n; ++v) {
+            std::snprintf(buf, sizeof buf, "%a ", static_cast<double>(row[static_cast<std::size_t>(v)]));
+            s += buf;
+        }
+    return s;
+}
+
+// Many rows: enough for the spinner to turn.
+std::string many_rows(int n) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s += std::to_string(i % 17) + " " + std::to_string(-i) + ".5\n";
+    return s;
+}
+
+TEST(FirstPassParts, DecideWhatOneReaderDecides) {
+    const std::string rows = many_rows(150);
+    const std::string texts[] = {
+        "1 2\n3 4\n5 6\n",
+        "! head\n1,2\r\n! mid 7 8\r\n3\t4\r\n\r\n5 6\n! tail\n",      // CR/LF, an empty line, more after it
+        "1 2\n\n   \n! c\n\t\n",                                      // blank lines after the end: no warning
+        "1 2\n- 5\n3 4\n5 6\n",                                       // a row without values ends the data
+        "1 2\n3 4\x1a\x1a" "5 6\n7 8\n",                              // a Ctrl-Z in a line, then one at its start
+        "1 2\r\r\n3 4\r\x1a" "5\n",                                   // a carriage return before a Ctrl-Z keeps it
+        "\xEF\xBB\xBF" "1 2\n3 4\n",                                  // byte-order mark
+        "1 2\n3 4\n5 6 7\n8 9\n",                                     // a row of another length
+        "1 2\n3 4\n5 x\n",                                            // a bad character
+        "1 2\n3 4\n5 4e38\n",                                         // out of range
+        "1 2 3\n" + rows,                                             // the first row fixes nvars
+        rows + "1 2 3\n" + rows,                                      // mismatch after spinner turns
+        rows + "\n" + rows,                                           // empty line after 150 rows
+        rows + "7 ;\n",                                               // bad row at 151
+        "! only comments\n! two\n",
+        "",
+        "1 2\n3 4",                                                   // no final line feed
+        "\n1 2\n",                                                    // the data end before they begin
+    };
+    ScratchDir dir;
+    for (const std::string& text : texts) {
+        SCOPED_TRACE(::testing::PrintToString(text.substr(0, 60)));
+        dir.write("D.DAT", text);
+        const std::string path = (dir.path / "D.DAT").string();
+        Params p;  // quiet level 0: the spinner and the warning are shown
+        const Seen want = in_child([&] { return model_pass(p, path); });
+        const std::string values = want.status == 0 ? model_values(path) : "";
+        for (int threads : {1, 3}) {
+            for (std::int64_t part = 1; part <= static_cast<std::int64_t>(text.size()) + 2; ++part) {
+                // Every size up to 24 bytes on three threads, then a sample.
+                if (part > 24 && part % 11 != 0 && part != static_cast<std::int64_t>(text.size()) + 2) continue;
+                if (threads == 1 && part % 5 != 1) continue;
+                const Seen got = in_child([&] { return parts_pass(p, path, threads, part); });
+                ASSERT_EQ(got.status, want.status) << "part " << part << " threads " << threads << "\n" << got.err;
+                ASSERT_EQ(got.err, want.err) << "part " << part << " threads " << threads;
+                ASSERT_EQ(got.summary, want.summary + values) << "part " << part << " threads " << threads;
+            }
+        }
+    }
+}
+
+}  // namespace
