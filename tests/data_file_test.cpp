@@ -23,18 +23,18 @@ struct ChangeCase {
     const char* what;
     std::string before;  // the file as the first pass reads it
     std::string after;   // the file as a later pass finds it
+    bool same_time = false;  // the edit keeps the file's modification time
 };
 
 class DataFileChanged : public ::testing::TestWithParam<ChangeCase> {};
 
-// Reads the whole file in a later pass into a table of the N rows that the
-// first pass counted, as the passes fill clustno; exits from inside when the
-// file changed. A row delivered at or past N would throw here and abort
+// Reads the whole file again in a later pass into a table of the N rows that
+// the first pass counted, as the passes fill clustno; exits from inside when
+// the file changed. A row delivered at or past N would throw here and abort
 // instead of exiting with status 5.
 void later_pass(DataFile& d) {
     std::vector<int> table(static_cast<std::size_t>(d.N));
-    rows_rewind(d);
-    for (std::int64_t r = 0; next_row(d, r); ++r) table.at(static_cast<std::size_t>(r)) = 1;
+    each_row_from_file(d, [&](std::int64_t r, const float*) { table.at(static_cast<std::size_t>(r)) = 1; });
 }
 
 TEST_P(DataFileChanged, StopsTheRunWithStatus5) {
@@ -44,18 +44,22 @@ TEST_P(DataFileChanged, StopsTheRunWithStatus5) {
     const std::string path = (dir.path / "D.DAT").string();
     Params p;
     p.quiet = 1;
+    p.memory_mb = 0;  // the later passes read the file
     auto d = std::make_unique<DataFile>();
     auto ranges = std::make_unique<Ranges>();
     ranges_reset(*ranges);
     Workers workers;
+    workers_start(workers, 2);
     data_open(*d, path, workers);
     first_pass(p, *d, ranges.get());
     later_pass(*d);  // unchanged: passes quietly
+    const fs::path path_fs = dir.path / "D.DAT";
+    const auto time = fs::last_write_time(path_fs);
     dir.write("D.DAT", t.after);
     // An edit made later than the file's last change: file times are kept
-    // in clock ticks, and two writes within one tick would share one.
-    const fs::path path_fs = dir.path / "D.DAT";
-    fs::last_write_time(path_fs, fs::last_write_time(path_fs) + std::chrono::seconds(1));
+    // in clock ticks, and two writes within one tick would share one. Or,
+    // to show that the rows are checked too, the old time put back.
+    fs::last_write_time(path_fs, t.same_time ? time : time + std::chrono::seconds(1));
     EXPECT_EXIT(later_pass(*d), ::testing::ExitedWithCode(5), "PANIC: Datafile changed while it was read: .*D.DAT");
 }
 
@@ -67,7 +71,12 @@ INSTANTIATE_TEST_SUITE_P(
                       ChangeCase{"bad_row", "1 2\n3 4\n", "1 2\nx 4\n"},
                       ChangeCase{"emptied", "1 2\n", ""},
                       // Same size, same rows and columns: only the time tells.
-                      ChangeCase{"same_size", "1 2\n3 4\n", "5 6\n7 8\n"}),
+                      ChangeCase{"same_size", "1 2\n3 4\n", "5 6\n7 8\n"},
+                      // Same size and time: only the rows tell, and no row at or
+                      // past N is delivered.
+                      ChangeCase{"same_size_and_time_more_rows", "1 2\n3 4\n!xxxxxx\n", "1 2\n3 4\n5 6\n!xx\n", true},
+                      ChangeCase{"same_size_and_time_other_width", "1 2\n3 4\n", "1\n2\n3\n4\n", true},
+                      ChangeCase{"same_size_and_time_fewer_rows", "1 2\n3 4\n", "1 2\n\n3 4\n", true}),
     [](const auto& info) { return std::string(info.param.what); });
 
 }  // namespace

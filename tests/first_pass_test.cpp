@@ -83,8 +83,9 @@ std::string model_pass(const Params& p, const std::string& path) {
     text_open(d->text, path);
     std::int64_t rowno = 1;
     RowRefusal why;
+    std::vector<float> row(max_vars);
     for (;;) {
-        int n = read_row(d->text, d->row, d->nvars, why);
+        int n = read_row(d->text, row.data(), d->nvars, why);
         if (n == row_end) break;
         if (n == row_count_mismatch) emit(stderr, "%s", row_reason(why, d->text.line).c_str());
         if (spinner_due(rowno)) spin(p, d->spinner);
@@ -92,7 +93,7 @@ std::string model_pass(const Params& p, const std::string& path) {
             panic(5, "%s\nPANIC: Bad datafile: %s  Datarow:%lld\n",
                   n == row_count_mismatch ? "" : row_reason(why, d->text.line).c_str(), "D.DAT",
                   static_cast<long long>(rowno));
-        ranges_update(*r, d->row, d->nvars);
+        ranges_update(*r, row.data(), d->nvars);
         ++rowno;
     }
     d->N = rowno - 1;

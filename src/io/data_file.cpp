@@ -40,20 +40,55 @@ void data_close(DataFile& d) {
 
 
 
-void rows_rewind(DataFile& d) {
-    check_unchanged(d);
-    text_rewind(d.text);
+// The parts of the file that hold data rows, and where each one's rows
+// begin: a later pass reads them again, on every thread at once.
+struct FileParts {
+    std::size_t parts = 0;        // parts 0..parts-1 hold the data
+    std::size_t all = 0;          // parts of the file
+    std::vector<std::int64_t> first;  // first[i]: the number of the first row of part i
+};
+
+static FileParts file_parts(const DataFile& d) {
+    FileParts fp;
+    fp.parts = d.part_rows.size();
+    fp.all = part_count(d.size, d.part_bytes);
+    fp.first.resize(fp.parts + 1, 0);
+    for (std::size_t i = 0; i < fp.parts; ++i) fp.first[i + 1] = fp.first[i] + d.part_rows[i];
+    return fp;
 }
 
-bool next_row(DataFile& d, std::int64_t r) {
-    int n = read_row(d.text, d.row, d.nvars);
-    if (n == row_end) {
-        if (r != d.N) file_changed(d);
-        check_unchanged(d);
-        return false;
-    }
-    if (n < 0 || r >= d.N) file_changed(d);
-    return true;
+// Reads the data parts of the file again: map(part slot, i, worker) after
+// part i is read on any thread, reduce(part slot, i) on the calling thread
+// in part order. A part that no longer holds what the first pass found ends
+// the run before its reduce, and so does a file whose size or modification
+// time changed (looked at before and after the pass).
+static void each_part(DataFile& d, const FileParts& fp, const std::function<void(Part&, std::size_t, int)>& map,
+                      const std::function<void(Part&, std::size_t)>& reduce) {
+    check_unchanged(d);
+    const std::size_t window = static_cast<std::size_t>(d.workers->threads) * 2;
+    std::vector<Part> slots(window);
+    run_ordered(
+        *d.workers, fp.parts, window,
+        [&](std::size_t i, int worker) {
+            Part& part = slots[i % window];
+            reread_part(part, d.text.fd, i, fp.all, d.part_bytes, d.part_rows[i], d.nvars);
+            if (part.end != PartEnd::changed) map(part, i, worker);
+        },
+        [&](std::size_t i) {
+            Part& part = slots[i % window];
+            if (part.end == PartEnd::changed) file_changed(d);
+            reduce(part, i);
+        });
+    check_unchanged(d);
+}
+
+void each_row_from_file(DataFile& d, const std::function<void(std::int64_t, const float*)>& on_row) {
+    const FileParts fp = file_parts(d);
+    const std::size_t width = static_cast<std::size_t>(d.nvars);
+    each_part(d, fp, [](Part&, std::size_t, int) {}, [&](Part& part, std::size_t i) {
+        const float* x = part.values.data();
+        for (std::int64_t r = 0; r < part.rows; ++r, x += width) on_row(fp.first[i] + r, x);
+    });
 }
 
 // Rows per block for a row cost: about a million operations a block.
@@ -62,62 +97,67 @@ static std::int64_t block_rows(std::size_t row_cost) {
     return static_cast<std::int64_t>(std::clamp<std::size_t>(rows, 64, max_block_rows));
 }
 
+// The blocks of a part of `rows` rows.
+static std::size_t blocks_in(std::int64_t rows, std::int64_t per_block) {
+    return static_cast<std::size_t>((rows + per_block - 1) / per_block);
+}
+
 std::size_t block_count(const DataFile& d, std::size_t row_cost) {
-    const std::int64_t rows = block_rows(row_cost);
-    return static_cast<std::size_t>((d.N + rows - 1) / rows);
+    const std::int64_t per_block = block_rows(row_cost);
+    if (rows_in_memory(d)) return blocks_in(d.N, per_block);
+    std::size_t n = 0;
+    for (std::int64_t rows : d.part_rows) n += blocks_in(rows, per_block);
+    return n;
 }
 
 void each_block(const Params& p, DataFile& d, SpinFrom from, std::size_t row_cost,
                 const std::function<void(const RowBlock&, int worker)>& map,
                 const std::function<void(const RowBlock&)>& reduce) {
     if (from == SpinFrom::start) d.spinner = Spinner{};
-    const std::int64_t rows = block_rows(row_cost);
+    const std::int64_t per_block = block_rows(row_cost);
     const std::size_t width = static_cast<std::size_t>(d.nvars);
-    const std::size_t blocks = block_count(d, row_cost);
-
-    // The blocks as the table or the block buffer holds them; `base` is the
-    // block whose first row stands at `values`.
-    const float* values = d.table.values;
-    std::size_t base = 0;
-    auto block_at = [&](std::size_t b) {
-        RowBlock blk;
-        blk.index = b;
-        blk.first = static_cast<std::int64_t>(b) * rows;
-        blk.count = std::min(rows, d.N - blk.first);
-        blk.values = values + static_cast<std::size_t>(blk.first - static_cast<std::int64_t>(base) * rows) * width;
-        return blk;
-    };
-    auto map_item = [&](std::size_t item, int worker) { map(block_at(base + item), worker); };
-    auto reduce_item = [&](std::size_t item) {
-        const RowBlock blk = block_at(base + item);
-        for (std::int64_t r = blk.first; r < blk.first + blk.count; ++r)
+    auto finish_block = [&](const RowBlock& b) {
+        for (std::int64_t r = b.first; r < b.first + b.count; ++r)
             if (spinner_due(r)) spin(p, d.spinner);
-        reduce(blk);
+        reduce(b);
     };
 
     if (rows_in_memory(d)) {
-        run_ordered(*d.workers, blocks, blocks, map_item, reduce_item);
+        auto block_at = [&](std::size_t i) {
+            RowBlock b;
+            b.index = i;
+            b.first = static_cast<std::int64_t>(i) * per_block;
+            b.count = std::min(per_block, d.N - b.first);
+            b.values = d.table.values + static_cast<std::size_t>(b.first) * width;
+            return b;
+        };
+        const std::size_t blocks = blocks_in(d.N, per_block);
+        run_ordered(
+            *d.workers, blocks, blocks, [&](std::size_t i, int worker) { map(block_at(i), worker); },
+            [&](std::size_t i) { finish_block(block_at(i)); });
         return;
     }
-    // From the file: a group of blocks, as many as the threads can share, is
-    // read row by row into the block buffer, then mapped and reduced.
-    const std::size_t group = static_cast<std::size_t>(d.workers->threads) * 2;
-    d.block.resize(static_cast<std::size_t>(rows) * group * width);
-    values = d.block.data();
-    rows_rewind(d);
-    std::int64_t r = 0;
-    for (base = 0; base < blocks; base += group) {
-        const std::size_t n = std::min(group, blocks - base);
-        const std::int64_t end = std::min(d.N, static_cast<std::int64_t>(base + n) * rows);
-        float* to = d.block.data();
-        for (; r < end; ++r, to += width) {
-            if (!next_row(d, r)) file_changed(d);
-            poll_cancel();
-            std::copy(d.row, d.row + width, to);
+    // From the file: the blocks of each part as it is read again, numbered
+    // on from those of the parts before it.
+    const FileParts fp = file_parts(d);
+    std::vector<std::size_t> first_block(fp.parts + 1, 0);
+    for (std::size_t i = 0; i < fp.parts; ++i)
+        first_block[i + 1] = first_block[i] + blocks_in(d.part_rows[i], per_block);
+    auto for_blocks = [&](Part& part, std::size_t i, const std::function<void(const RowBlock&)>& fn) {
+        for (std::size_t j = 0; j < blocks_in(part.rows, per_block); ++j) {
+            RowBlock b;
+            b.index = first_block[i] + j;
+            const std::int64_t from_row = static_cast<std::int64_t>(j) * per_block;
+            b.first = fp.first[i] + from_row;
+            b.count = std::min(per_block, part.rows - from_row);
+            b.values = part.values.data() + static_cast<std::size_t>(from_row) * width;
+            fn(b);
         }
-        run_ordered(*d.workers, n, n, map_item, reduce_item);
-    }
-    next_row(d, r);  // the file ends after row N - 1, or the run stops
+    };
+    each_part(
+        d, fp,
+        [&](Part& part, std::size_t i, int worker) { for_blocks(part, i, [&](const RowBlock& b) { map(b, worker); }); },
+        [&](Part& part, std::size_t i) { for_blocks(part, i, finish_block); });
 }
 
 }  // namespace kmeans

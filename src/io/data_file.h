@@ -14,6 +14,7 @@
 #include "base/console.h"
 #include "base/keyboard.h"
 #include "base/parallel.h"
+#include "io/file_parts.h"
 #include "io/ranges.h"
 #include "io/read_row.h"
 #include "io/row_table.h"
@@ -23,16 +24,16 @@ namespace kmeans {
 struct DataFile {
     std::string name;        // the argument as typed
     TextFile text;
-    Workers* workers = nullptr;  // the threads of the parallel passes
+    Workers* workers = nullptr;  // the threads of the passes
     int nvars = 0;           // values per row, fixed by the first row
     std::int64_t N = 0;      // data rows, counted by the first pass
     Spinner spinner;         // the progress indicator of this file's passes
     RowTable table;          // every row as parsed, when it fits the budget
-    std::vector<float> block;  // rows read back from the file for a parallel pass
+    std::int64_t part_bytes = 0;  // the parts the first pass read (see file_parts.h)
+    std::vector<std::int64_t> part_rows;  // data rows in each part, up to the part where the data end
     std::int64_t size = 0;   // size and modification time when it was opened
     std::int64_t mtime_sec = 0;
     long mtime_nsec = 0;
-    alignas(64) float row[max_vars];  // the row last read from the file
 };
 
 // Opens the data file, whose parallel passes run on `workers`, and notes its
@@ -60,28 +61,17 @@ std::int64_t first_pass(const Params& p, DataFile& d, Ranges* ranges);
 // size gives the same result.
 std::int64_t first_pass_in_parts(const Params& p, DataFile& d, Ranges* ranges, std::int64_t part_bytes);
 
-// Counts the lines that `f` still holds, up to its end or to a Ctrl-Z at the
-// start of a line (`at_mark` tells which), that are neither comment lines
-// nor blank: the lines an empty row left out of the data. Polls for
-// cancellation at every line when `poll`.
-std::int64_t lines_left_out(TextFile& f, bool poll, bool& at_mark);
 
 // Whether the later passes read the rows from memory.
 inline bool rows_in_memory(const DataFile& d) { return table_held(d.table); }
 
-// Positions the file at its first row for a later pass that reads it. A file
-// whose size or modification time is no longer that of its opening (an edit
-// of any kind, also one that keeps the size and the row count) ends the run
-// with "\nPANIC: Datafile changed while it was read: %s\n\n" and status 5.
-void rows_rewind(DataFile& d);
-
-// Reads row `r` (0-based) of a later pass from the file into d.row. Returns
-// false at the end of the rows, after the same check as rows_rewind. A file
-// that now holds other rows than the first pass counted (more or fewer rows,
-// a row of another length, a bad row) ends the run with that PANIC too, so
-// no row at
-// or past N is delivered.
-bool next_row(DataFile& d, std::int64_t r);
+// A later pass that reads the file again, row by row, on the calling thread
+// in file order, while other threads read ahead: for every row r, calls
+// on_row(r, values). A file that no longer holds what the first pass found
+// there (its size or modification time changed, or other rows) ends the run
+// with "\nPANIC: Datafile changed while it was read: %s\n\n" and status 5,
+// so no row at or past N is ever delivered.
+void each_row_from_file(DataFile& d, const std::function<void(std::int64_t, const float*)>& on_row);
 
 // One later pass, row by row: for every row r (0-based) in file order polls
 // for cancellation, calls progress(r) and then on_row(r, values).
@@ -96,12 +86,11 @@ void each_row_with(DataFile& d, Progress&& progress, OnRow&& on_row) {
         }
         return;
     }
-    rows_rewind(d);
-    for (std::int64_t r = 0; next_row(d, r); ++r) {
+    each_row_from_file(d, [&](std::int64_t r, const float* x) {
         poll_cancel();
         progress(r);
-        on_row(r, static_cast<const float*>(d.row));
-    }
+        on_row(r, x);
+    });
 }
 
 // Where the spinner of a later pass starts: where the previous pass left it,
@@ -145,7 +134,8 @@ std::size_t block_count(const DataFile& d, std::size_t row_cost);
 // cluster numbers, a per-block result); then, on the calling thread, block
 // after block in file order, the spinner turns for the block's rows (at
 // rows 0, 64, 128...) and reduce(block) runs. The results are those of one
-// thread, whatever the number of threads.
+// thread, whatever the number of threads. Rows read again from the file are
+// checked as each_row_from_file says.
 void each_block(const Params& p, DataFile& d, SpinFrom from, std::size_t row_cost,
                 const std::function<void(const RowBlock&, int worker)>& map,
                 const std::function<void(const RowBlock&)>& reduce);

@@ -10,127 +10,24 @@
 #include <algorithm>
 #include <atomic>
 #include <cfloat>
-#include <sys/stat.h>
 
 #include "base/registry.h"
 #include "io/data_file.h"
+#include "io/file_parts.h"
 
 namespace kmeans {
 
-namespace {
-
-// What ended a part's reading of rows before its last line.
-enum class PartEnd : unsigned char {
-    none,     // every line of the part was read
-    data,     // the data end here: an empty row or a Ctrl-Z (why.end says which)
-    refused,  // a row the reader refused (why.kind says why)
-};
-
-// One part of the file as a thread read it.
-struct Part {
-    TextFile text;
-    std::vector<char> scratch;     // bytes looked at to find the part's first line
-    std::vector<float> values;     // its rows, row after row
-    std::vector<float> row;        // the row being read
-    std::vector<float> min, max;   // the ranges of its rows, `nvars` values each
-    std::int64_t rows = 0;
-    int nvars = 0;                 // values of its first row (0: no row)
-    std::string first_line;        // the line of its first row
-    PartEnd end = PartEnd::none;
-    RowRefusal why;                // what ended it
-    std::string end_line;          // the line of a refused row
-    std::int64_t newlines = 0;     // line feeds up to where its reading ended
-    std::int64_t left_out = 0;     // after an empty row: lines with text that follow in the part
-    bool left_out_mark = false;    // that count ended at a Ctrl-Z
-};
-
-}  // namespace
-
-std::int64_t lines_left_out(TextFile& f, bool poll, bool& at_mark) {
-    std::int64_t left = 0;
-    std::int64_t last = 0;  // the line last counted: a Ctrl-Z inside a line splits it in two
-    while (text_read_line(f)) {
-        if (poll) poll_cancel();
-        if (f.cut_bang || f.line.find('!') != std::string::npos) continue;
-        if (f.line_no == last) continue;
-        if (f.line_cut || f.line.find_first_not_of(" \t\r\n\f\v") != std::string::npos) {
-            ++left;
-            last = f.line_no;
-        }
-    }
-    at_mark = !f.eof;
-    return left;
-}
-
-// Reads the part of the file from the first line start at or after `from`
-// to the last line that starts before `to` (-1: the end of the file).
-// `count_left_out`: whether to count the lines left out after an empty row.
-static void read_part(Part& part, int fd, std::int64_t from, std::int64_t to, bool count_left_out) {
-    part.values.clear();
-    part.rows = 0;
-    part.nvars = 0;
-    part.end = PartEnd::none;
-    part.why = RowRefusal{};
-    part.newlines = 0;
-    part.left_out = 0;
-    part.left_out_mark = false;
-    const std::int64_t start = next_line_start(fd, from, to < 0 ? INT64_MAX : to, part.scratch);
-    if (start < 0) return;  // no line starts in the part
-    text_open_range(part.text, fd, start, to);
-    if (part.row.size() != static_cast<std::size_t>(max_vars)) part.row.assign(max_vars, 0.0f);
-    int nvars = 0;
-    for (;;) {
-        const int n = read_row(part.text, part.row.data(), nvars, part.why);
-        if (n > 0) {
-            if (part.rows == 0) {
-                part.nvars = n;
-                part.first_line = part.text.line;
-                part.min.assign(static_cast<std::size_t>(n), FLT_MAX);
-                part.max.assign(static_cast<std::size_t>(n), -FLT_MAX);
-            }
-            for (int v = 0; v < n; ++v) {
-                const float x = part.row[static_cast<std::size_t>(v)];
-                if (x < part.min[static_cast<std::size_t>(v)]) part.min[static_cast<std::size_t>(v)] = x;
-                if (x > part.max[static_cast<std::size_t>(v)]) part.max[static_cast<std::size_t>(v)] = x;
-            }
-            part.values.insert(part.values.end(), part.row.begin(), part.row.begin() + n);
-            ++part.rows;
-            continue;
-        }
-        if (n == row_end) {
-            if (part.why.end == DataEnd::file_end) break;  // the part (or the file) has no more lines
-            part.end = PartEnd::data;
-            if (part.why.end == DataEnd::empty_row && count_left_out)
-                part.left_out = lines_left_out(part.text, false, part.left_out_mark);
-        } else {
-            part.end = PartEnd::refused;
-            part.end_line = part.text.line;
-        }
-        break;
-    }
-    part.newlines = part.text.newlines;
-}
-
-// The size of a part: parts enough for every thread to have several, none
-// so small that its overhead counts, none so large that its buffers do.
-static std::int64_t part_bytes_for(std::int64_t size, int threads) {
-    const std::int64_t parts = static_cast<std::int64_t>(threads) * 8;
-    return std::clamp<std::int64_t>(size / parts + 1, std::int64_t{64} << 10, std::int64_t{4} << 20);
-}
-
 std::int64_t first_pass(const Params& p, DataFile& d, Ranges* ranges) {
-    struct stat st{};
-    fstat(d.text.fd, &st);
-    return first_pass_in_parts(p, d, ranges, part_bytes_for(st.st_size, d.workers->threads));
+    return first_pass_in_parts(p, d, ranges, part_bytes_for(d.size, d.workers->threads));
 }
 
 std::int64_t first_pass_in_parts(const Params& p, DataFile& d, Ranges* ranges, std::int64_t part_bytes) {
     d.nvars = 0;
     table_reserve(d.table, table_budget(p));
-    struct stat st{};
-    fstat(d.text.fd, &st);
-    const std::int64_t size = st.st_size;
-    const std::size_t parts = static_cast<std::size_t>(std::max<std::int64_t>(1, (size + part_bytes - 1) / part_bytes));
+    const std::int64_t size = d.size;
+    const std::size_t parts = part_count(size, part_bytes);
+    d.part_bytes = part_bytes;
+    d.part_rows.assign(parts, 0);
     const std::size_t window = static_cast<std::size_t>(d.workers->threads) * 2;
     std::vector<Part> slots(window);
     const bool warn = shown(p, Show::quiet_lt3);
@@ -151,9 +48,7 @@ std::int64_t first_pass_in_parts(const Params& p, DataFile& d, Ranges* ranges, s
             part.end = PartEnd::none;
             return;
         }
-        const std::int64_t from = static_cast<std::int64_t>(i) * part_bytes;
-        const std::int64_t to = i + 1 == parts ? -1 : from + part_bytes;
-        read_part(part, d.text.fd, from, to, warn);
+        read_part(part, d.text.fd, i, parts, part_bytes, warn);
     };
 
     // A refused row: its reason (a count mismatch at once, before the
@@ -198,6 +93,7 @@ std::int64_t first_pass_in_parts(const Params& p, DataFile& d, Ranges* ranges, s
             }
             for (std::int64_t r = 0; r < part.rows; ++r, ++rowno)
                 if (spinner_due(rowno)) spin(p, d.spinner);
+            d.part_rows[i] = part.rows;
         }
         if (part.end == PartEnd::refused) refuse(part.why, part.end_line);
         if (part.end == PartEnd::data) {
@@ -214,6 +110,7 @@ std::int64_t first_pass_in_parts(const Params& p, DataFile& d, Ranges* ranges, s
 
     run_ordered(*d.workers, parts, window, map, reduce);
     d.N = rowno - 1;
+    if (ended) d.part_rows.resize(end_part + 1);  // later passes read no part after the data end
     table_trim(d.table);
 
     // The lines left out after an empty row in the parts after its own.

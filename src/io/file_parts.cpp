@@ -1,0 +1,109 @@
+#include "io/file_parts.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <climits>
+
+#include "base/keyboard.h"
+
+namespace kmeans {
+
+std::int64_t part_bytes_for(std::int64_t size, int threads) {
+    const std::int64_t parts = static_cast<std::int64_t>(threads) * 8;
+    return std::clamp<std::int64_t>(size / parts + 1, std::int64_t{64} << 10, std::int64_t{1} << 20);
+}
+
+std::size_t part_count(std::int64_t size, std::int64_t part_bytes) {
+    return static_cast<std::size_t>(std::max<std::int64_t>(1, (size + part_bytes - 1) / part_bytes));
+}
+
+std::int64_t lines_left_out(TextFile& f, bool poll, bool& at_mark) {
+    std::int64_t left = 0;
+    std::int64_t last = 0;  // the line last counted: a Ctrl-Z inside a line splits it in two
+    while (text_read_line(f)) {
+        if (poll) poll_cancel();
+        if (f.cut_bang || f.line.find('!') != std::string::npos) continue;
+        if (f.line_no == last) continue;
+        if (f.line_cut || f.line.find_first_not_of(" \t\r\n\f\v") != std::string::npos) {
+            ++left;
+            last = f.line_no;
+        }
+    }
+    at_mark = !f.eof;
+    return left;
+}
+
+// Empties `part` and opens its lines; false when no line starts in it.
+static bool open_part(Part& part, int fd, std::size_t i, std::size_t parts, std::int64_t part_bytes) {
+    part.values.clear();
+    part.rows = 0;
+    part.nvars = 0;
+    part.end = PartEnd::none;
+    part.why = RowRefusal{};
+    part.newlines = 0;
+    part.left_out = 0;
+    part.left_out_mark = false;
+    const std::int64_t from = static_cast<std::int64_t>(i) * part_bytes;
+    const std::int64_t to = i + 1 == parts ? -1 : from + part_bytes;
+    const std::int64_t start = next_line_start(fd, from, to < 0 ? INT64_MAX : to, part.scratch);
+    if (start < 0) return false;
+    text_open_range(part.text, fd, start, to);
+    if (part.row.size() != static_cast<std::size_t>(max_vars)) part.row.assign(max_vars, 0.0f);
+    return true;
+}
+
+void read_part(Part& part, int fd, std::size_t i, std::size_t parts, std::int64_t part_bytes, bool count_left_out) {
+    if (!open_part(part, fd, i, parts, part_bytes)) return;
+    int nvars = 0;
+    for (;;) {
+        const int n = read_row(part.text, part.row.data(), nvars, part.why);
+        if (n > 0) {
+            if (part.rows == 0) {
+                part.nvars = n;
+                part.first_line = part.text.line;
+                part.min.assign(static_cast<std::size_t>(n), FLT_MAX);
+                part.max.assign(static_cast<std::size_t>(n), -FLT_MAX);
+            }
+            for (std::size_t v = 0; v < static_cast<std::size_t>(n); ++v) {
+                const float x = part.row[v];
+                if (x < part.min[v]) part.min[v] = x;
+                if (x > part.max[v]) part.max[v] = x;
+            }
+            part.values.insert(part.values.end(), part.row.begin(), part.row.begin() + n);
+            ++part.rows;
+            continue;
+        }
+        if (n == row_end) {
+            if (part.why.end == DataEnd::file_end) break;  // the part (or the file) has no more lines
+            part.end = PartEnd::data;
+            if (part.why.end == DataEnd::empty_row && count_left_out)
+                part.left_out = lines_left_out(part.text, false, part.left_out_mark);
+        } else {
+            part.end = PartEnd::refused;
+            part.end_line = part.text.line;
+        }
+        break;
+    }
+    part.newlines = part.text.newlines;
+}
+
+void reread_part(Part& part, int fd, std::size_t i, std::size_t parts, std::int64_t part_bytes, std::int64_t rows,
+                 int nvars) {
+    if (!open_part(part, fd, i, parts, part_bytes)) {
+        if (rows != 0) part.end = PartEnd::changed;
+        return;
+    }
+    int fixed = nvars;  // every row must hold nvars values
+    part.values.reserve(static_cast<std::size_t>(rows) * static_cast<std::size_t>(nvars));
+    for (; part.rows < rows; ++part.rows) {
+        if (read_row(part.text, part.row.data(), fixed, part.why) != nvars) {
+            part.end = PartEnd::changed;
+            return;
+        }
+        part.values.insert(part.values.end(), part.row.begin(), part.row.begin() + nvars);
+    }
+    // After the rows the first pass found, the part or the data end.
+    if (read_row(part.text, part.row.data(), fixed, part.why) != row_end) part.end = PartEnd::changed;
+}
+
+}  // namespace kmeans
