@@ -94,7 +94,7 @@ void each_row_from_file(DataFile& d, const std::function<void(std::int64_t, cons
 // Rows per block for a row cost: about a million operations a block.
 static std::int64_t block_rows(std::size_t row_cost) {
     const std::size_t rows = (std::size_t{1} << 20) / std::max<std::size_t>(row_cost, 1);
-    return static_cast<std::int64_t>(std::clamp<std::size_t>(rows, 64, max_block_rows));
+    return static_cast<std::int64_t>(std::clamp<std::size_t>(rows, 8, max_block_rows));
 }
 
 // The blocks of a part of `rows` rows.

@@ -40,7 +40,7 @@ def write_data(path, rows):
             f.write("%d %d.5 %d\n" % (i % 97, (i * 7) % 13, (i * 31) % 101))
 
 
-def spawn_on_pty(args, cwd, pre_input=None, foreground=True):
+def spawn_on_pty(args, cwd, pre_input=None, foreground=True, env=None):
     """Starts kmeans with a new pty as its controlling terminal and stdin
     redirected from /dev/null, as the foreground job of a small session
     leader (the way a shell runs it, so that job control works). Returns
@@ -71,7 +71,7 @@ def spawn_on_pty(args, cwd, pre_input=None, foreground=True):
             os.dup2(slave, 1)
             os.dup2(slave, 2)
             os.chdir(cwd)
-            os.execv(KMEANS, [KMEANS] + args)
+            os.execve(KMEANS, [KMEANS] + args, dict(os.environ, **(env or {})))
         os.write(wfd, str(child).encode())
         os.close(wfd)
         _, st = os.waitpid(child, 0)
@@ -163,6 +163,24 @@ def main():
     check(not os.path.exists(os.path.join(work, "BIG.KMC")), "no partial centre file after cancellation")
     os.close(master)
     os.close(slave)
+
+    # On every path (rows in memory or read again from the file, one thread
+    # or all; the batch and the adaptive algorithm) a key cancels at once.
+    for env in ({}, {"KMEANS_MEMORY": "0"}, {"KMEANS_THREADS": "1"}):
+        for algo in (["-K20"], ["-A", "-K20"]):
+            what = "%s %s" % (" ".join(algo), " ".join("%s=%s" % kv for kv in env.items()) or "defaults")
+            kid, pid, master, slave = spawn_on_pty(["BIG.DAT", "-R100000"] + algo, work, env=env)
+            before = pty_initial
+            seen = read_until(master, b"Iteration:2", 30)
+            pressed = time.time()
+            os.write(master, b"x")
+            status, out = drain_and_wait(pid, master)
+            took = time.time() - pressed
+            check(b"Iteration:2" in seen and status == 1, "key press cancels (%s): status %r" % (what, status))
+            check(took < 1.0, "key press cancels within a second (%s): %.3f s" % (what, took))
+            check(settings(slave) == before, "terminal settings restored (%s)" % what)
+            os.close(master)
+            os.close(slave)
 
     # Keys typed before the start are discarded and do not cancel.
     kid, pid, master, slave = spawn_on_pty(["SMALL.DAT", "-R2"], work, pre_input=b"abc")
