@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "e2e.h"
+#include "io/result_file.h"
 #include "plot/args.h"
 #include "plot/plot.h"
 #include "plot/svg.h"
@@ -298,9 +299,9 @@ TEST(PlotPieces, CommandLineAndResultNames) {
     PlotArgs d;
     EXPECT_NE(parse_plot_args({"-Q"}, d), "");
 
-    EXPECT_EQ(plot_result_name("./sub/IRIS.DAT", ".KMC"), "./sub/IRIS.KMC");
-    EXPECT_EQ(plot_result_name("X.Y.DAT", ".KMC"), "X.KMC");
-    EXPECT_EQ(plot_result_name("../data/iris", ".SVG"), "../data/iris.SVG");
+    EXPECT_EQ(result_name("./sub/IRIS.DAT", ".KMC"), "./sub/IRIS.KMC");
+    EXPECT_EQ(result_name("X.Y.DAT", ".KMC"), "X.KMC");
+    EXPECT_EQ(result_name("../data/iris", ".SVG"), "../data/iris.SVG");
 }
 
 TEST(PlotPieces, TextIsEscapedAndNumbersAreLocaleFree) {

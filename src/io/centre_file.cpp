@@ -32,17 +32,16 @@ void centre_file_centres(const Params& p, ResultFile& f, float maxdist, const Ce
     }
 }
 
+bool report_line(const std::string& line) {
+    for (const char* label : {"mdist:", "MaxDist:", "Counts=", "No.of overlaps"})
+        if (line.rfind(label, 0) == 0) return true;
+    return false;
+}
+
 void centre_file_overlaps(ResultFile& f, long overlaps) {
     result_printf(f, "No.of overlaps (at mdist/2): %ld\n", overlaps);
 }
 
-// Whether a refused centre-file line is one of the labelled lines of a report
-// written with switch D.
-static bool report_line(const std::string& line) {
-    for (const char* label : {"mdist:", "MaxDist:", "Counts=", "No.of overlaps"})
-        if (line.compare(0, std::strlen(label), label) == 0) return true;
-    return false;
-}
 
 // MaxDist from the centre file's first row, or from switch M.
 static void take_maxdist(const Params& p, StoredCentres& s, int nvars, float first) {

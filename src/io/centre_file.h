@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "base/centres.h"
@@ -23,6 +24,10 @@ void centre_file_centres(const Params& p, ResultFile& f, float maxdist, const Ce
 
 // The last line at debug level: "No.of overlaps (at mdist/2): %ld\n".
 void centre_file_overlaps(ResultFile& f, long overlaps);
+
+// Whether `line` is one of the labelled lines of a centre file written at
+// debug level (a report for reading, which the row reader refuses).
+bool report_line(const std::string& line);
 
 // Centres read back from a centre file.
 struct StoredCentres {

@@ -93,11 +93,5 @@ std::string parse_plot_args(const std::vector<std::string>& args, PlotArgs& a) {
     return "";
 }
 
-std::string plot_result_name(const std::string& data_arg, const char* ext) {
-    std::size_t slash = data_arg.rfind('/');
-    std::size_t base = slash == std::string::npos ? 0 : slash + 1;
-    std::size_t dot = data_arg.find('.', base);
-    return data_arg.substr(0, dot == std::string::npos ? data_arg.size() : dot) + ext;
-}
 
 }  // namespace kmeans

@@ -28,9 +28,4 @@ struct PlotArgs {
 // command line is usable, else a one-line reason (without a line feed).
 std::string parse_plot_args(const std::vector<std::string>& args, PlotArgs& a);
 
-// The name of a result that belongs to the data file `data_arg`: the
-// argument's directory, its file name up to the first '.', then `ext`
-// ("./sub/IRIS.DAT" with ".KMC" gives "./sub/IRIS.KMC"; "X.Y.DAT" gives "X.KMC").
-std::string plot_result_name(const std::string& data_arg, const char* ext);
-
 }  // namespace kmeans

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <string_view>
 
+#include "io/centre_file.h"
 #include "io/read_row.h"
 
 namespace kmeans {
@@ -24,14 +25,6 @@ std::string bad_data_row(const std::string& path, std::int64_t row, int n, int n
         return path + ": data row " + std::to_string(row) + " holds " + std::to_string(n) + " values, the first row " +
                std::to_string(nvars);
     return path + ": bad data row " + std::to_string(row);
-}
-
-// Whether a line refused by the row reader comes from a centre file written
-// with -D: its lines start with labels.
-bool report_line(const std::string& line) {
-    for (const char* label : {"mdist:", "MaxDist:", "Counts=", "No.of overlaps"})
-        if (line.rfind(label, 0) == 0) return true;
-    return false;
 }
 
 // A cluster value file read line by line.

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "io/result_file.h"
 #include "plot/args.h"
 #include "plot/inputs.h"
 #include "plot/plot.h"
@@ -80,9 +81,9 @@ int plot_main(const std::vector<std::string>& args) {
     if (!reason.empty()) fail(status_usage, reason);
 
     const bool recall = !a.centres.empty();
-    const std::string centre_path = recall ? a.centres : plot_result_name(a.data, ".KMC");
-    const std::string label_path = plot_result_name(a.data, recall ? ".KMR" : ".KTF");
-    const std::string out_path = plot_result_name(a.data, ".SVG");
+    const std::string centre_path = recall ? a.centres : result_name(a.data, ".KMC");
+    const std::string label_path = result_name(a.data, recall ? ".KMR" : ".KTF");
+    const std::string out_path = result_name(a.data, ".SVG");
 
     int nvars = 0;
     if (!data_width(a.data, nvars, reason)) fail(status_file, reason);
