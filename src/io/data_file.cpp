@@ -43,7 +43,7 @@ void data_close(DataFile& d) {
 // The parts of the file that hold data rows, and where each one's rows
 // begin: a later pass reads them again, on every thread at once.
 struct FileParts {
-    std::size_t parts = 0;        // parts 0..parts-1 hold the data
+    std::size_t parts = 0;        // the data lie in the first `parts` parts
     std::size_t all = 0;          // parts of the file
     std::vector<std::int64_t> first;  // first[i]: the number of the first row of part i
 };
