@@ -23,6 +23,7 @@ void run_akmdi(const Params& p, DataFile& data, Centres& clust, std::vector<std:
     std::vector<std::uint32_t> count(static_cast<std::size_t>(K), 0u);
     bool last_slot = false;
     auto in_use = [&](int k) { return count[static_cast<std::size_t>(k)] != 0; };
+    const NearestPath path = nearest_path_for(K, nvars);  // chosen once, not for every row
 
     say(p, Show::quiet_lt2, stderr, "Adaptive K-means algorithm with dynamic initialization.\n");
     for (int it = 1; it <= p.R; ++it) {
@@ -41,7 +42,7 @@ void run_akmdi(const Params& p, DataFile& data, Centres& clust, std::vector<std:
         };
         each_row_with(data, progress, [&](std::int64_t r, const float* x) {
             float best;
-            int w = nearest(clust, x, nvars, K, p.cityblock, best, in_use);
+            int w = nearest_with(path, clust, x, nvars, K, p.cityblock, best, in_use);
             // A row opens a slot when it lies farther than MaxDist from every
             // centre in use; with no slot in use at all (the first row, which
             // MaxDist cannot exceed when MaxDist is infinite) it opens one

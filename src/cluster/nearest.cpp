@@ -487,6 +487,12 @@ NearestPath nearest_path_best() {
     return best;
 }
 
+NearestPath nearest_path_for(int ncand, int nvars) {
+    const NearestPath best = nearest_path_best();
+    if (best == NearestPath::avx512 && ncand <= 8 && nvars < 32) return NearestPath::avx2;
+    return best;
+}
+
 bool nearest_path_runs(NearestPath path) {
     return static_cast<int>(path) >= 0 && static_cast<int>(path) <= static_cast<int>(nearest_path_best());
 }

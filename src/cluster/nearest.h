@@ -42,6 +42,12 @@ enum class NearestPath : int { portable = 0, avx2 = 1, avx512 = 2 };
 // The fastest kernel this processor runs (decided once, on first use).
 NearestPath nearest_path_best();
 
+// The kernel for a search over `ncand` centres of `nvars` values: the
+// fastest this processor runs, except that for one group of at most 8
+// centres on short rows the wide vectors gain nothing over AVX2, which
+// measured faster (in whole runs as well as alone).
+NearestPath nearest_path_for(int ncand, int nvars);
+
 // Whether this processor runs `path`.
 bool nearest_path_runs(NearestPath path);
 
@@ -103,7 +109,7 @@ inline int nearest_with(NearestPath path, const Centres& c, const float* x, int 
 template <class Take>
 inline int nearest(const Centres& c, const float* x, int nvars, int ncand, bool use_cityblock, float& best,
                    Take take) {
-    return nearest_with(nearest_path_best(), c, x, nvars, ncand, use_cityblock, best, take);
+    return nearest_with(nearest_path_for(ncand, nvars), c, x, nvars, ncand, use_cityblock, best, take);
 }
 
 // The search of nearest_with() over every cluster 0..ncand-1 (with no
@@ -117,7 +123,7 @@ inline int nearest_all_with(NearestPath path, const Centres& c, const float* x, 
 
 // nearest_all_with() on the fastest kernel.
 inline int nearest_all(const Centres& c, const float* x, int nvars, int ncand, bool use_cityblock, float& best) {
-    return nearest_all_with(nearest_path_best(), c, x, nvars, ncand, use_cityblock, best);
+    return nearest_all_with(nearest_path_for(ncand, nvars), c, x, nvars, ncand, use_cityblock, best);
 }
 
 // --- prepared centres: the search of a whole pass over fixed centres -------
@@ -154,10 +160,7 @@ inline void centres_prepare(CentreSet& s, const Centres& c, int nvars, int ncand
     s.width = (s.ncand + 7) / 8 * 8;
     s.first = -1;
     s.cityblock = use_cityblock;
-    s.path = nearest_path_best();
-    // With one group of 8 centres and short rows the wide vectors gain
-    // nothing over AVX2, which measured faster.
-    if (s.path == NearestPath::avx512 && s.width <= 8 && nvars < 32) s.path = NearestPath::avx2;
+    s.path = nearest_path_for(s.ncand, nvars);
     s.cols.assign(static_cast<std::size_t>(s.width) * static_cast<std::size_t>(nvars), std::nan(""));
     s.take.assign(static_cast<std::size_t>(s.width), 0);
     for (int k = 0; k < s.ncand; ++k) centres_update(s, c, k, static_cast<bool>(take(k)));
