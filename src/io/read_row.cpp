@@ -275,7 +275,8 @@ bool text_open(TextFile& f, const std::string& path) {
     }
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     f.fd = fd;
-    if (f.buf.size() != text_buffer_bytes) f.buf.assign(text_buffer_bytes, '\0');
+    const std::size_t size = std::max<std::size_t>(f.buffer_bytes, 3);
+    if (f.buf.size() != size) f.buf.assign(size, '\0');
     f.pos = f.len = 0;
     f.eof = false;
     return true;
