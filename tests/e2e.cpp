@@ -90,8 +90,15 @@ RunResult run_kmeans(const ScratchDir& dir, const std::vector<std::string>& args
     argv_s.push_back(opts.binary.empty() ? kmeans_binary() : opts.binary);
     argv_s.insert(argv_s.end(), args.begin(), args.end());
 
-    // TZ=UTC: a faketime clock is given in UTC.
+    // TZ=UTC: a faketime clock is given in UTC. The sanitizer settings of a
+    // sanitizer build (ASAN_OPTIONS, UBSAN_OPTIONS, ...) reach the program too.
     std::vector<std::string> env_s = {"PATH=/usr/local/bin:/usr/bin:/bin", "HOME=/tmp", "TZ=UTC"};
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        const std::size_t eq = entry.find('=');
+        if (eq != std::string::npos && eq >= 11 && entry.compare(eq - 11, 11, "SAN_OPTIONS") == 0)
+            env_s.push_back(entry);
+    }
     env_s.insert(env_s.end(), opts.env.begin(), opts.env.end());
 
     pid_t pid = fork();

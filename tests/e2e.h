@@ -9,6 +9,17 @@
 #include <string>
 #include <vector>
 
+// KMEANS_ASAN is defined in a build with AddressSanitizer (g++ or clang),
+// which reserves terabytes of address space at start: tests that run the
+// program under `ulimit -v` cannot do so there.
+#if defined(__SANITIZE_ADDRESS__)
+#define KMEANS_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KMEANS_ASAN 1
+#endif
+#endif
+
 struct RunResult {
     int status = -1;   // exit status, or -1 when killed by a signal
     std::string out;   // standard output

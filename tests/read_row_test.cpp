@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cfloat>
@@ -527,6 +528,42 @@ TEST(TextReadLine, RandomControlCharacters) {
         }
     }
     text_close(f);
+}
+
+// Read buffers of 3 to 7 bytes, where every line, carriage return, Ctrl-Z
+// and byte-order mark meets buffer ends, give read_row's results, refusals,
+// lines and values exactly as the default buffer does.
+TEST(TextFileOpen, TinyBuffersReadLikeTheDefaultOne) {
+    std::mt19937 gen(11);
+    const char alphabet[] = {'1', '2', '.', 'e', '-', ' ', ',', '\n', '\n', '\r', '\x1a', '!', 'x'};
+    std::uniform_int_distribution<int> pick(0, sizeof alphabet - 1);
+    std::string s = "\xEF\xBB\xBF";
+    while (s.size() < 3000) s += alphabet[pick(gen)];
+    TempFile tmp(s);
+    auto read_all = [&](std::size_t buffer_bytes) {
+        TextFile f;
+        f.buffer_bytes = buffer_bytes;
+        EXPECT_TRUE(text_open(f, tmp.path()));
+        std::string trace;  // every result, refusal, line and value bits
+        int nvars = 0;
+        auto row = fresh_row();
+        for (int calls = 0; calls < 4000; ++calls) {
+            RowRefusal why;
+            const int n = read_row(f, row.data(), nvars, why);
+            trace += std::to_string(n) + ":" + std::to_string(static_cast<int>(why.end)) + ":" +
+                     std::to_string(why.line) + ":" + std::to_string(why.column) + ":" + std::to_string(why.count) +
+                     ":" + std::to_string(f.line_no) + ":" + f.line + ":";
+            for (int i = 0; i < n; ++i) trace += std::to_string(bits(row[i])) + ",";
+            trace += "\n";
+            if (n == row_end && why.end == DataEnd::file_end) break;
+        }
+        EXPECT_EQ(f.buf.size(), std::max<std::size_t>(buffer_bytes, 3));
+        text_close(f);
+        return trace;
+    };
+    const std::string want = read_all(text_buffer_bytes);
+    EXPECT_GT(std::count(want.begin(), want.end(), '\n'), 100);
+    for (std::size_t b = 1; b <= 7; ++b) EXPECT_TRUE(read_all(b) == want) << "buffer of " << b << " bytes";
 }
 
 TEST(TextFileOpen, MissingFileIsNotOpened) {

@@ -70,14 +70,6 @@ TEST(RobustnessE2e, RandomDataNeverCrashes) {
 // space limits rising in steps of 4 MiB until it succeeds, so the limits
 // cover every request from the start of the program to the end of the run,
 // whatever this build needs. Runs the loader could not even start are passed.
-#if defined(__SANITIZE_ADDRESS__)
-#define KMEANS_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KMEANS_ASAN 1
-#endif
-#endif
-
 TEST(RobustnessE2e, OutOfMemoryEndsWithPanicAfterCleanUp) {
 #ifdef KMEANS_ASAN
     GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit here";

@@ -263,6 +263,13 @@ const char* quick_number(const char* p, float& out) {
 
 }  // namespace
 
+// Gives `f` its read buffer of f.buffer_bytes (at least 3, so that the first
+// read holds a whole byte-order mark), once.
+static void allocate_buffer(TextFile& f) {
+    const std::size_t size = std::max<std::size_t>(f.buffer_bytes, 3);
+    if (f.buf.size() != size) f.buf.assign(size, '\0');
+}
+
 bool text_open(TextFile& f, const std::string& path) {
     text_close(f);
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -279,7 +286,7 @@ bool text_open(TextFile& f, const std::string& path) {
     f.fd = fd;
     f.owns_fd = true;
     f.stop = -1;
-    if (f.buf.size() != text_buffer_bytes) f.buf.assign(text_buffer_bytes, '\0');
+    allocate_buffer(f);
     text_rewind(f);
     return true;
 }
@@ -288,7 +295,7 @@ void text_open_range(TextFile& f, int fd, std::int64_t from, std::int64_t stop) 
     text_close(f);
     f.fd = fd;
     f.owns_fd = false;
-    if (f.buf.size() != text_buffer_bytes) f.buf.assign(text_buffer_bytes, '\0');
+    allocate_buffer(f);
     text_rewind(f);
     f.read_at = from;
     f.stop = stop;

@@ -85,6 +85,11 @@ if [ -x "$bin" ]; then
   mkdir "$tmp/run"
   cp "$iris" "$tmp/run/IRIS.DAT"
   run=(env -i "PATH=$PATH" "HOME=$tmp" KMEANS_SEED=1767225600)
+  # A sanitizer build keeps its settings (faketime preloads a library, which
+  # AddressSanitizer refuses unless told otherwise).
+  for var in ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS; do
+    if [ -n "${!var-}" ]; then run+=("$var=${!var}"); fi
+  done
   if command -v faketime >/dev/null; then
     run+=(faketime "2026-01-01 00:00:00")
   fi
