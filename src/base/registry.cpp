@@ -45,9 +45,10 @@ static void final_cleanup() {
 // of memory anywhere (std::bad_alloc from any request that does not report
 // its own failure) ends the run like every other fatal error: a PANIC line,
 // the final clean-up and status 2. So does a call without an exception in
-// flight: in this single-threaded program that never rethrows, only the C++
-// runtime does that, when it cannot even allocate the exception object (a
-// process starved of memory from its start). Anything else is a fault of the
+// flight: this program never rethrows outside a catch and hands every
+// exception of its worker threads to the calling thread (base/parallel), so
+// only the C++ runtime does that, when it cannot even allocate the exception
+// object (a process starved of memory from its start). Anything else is a fault of the
 // program: the clean-up runs, then the usual abort with its diagnosis.
 [[noreturn]] static void on_terminate() {
     if (abi::__cxa_current_exception_type() == nullptr) panic(2, "\nPANIC: Not enough memory.\n");
