@@ -575,18 +575,24 @@ TEST(TextFileOpen, MissingFileIsNotOpened) {
     EXPECT_EQ(f.fd, -1);
 }
 
-TEST(TextFileOpen, BufferAllocatedAtOpenAndLineReused) {
+// The read buffer is allocated once, at the first read (a file opened only
+// for its descriptor never needs one), and the line is reused.
+TEST(TextFileOpen, BufferAllocatedOnceAndLineReused) {
     TempFile tmp(std::string(5000, '1') + "\n1\n");
     TextFile f;
     ASSERT_TRUE(text_open(f, tmp.path()));
-    EXPECT_EQ(f.buf.size(), text_buffer_bytes);
     ASSERT_TRUE(text_read_line(f));
+    EXPECT_EQ(f.buf.size(), text_buffer_bytes);
+    const char* buf = f.buf.data();
     const char* data = f.line.data();
     std::size_t cap = f.line.capacity();
     ASSERT_TRUE(text_read_line(f));
     EXPECT_EQ(f.line, "1\n");
     EXPECT_EQ(f.line.data(), data);
     EXPECT_EQ(f.line.capacity(), cap);
+    text_rewind(f);
+    ASSERT_TRUE(text_read_line(f));
+    EXPECT_EQ(f.buf.data(), buf);
     text_close(f);
     text_close(f);
 }

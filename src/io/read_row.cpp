@@ -77,6 +77,14 @@ void find_special(TextFile& f) {
     f.special = f.pos + n;
 }
 
+// Gives `f` its read buffer of f.buffer_bytes (at least 3, so that the first
+// read holds a whole byte-order mark) when it first reads: a file opened only
+// for its descriptor (a data file whose parts other readers read) needs none.
+void allocate_buffer(TextFile& f) {
+    const std::size_t size = std::max<std::size_t>(f.buffer_bytes, 3);
+    if (f.buf.size() != size) f.buf.assign(size, '\0');
+}
+
 // Refills f.buf from the descriptor. Returns false (and marks the end) when
 // the descriptor has no more bytes; a read error counts as the end of file.
 // The first fill after text_open or text_rewind (both leave the buffer empty,
@@ -85,6 +93,7 @@ void find_special(TextFile& f) {
 // first bytes in one read).
 bool fill(TextFile& f) {
     if (f.eof || f.fd < 0) return false;
+    allocate_buffer(f);
     const bool first = f.len == 0;
     if (first) {
         f.newlines = 0;
@@ -263,12 +272,6 @@ const char* quick_number(const char* p, float& out) {
 
 }  // namespace
 
-// Gives `f` its read buffer of f.buffer_bytes (at least 3, so that the first
-// read holds a whole byte-order mark), once.
-static void allocate_buffer(TextFile& f) {
-    const std::size_t size = std::max<std::size_t>(f.buffer_bytes, 3);
-    if (f.buf.size() != size) f.buf.assign(size, '\0');
-}
 
 bool text_open(TextFile& f, const std::string& path) {
     text_close(f);
@@ -286,7 +289,6 @@ bool text_open(TextFile& f, const std::string& path) {
     f.fd = fd;
     f.owns_fd = true;
     f.stop = -1;
-    allocate_buffer(f);
     text_rewind(f);
     return true;
 }
@@ -295,7 +297,6 @@ void text_open_range(TextFile& f, int fd, std::int64_t from, std::int64_t stop) 
     text_close(f);
     f.fd = fd;
     f.owns_fd = false;
-    allocate_buffer(f);
     text_rewind(f);
     f.read_at = from;
     f.stop = stop;
