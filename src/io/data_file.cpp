@@ -36,10 +36,6 @@ void data_close(DataFile& d) {
     table_release(d.table);
 }
 
-
-
-
-
 // The parts of the file that hold data rows, and where each one's rows
 // begin: a later pass reads them again, on every thread at once.
 struct FileParts {

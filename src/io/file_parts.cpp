@@ -1,7 +1,6 @@
 #include "io/file_parts.h"
 
 #include <algorithm>
-#include <cfloat>
 #include <climits>
 
 #include "base/keyboard.h"
@@ -61,14 +60,9 @@ void read_part(Part& part, int fd, std::size_t i, std::size_t parts, std::int64_
             if (part.rows == 0) {
                 part.nvars = n;
                 part.first_line = part.text.line;
-                part.min.assign(static_cast<std::size_t>(n), FLT_MAX);
-                part.max.assign(static_cast<std::size_t>(n), -FLT_MAX);
+                ranges_reset(part.ranges);
             }
-            for (std::size_t v = 0; v < static_cast<std::size_t>(n); ++v) {
-                const float x = part.row[v];
-                if (x < part.min[v]) part.min[v] = x;
-                if (x > part.max[v]) part.max[v] = x;
-            }
+            ranges_update(part.ranges, part.row.data(), n);
             part.values.insert(part.values.end(), part.row.begin(), part.row.begin() + n);
             ++part.rows;
             continue;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "io/ranges.h"
 #include "io/read_row.h"
 
 namespace kmeans {
@@ -27,7 +28,7 @@ struct Part {
     std::vector<char> scratch;     // bytes looked at to find the part's first line
     std::vector<float> values;     // its rows, row after row
     std::vector<float> row;        // the row being read
-    std::vector<float> min, max;   // first pass: the ranges of its rows, `nvars` values each
+    Ranges ranges;                 // first pass: the ranges of its rows
     std::int64_t rows = 0;
     int nvars = 0;                 // values of its first row (0: no row)
     std::string first_line;        // first pass: the line of its first row

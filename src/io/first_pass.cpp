@@ -9,7 +9,6 @@
 // thread has already read it.
 #include <algorithm>
 #include <atomic>
-#include <cfloat>
 
 #include "base/registry.h"
 #include "io/data_file.h"
@@ -75,13 +74,7 @@ std::int64_t first_pass_in_parts(const Params& p, DataFile& d, Ranges* ranges, s
                 why.count = part.nvars;
                 refuse(why, part.first_line);
             }
-            const std::size_t width = static_cast<std::size_t>(d.nvars);
-            if (ranges) {
-                for (std::size_t v = 0; v < width; ++v) {
-                    if (part.min[v] < ranges->min[v]) ranges->min[v] = part.min[v];
-                    if (part.max[v] > ranges->max[v]) ranges->max[v] = part.max[v];
-                }
-            }
+            if (ranges) ranges_merge(*ranges, part.ranges, d.nvars);
             if (table_held(d.table)) {
                 table_append(d.table, part.values.data(), part.values.size());
                 // After the first part, a table that will clearly not fit

@@ -21,4 +21,12 @@ inline void ranges_update(Ranges& r, const float* row, int nvars) {
     }
 }
 
+// Widens the ranges of the first `nvars` variables of `r` to include those
+// of `part`, ranges gathered over later rows: the same ranges as updating `r`
+// with each of those rows in turn (a tie keeps the earlier value).
+inline void ranges_merge(Ranges& r, const Ranges& part, int nvars) {
+    ranges_update(r, part.min, nvars);
+    ranges_update(r, part.max, nvars);
+}
+
 }  // namespace kmeans
