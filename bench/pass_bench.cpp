@@ -57,8 +57,8 @@ struct TempFile {
 
 Params quiet_params(int threads) {
     Params p;
-    p.quiet = 3;
-    p.threads = threads;
+    p.levels.quiet = 3;
+    p.resources.threads = threads;
     return p;
 }
 
@@ -67,7 +67,7 @@ void BM_first_pass(benchmark::State& state) {
     static const TempFile file(text);
     const Params p = quiet_params(static_cast<int>(state.range(0)));
     Workers workers;
-    workers_start(workers, p.threads);
+    workers_start(workers, p.resources.threads);
     for (auto _ : state) {
         auto d = std::make_unique<DataFile>();
         data_open(*d, file.path, workers);
@@ -84,10 +84,10 @@ void BM_skm_pass_table(benchmark::State& state) {
     constexpr std::int64_t N = 2000000;
     constexpr int nvars = 8;
     Params p = quiet_params(static_cast<int>(state.range(0)));
-    p.R = 1;
-    p.K = 8;
+    p.clustering.iterations = 1;
+    p.clustering.clusters = 8;
     Workers workers;
-    workers_start(workers, p.threads);
+    workers_start(workers, p.resources.threads);
     auto d = std::make_unique<DataFile>();
     d->workers = &workers;
     d->N = N;
@@ -106,8 +106,8 @@ void BM_skm_pass_table(benchmark::State& state) {
         table_append(d->table, row, nvars);
     }
     Centres start;
-    centres_alloc(p, start, p.K, nvars);
-    for (int k = 0; k < p.K; ++k)
+    centres_alloc(p, start, p.clustering.clusters, nvars);
+    for (int k = 0; k < p.clustering.clusters; ++k)
         for (int v = 0; v < nvars; ++v) start.row(k)[v] = static_cast<float>(k) * 4.0f + 1.0f;
     std::vector<std::int32_t> clustno(static_cast<std::size_t>(N));
     for (auto _ : state) {

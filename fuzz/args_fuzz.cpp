@@ -172,7 +172,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     envp.push_back(nullptr);
 
     Params p;
-    p.progname = "kmeans";
+    p.invocation.program = "kmeans";
     const CommandLine cl = read_command_line(p, args, envp.data());
 
     // The walk, as far as it went: the switch text, the names kept as typed.
@@ -192,32 +192,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (name.empty()) continue;
             centre_seen = true;
             const std::string want = name.find('.') == std::string::npos ? name + ".KMC" : name;
-            require(p.ClustCFile == want, "the centre-file name is not the argument as typed");
+            require(p.invocation.centre_file == want, "the centre-file name is not the argument as typed");
         } else if (is_wildcard(arg)) {
             const std::vector<std::string> want = model_expansion(arg);
-            require(p.data_files.size() - files >= want.size(), "a pattern expands to fewer names than the model");
-            std::vector<std::string> got(p.data_files.begin() + static_cast<std::ptrdiff_t>(files),
-                                         p.data_files.begin() + static_cast<std::ptrdiff_t>(files + want.size()));
+            require(p.invocation.data_files.size() - files >= want.size(), "a pattern expands to fewer names than the model");
+            std::vector<std::string> got(p.invocation.data_files.begin() + static_cast<std::ptrdiff_t>(files),
+                                         p.invocation.data_files.begin() + static_cast<std::ptrdiff_t>(files + want.size()));
             std::sort(got.begin(), got.end());
             require(got == want, "a pattern expands otherwise than the model");
             files += want.size();
         } else {
-            require(files < p.data_files.size() && p.data_files[files] == arg, "a data-file name is not as typed");
+            require(files < p.invocation.data_files.size() && p.invocation.data_files[files] == arg, "a data-file name is not as typed");
             ++files;
         }
     }
-    require(files == p.data_files.size(), "more data files than the arguments give");
-    require(cl.help == (stopped || p.data_files.empty()), "the help screen is due otherwise");
+    require(files == p.invocation.data_files.size(), "more data files than the arguments give");
+    require(cl.help == (stopped || p.invocation.data_files.empty()), "the help screen is due otherwise");
     for (const char* const* e = envp.data(); *e; ++e) {
         const char* eq = std::strchr(*e, '=');
         if (eq && eq - *e == 6 && upper(std::string(*e, 6)) == "KMEANS") {
             switches += upper(eq + 1);
-            require(p.env_value == upper(eq + 1), "the environment value is not upper-cased");
+            require(p.invocation.env_value == upper(eq + 1), "the environment value is not upper-cased");
             break;
         }
     }
-    require(p.switches == switches, "the switch string is not the upper-cased switch text");
-    require(!has_lower(p.switches), "the switch string holds a lower-case letter");
+    require(p.invocation.switches == switches, "the switch string is not the upper-cased switch text");
+    require(!has_lower(p.invocation.switches), "the switch string holds a lower-case letter");
     for (const std::string& m : cl.walk_messages) require(ends_with(m, "\n"), "a walk message is no whole line");
     require(!stopped || starts_with(cl.walk_messages.back(), "PANIC: Multiple categorycenterfilenames given: "),
             "the walk stopped at a second centre file without its PANIC line");
@@ -232,14 +232,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(c.status == 0 || ends_with(c.refusal, "\n"), "the PANIC line is no whole line");
     if (c.status == 0) {
         require(c.refusal.empty(), "a refusal text with status 0");
-        require(p.K >= 2 && p.K <= max_clusters, "K out of range");
-        require(p.R >= 1, "R out of range");
-        require(p.ItParam > 0.0f && p.ItParam <= 2.0f, "F out of range");
-        require(p.Alpha > 0.0f && std::isfinite(p.Alpha), "G out of range");
-        require(!maxdist_given(p) || (p.MaxDist > 0.0f && std::isfinite(p.MaxDist)), "M out of range");
-        require(p.type == SKM || p.type == AKM || p.type == AKMDI, "unknown algorithm");
+        require(p.clustering.clusters >= 2 && p.clustering.clusters <= max_clusters, "K out of range");
+        require(p.clustering.iterations >= 1, "R out of range");
+        require(p.clustering.rate_factor > 0.0f && p.clustering.rate_factor <= 2.0f, "F out of range");
+        require(p.clustering.rate > 0.0f && std::isfinite(p.clustering.rate), "G out of range");
+        require(!maxdist_given(p) || (p.clustering.max_dist > 0.0f && std::isfinite(p.clustering.max_dist)), "M out of range");
+        require(p.clustering.algorithm == SKM || p.clustering.algorithm == AKM || p.clustering.algorithm == AKMDI, "unknown algorithm");
         const char* seed = environment_value(envp.data(), seed_variable);
-        require(seed == nullptr || p.seed.has_value(), "KMEANS_SEED accepted but not taken");
+        require(seed == nullptr || p.invocation.seed.has_value(), "KMEANS_SEED accepted but not taken");
     }
     return 0;
 }

@@ -62,7 +62,7 @@ struct Expected {
 };
 
 Expected model_centre_file(const std::string& text, const Params& p) {
-    const std::string name = p.ClustCFile;
+    const std::string name = p.invocation.centre_file;
     Expected e;
     const std::vector<ModelLine> lines = model_lines(text);
     std::size_t next = 0;
@@ -81,7 +81,7 @@ Expected model_centre_file(const std::string& text, const Params& p) {
         if (rows == 0) {
             if (nvars > 1) e.warnings.push_back("VARNING: More than one column in MaxDist row: " + name + "\n");
             if (maxdist_given(p)) {
-                e.maxdist = p.MaxDist;
+                e.maxdist = p.clustering.max_dist;
             } else if (r.values[0] > 0.0f) {
                 e.maxdist = r.values[0];
             } else {
@@ -193,9 +193,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // the others: every reading allocates the 1 MiB read buffer afresh,
     // which costs more than the rest, so one reading per input.
     Params p;
-    p.quiet = 3;
-    p.ClustCFile = file.path;
-    if (size % 2 != 0) p.MaxDist = 2.5f;
+    p.levels.quiet = 3;
+    p.invocation.centre_file = file.path;
+    if (size % 2 != 0) p.clustering.max_dist = 2.5f;
     check(text, p);
     return 0;
 }

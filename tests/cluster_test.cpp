@@ -62,7 +62,7 @@ struct InitFixture {
     std::unique_ptr<Ranges> ranges = std::make_unique<Ranges>();
     Centres clust;
     InitFixture(int K, const std::vector<float>& mins, const std::vector<float>& maxs) {
-        p.K = K;
+        p.clustering.clusters = K;
         ranges_reset(*ranges);
         for (std::size_t v = 0; v < mins.size(); ++v) {
             ranges->min[v] = mins[v];

@@ -43,8 +43,8 @@ TEST_P(DataFileChanged, StopsTheRunWithStatus5) {
     dir.write("D.DAT", t.before);
     const std::string path = (dir.path / "D.DAT").string();
     Params p;
-    p.quiet = 1;
-    p.memory_mb = 0;  // the later passes read the file
+    p.levels.quiet = 1;
+    p.resources.memory_mb = 0;  // the later passes read the file
     auto d = std::make_unique<DataFile>();
     auto ranges = std::make_unique<Ranges>();
     ranges_reset(*ranges);

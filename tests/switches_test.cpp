@@ -306,7 +306,7 @@ TEST(SwitchesEvaluate, RefusalsAndAcceptance) {
     };
     for (const auto& c : cases) {
         Params p;
-        p.switches = c.sw;
+        p.invocation.switches = c.sw;
         SwitchCheck check = evaluate_switches(p);
         EXPECT_EQ(check.status, c.status) << c.sw;
         EXPECT_EQ(check.refusal, c.refusal) << c.sw;
@@ -319,36 +319,36 @@ TEST(SwitchesEvaluate, ValuesAndDefaults) {
         SwitchCheck check = evaluate_switches(p);
         EXPECT_EQ(check.status, 0);
         EXPECT_TRUE(check.infos.empty());
-        EXPECT_EQ(p.K, 5);
-        EXPECT_EQ(p.R, 10);
-        EXPECT_EQ(p.Alpha, 0.5f);
-        EXPECT_EQ(p.ItParam, 0.75f);
-        EXPECT_EQ(p.MaxDist, -1.0f);
-        EXPECT_EQ(p.type, SKM);
-        EXPECT_FALSE(p.cityblock);
-        EXPECT_EQ(p.used_level, 0);
-        EXPECT_EQ(p.debug, 0);
+        EXPECT_EQ(p.clustering.clusters, 5);
+        EXPECT_EQ(p.clustering.iterations, 10);
+        EXPECT_EQ(p.clustering.rate, 0.5f);
+        EXPECT_EQ(p.clustering.rate_factor, 0.75f);
+        EXPECT_EQ(p.clustering.max_dist, -1.0f);
+        EXPECT_EQ(p.clustering.algorithm, SKM);
+        EXPECT_FALSE(p.clustering.cityblock);
+        EXPECT_EQ(p.levels.used, 0);
+        EXPECT_EQ(p.levels.debug, 0);
     }
     {
         Params p;
-        p.switches = "R6K3G0.3F1.5M2.25BU2D2";
+        p.invocation.switches = "R6K3G0.3F1.5M2.25BU2D2";
         SwitchCheck check = evaluate_switches(p);
         EXPECT_EQ(check.status, 0);
-        EXPECT_EQ(p.R, 6);
-        EXPECT_EQ(p.K, 3);
-        EXPECT_EQ(p.Alpha, 0.3f);
-        EXPECT_EQ(p.ItParam, 1.5f);
-        EXPECT_EQ(p.MaxDist, 2.25f);
-        EXPECT_TRUE(p.cityblock);
-        EXPECT_EQ(p.used_level, 2);
-        EXPECT_EQ(p.debug, 2);
-        EXPECT_EQ(p.type, SKM);
+        EXPECT_EQ(p.clustering.iterations, 6);
+        EXPECT_EQ(p.clustering.clusters, 3);
+        EXPECT_EQ(p.clustering.rate, 0.3f);
+        EXPECT_EQ(p.clustering.rate_factor, 1.5f);
+        EXPECT_EQ(p.clustering.max_dist, 2.25f);
+        EXPECT_TRUE(p.clustering.cityblock);
+        EXPECT_EQ(p.levels.used, 2);
+        EXPECT_EQ(p.levels.debug, 2);
+        EXPECT_EQ(p.clustering.algorithm, SKM);
     }
     {
         Params p;
-        p.switches = "G1E-3";
+        p.invocation.switches = "G1E-3";
         evaluate_switches(p);
-        EXPECT_EQ(p.Alpha, 0.001f);
+        EXPECT_EQ(p.clustering.rate, 0.001f);
     }
 }
 
@@ -377,9 +377,9 @@ TEST(SwitchesEvaluate, Algorithm) {
     };
     for (const auto& c : cases) {
         Params p;
-        p.switches = c.sw;
+        p.invocation.switches = c.sw;
         SwitchCheck check = evaluate_switches(p);
-        EXPECT_EQ(p.type, c.type) << c.sw;
+        EXPECT_EQ(p.clustering.algorithm, c.type) << c.sw;
         std::vector<std::string> want;
         if (c.both_info) want.push_back(both);
         EXPECT_EQ(check.infos, want) << c.sw;
@@ -388,13 +388,13 @@ TEST(SwitchesEvaluate, Algorithm) {
 
 TEST(SwitchesEvaluate, EarlierSwitchesAreSetBeforeARefusal) {
     Params p;
-    p.switches = "D2BU3AIR0";
+    p.invocation.switches = "D2BU3AIR0";
     SwitchCheck check = evaluate_switches(p);
     EXPECT_EQ(check.status, 4);
-    EXPECT_EQ(p.debug, 2);
-    EXPECT_TRUE(p.cityblock);
-    EXPECT_EQ(p.used_level, 3);
-    EXPECT_EQ(p.type, AKMDI);
+    EXPECT_EQ(p.levels.debug, 2);
+    EXPECT_TRUE(p.clustering.cityblock);
+    EXPECT_EQ(p.levels.used, 3);
+    EXPECT_EQ(p.clustering.algorithm, AKMDI);
     ASSERT_EQ(check.infos.size(), 1u);
     EXPECT_EQ(check.refusal, "PANIC: Number of iterationes must be greater than 0: Value=0\n");
 }
@@ -433,12 +433,12 @@ TEST(SwitchesSeed, ValuesAndRefusals) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text ? c.text : "(not set)");
         Params p;
-        p.switches = c.sw;
+        p.invocation.switches = c.sw;
         SwitchCheck check = evaluate_switches(p);
         evaluate_seed(p, c.text, check);
         EXPECT_EQ(check.status, c.refusal.empty() ? 0 : 4);
         EXPECT_EQ(check.refusal, c.refusal);
-        EXPECT_EQ(p.seed, c.seed);
+        EXPECT_EQ(p.invocation.seed, c.seed);
     }
     const char* const env[] = {"KMEANS=K3", "KMEANS_SEEDX=1", "kmeans_seed=2", "KMEANS_SEED=3", nullptr};
     ASSERT_NE(environment_value(env, "KMEANS_SEED"), nullptr);
@@ -453,15 +453,15 @@ TEST(SwitchesWalk, SwitchTextAndDataFiles) {
     ArgWalk w = walk_args(p, {"-k3", "data.dat", "/r6", "-A-", "Other.Txt", "-", "/tmp/x.dat", "-g0.3e-1"});
     EXPECT_FALSE(w.second_centre);
     EXPECT_TRUE(w.messages.empty());
-    EXPECT_EQ(p.switches, "K3R6A-G0.3E-1");
-    EXPECT_EQ(p.data_files, (std::vector<std::string>{"data.dat", "Other.Txt", "/tmp/x.dat"}));
-    EXPECT_TRUE(p.ClustCFile.empty());
+    EXPECT_EQ(p.invocation.switches, "K3R6A-G0.3E-1");
+    EXPECT_EQ(p.invocation.data_files, (std::vector<std::string>{"data.dat", "Other.Txt", "/tmp/x.dat"}));
+    EXPECT_TRUE(p.invocation.centre_file.empty());
 }
 
 TEST(SwitchesWalk, SwitchTextUpperCased) {
     Params p;
     walk_args(p, {"-r6k3", "/q\x84"});
-    EXPECT_EQ(p.switches, "R6K3Q\x8E");
+    EXPECT_EQ(p.invocation.switches, "R6K3Q\x8E");
 }
 
 struct CentreCase {
@@ -499,8 +499,8 @@ TEST(SwitchesWalk, CentreFileArguments) {
         ArgWalk w = walk_args(p, c.args);
         std::string joined;
         for (const auto& a : c.args) joined += a + " ";
-        EXPECT_EQ(p.ClustCFile, c.centre) << joined;
-        EXPECT_EQ(p.data_files, c.data) << joined;
+        EXPECT_EQ(p.invocation.centre_file, c.centre) << joined;
+        EXPECT_EQ(p.invocation.data_files, c.data) << joined;
         EXPECT_EQ(w.messages, c.messages) << joined;
         EXPECT_EQ(w.second_centre, c.second) << joined;
     }
@@ -510,8 +510,8 @@ TEST(SwitchesWalk, StopsAtSecondCentreFile) {
     Params p;
     ArgWalk w = walk_args(p, {"-K3", "+A", "+B", "X.DAT", "-R6"});
     EXPECT_TRUE(w.second_centre);
-    EXPECT_EQ(p.switches, "K3");   // -R6 after the stop is not read
-    EXPECT_TRUE(p.data_files.empty());
+    EXPECT_EQ(p.invocation.switches, "K3");   // -R6 after the stop is not read
+    EXPECT_TRUE(p.invocation.data_files.empty());
 }
 
 TEST(SwitchesWalk, QuotedPatternIsExpanded) {
@@ -521,7 +521,7 @@ TEST(SwitchesWalk, QuotedPatternIsExpanded) {
     Params p;
     std::string pattern = dir.path.string() + "/*.DAT";
     walk_args(p, {"first", pattern, "last"});
-    EXPECT_EQ(p.data_files,
+    EXPECT_EQ(p.invocation.data_files,
               (std::vector<std::string>{"first", dir.path.string() + "/one.dat", "last"}));
 }
 
@@ -555,14 +555,14 @@ TEST(SwitchesEnvironment, Table) {
     };
     for (const auto& c : cases) {
         Params p;
-        p.progname = c.progname;
-        p.switches = c.switches;
+        p.invocation.program = c.progname;
+        p.invocation.switches = c.switches;
         std::vector<const char*> envp;
         for (const auto& e : c.env) envp.push_back(e.c_str());
         envp.push_back(nullptr);
         append_environment(p, envp.data());
-        EXPECT_EQ(p.env_value, c.env_value) << c.progname;
-        EXPECT_EQ(p.switches, c.after) << c.progname;
+        EXPECT_EQ(p.invocation.env_value, c.env_value) << c.progname;
+        EXPECT_EQ(p.invocation.switches, c.after) << c.progname;
     }
 }
 
@@ -570,34 +570,34 @@ TEST(SwitchesEnvironment, CommandLineWinsOverEnvironment) {
     const char* env[] = {"KMEANS=K8A", nullptr};
     {
         Params p;
-        p.progname = "kmeans";
+        p.invocation.program = "kmeans";
         walk_args(p, {"-K3", "D.DAT"});
         append_environment(p, env);
         evaluate_switches(p);
-        EXPECT_EQ(p.K, 3);
-        EXPECT_EQ(p.type, AKM);
+        EXPECT_EQ(p.clustering.clusters, 3);
+        EXPECT_EQ(p.clustering.algorithm, AKM);
     }
     {
         Params p;
-        p.progname = "kmeans";
+        p.invocation.program = "kmeans";
         walk_args(p, {"D.DAT", "-A-"});
         append_environment(p, env);
         evaluate_switches(p);
-        EXPECT_EQ(p.K, 8);
-        EXPECT_EQ(p.type, SKM);
+        EXPECT_EQ(p.clustering.clusters, 8);
+        EXPECT_EQ(p.clustering.algorithm, SKM);
     }
 }
 
 TEST(SwitchesEnvironment, EnvironmentDashTurnsOffTrailingFlag) {
     const char* env[] = {"KMEANS=-K8", nullptr};
     Params p;
-    p.progname = "kmeans";
+    p.invocation.program = "kmeans";
     walk_args(p, {"-A", "D.DAT"});
     append_environment(p, env);
-    EXPECT_EQ(p.switches, "A-K8");
+    EXPECT_EQ(p.invocation.switches, "A-K8");
     evaluate_switches(p);
-    EXPECT_EQ(p.type, SKM);
-    EXPECT_EQ(p.K, 8);
+    EXPECT_EQ(p.clustering.algorithm, SKM);
+    EXPECT_EQ(p.clustering.clusters, 8);
 }
 
 // ---------------------------------------------------------------- wildcards

@@ -20,12 +20,12 @@ int main(int argc, char** argv) {
     // The random start: KMEANS_SEED when set, else the time in whole seconds
     // (truncated, as time() gives it). The start time of switch T stays the
     // rounded reading.
-    Rng rng{params.seed.value_or(static_cast<std::uint32_t>(start.whole))};
+    Rng rng{params.invocation.seed.value_or(static_cast<std::uint32_t>(start.whole))};
 
     Workers workers;
-    workers_start(workers, params.threads > 0 ? params.threads : default_threads());
+    workers_start(workers, params.resources.threads > 0 ? params.resources.threads : default_threads());
     int last_nused = status_none_learned;
-    if (params.ClustCFile.empty()) last_nused = learn_files(params, rng, workers);
+    if (params.invocation.centre_file.empty()) last_nused = learn_files(params, rng, workers);
     else recall_files(params, workers);
     end_run(params, last_nused);
 }

@@ -14,13 +14,13 @@ static void write_lines(const std::vector<std::string>& lines) {
 }
 
 void start_up(Params& p, const ClockReading& start, int argc, char** argv, const char* const* envp) {
-    p.progname = program_base_name(argc > 0 ? argv[0] : nullptr);
-    p.start_time = start.rounded;
+    p.invocation.program = program_base_name(argc > 0 ? argv[0] : nullptr);
+    p.invocation.start_time = start.rounded;
 
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     const CommandLine cl = read_command_line(p, args, envp);
     write_lines(cl.walk_messages);
-    if (cl.env_line) emit(stdout, "env:(%s) sw:(%s)\n", p.env_value.c_str(), p.switches.c_str());
+    if (cl.env_line) emit(stdout, "env:(%s) sw:(%s)\n", p.invocation.env_value.c_str(), p.invocation.switches.c_str());
     if (shown(p, Show::quiet_lt3)) write_banner(p);
     if (cl.help) {
         write_help(p, cl.no_data_file);

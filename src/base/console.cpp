@@ -14,12 +14,12 @@ namespace kmeans {
 bool shown(const Params& p, Show when) {
     switch (when) {
         case Show::always: return true;
-        case Show::quiet_lt3: return p.quiet < 3;
-        case Show::quiet_lt2: return p.quiet < 2;
-        case Show::quiet0: return p.quiet == 0;
-        case Show::debug1: return p.debug >= 1;
-        case Show::debug2: return p.debug >= 2;
-        case Show::used2: return p.used_level >= 2;
+        case Show::quiet_lt3: return p.levels.quiet < 3;
+        case Show::quiet_lt2: return p.levels.quiet < 2;
+        case Show::quiet0: return p.levels.quiet == 0;
+        case Show::debug1: return p.levels.debug >= 1;
+        case Show::debug2: return p.levels.debug >= 2;
+        case Show::used2: return p.levels.used >= 2;
     }
     return false;
 }

@@ -1,5 +1,8 @@
-// The run parameters: every default in one place, filled and checked once at
-// start-up (cli/), then read everywhere through a const reference.
+// The run parameters, in four parts: how the centres are learned, what the
+// console and the result files show, how the work is done, and what the run
+// was asked to do. Every default is here; the parts are filled and checked
+// once at start-up (cli/), then read everywhere through const references.
+// A function takes the part it uses; one that uses several takes Params.
 #pragma once
 
 #include <bit>
@@ -17,34 +20,57 @@ enum Algorithm : int { SKM = 0, AKM = 1, AKMDI = 2 };
 // The exact value that marks "no MaxDist given" (switch M absent).
 constexpr float maxdist_unset = -1.0f;
 
+// How the centres are learned (switches K, R, G, F, M, A, I and B).
+struct Clustering {
+    int clusters = 5;                // K: 2 to max_clusters
+    int iterations = 10;             // R: exactly this many, at least 1
+    float rate = 0.5f;               // G (Alpha): learning rate at the start of every data file
+    float rate_factor = 0.75f;       // F (ItParam): applied to the rate after every iteration
+    float max_dist = maxdist_unset;  // M (MaxDist): maxdist_unset when not given
+    int algorithm = SKM;             // A and I
+    bool cityblock = false;          // B: Cityblock distance, else Euclidean
+};
+
+// What is shown and reported (switches Q, D, U, T and C). The debug level
+// also adds lines to the result files and the work of the statistics.
+struct Levels {
+    int quiet = 0;           // Q: 0 = everything, 3 = nothing but errors
+    int debug = 0;           // D: 0 = off
+    int used = 0;            // U: 0 = off; 1 = exit status; 2 = also printed
+    bool stopwatch = false;  // T
+    bool notice = false;     // C
+};
+
+// How the work is done, never what it gives: no output byte depends on these
+// (environment variables KMEANS_THREADS and KMEANS_MEMORY).
+struct Resources {
+    int threads = 0;               // 0 = one per processor
+    std::int64_t memory_mb = -1;   // budget for the rows kept in memory; -1 = half the physical memory
+};
+
+// What the run was asked to do: the arguments and the environment as read,
+// the clock at the start.
+struct Invocation {
+    std::string centre_file;               // Recall: the "+" argument (".KMC" added); empty = Learn mode
+    std::vector<std::string> data_files;   // data-file arguments, in order (patterns expanded)
+    std::string program;                   // program base name (banner, help, environment variable)
+    std::string switches;                  // all switch text, upper case, the environment value last
+    std::string env_value;                 // the environment value, upper case
+    std::int64_t start_time = 0;           // whole seconds, rounded
+    std::optional<std::uint32_t> seed;     // KMEANS_SEED; without it the clock seeds
+};
+
 struct Params {
-    int K = 5;                  // number of clusters, 2 to max_clusters
-    int R = 10;                 // number of iterations, at least 1
-    float Alpha = 0.5f;         // learning rate at the start of every data file
-    float ItParam = 0.75f;      // factor applied to Alpha after every iteration
-    float MaxDist = maxdist_unset;
-    int type = SKM;             // learning algorithm
-    bool cityblock = false;     // distance kind: Cityblock, else Euclidean
-    int used_level = 0;         // switch U; 0 = off
-    int debug = 0;              // switch D; 0 = off
-    int quiet = 0;              // switch Q; 0 = off
-    bool stopwatch = false;     // switch T
-    bool notice = false;        // switch C
-    std::string ClustCFile;     // centre file for Recall; empty = Learn mode
-    std::vector<std::string> data_files;  // data-file arguments, in order
-    std::string progname;       // program base name (banner, help, environment)
-    std::string switches;       // all switch text, upper case, environment last
-    std::string env_value;      // the environment value, upper case
-    std::int64_t start_time = 0;  // whole seconds, rounded
-    std::optional<std::uint32_t> seed;  // KMEANS_SEED; without it the clock seeds
-    int threads = 0;            // KMEANS_THREADS; 0 = one per processor
-    std::int64_t memory_mb = -1;  // KMEANS_MEMORY; -1 = half the physical memory
+    Clustering clustering;
+    Levels levels;
+    Resources resources;
+    Invocation invocation;
 };
 
 // Whether switch M gave a MaxDist: the parameter no longer holds the exact
 // bit pattern of the unset mark.
-inline bool maxdist_given(const Params& p) {
-    return std::bit_cast<std::uint32_t>(p.MaxDist) != std::bit_cast<std::uint32_t>(maxdist_unset);
+inline bool maxdist_given(const Clustering& c) {
+    return std::bit_cast<std::uint32_t>(c.max_dist) != std::bit_cast<std::uint32_t>(maxdist_unset);
 }
 
 }  // namespace kmeans

@@ -21,7 +21,7 @@ Registry registry;
 
 // Whether the clean-up messages of debug level 2 are due. Before the switches
 // are read (the help screen) there is no debug level yet.
-static bool cleanup_messages() { return registry.params && registry.params->debug >= 2; }
+static bool cleanup_messages() { return registry.params && registry.params->levels.debug >= 2; }
 
 // Runs at every exit: removes result files that were never completed, so
 // that a failed or cancelled run leaves earlier results untouched (one that
@@ -70,7 +70,7 @@ void register_final_cleanup() {
     std::set_terminate(on_terminate);
 }
 
-int run_status(const Params& p, int last_nused) { return p.used_level > 0 ? last_nused : 0; }
+int run_status(const Params& p, int last_nused) { return p.levels.used > 0 ? last_nused : 0; }
 
 int platform_status(int status) {
     if (status == status_none_learned) return 0;

@@ -25,13 +25,13 @@ CommandLine read_command_line(Params& p, const std::vector<std::string>& args, c
     ArgWalk walk = walk_args(p, args);
     cl.walk_messages = std::move(walk.messages);
     append_environment(p, envp);
-    cl.env_line = switch_present(p.switches, 'D');
+    cl.env_line = switch_present(p.invocation.switches, 'D');
     // The quiet level comes first: it already governs the banner.
-    p.quiet = switch_level(p.switches, 'Q');
-    cl.no_data_file = p.data_files.empty();
+    p.levels.quiet = switch_level(p.invocation.switches, 'Q');
+    cl.no_data_file = p.invocation.data_files.empty();
     cl.help = walk.second_centre || cl.no_data_file;
     if (cl.help) return cl;  // the other switches are not looked at
-    cl.unknown = unknown_characters(p.switches);
+    cl.unknown = unknown_characters(p.invocation.switches);
     cl.check = evaluate_switches(p);
     evaluate_seed(p, environment_value(envp, seed_variable), cl.check);
     evaluate_resources(p, environment_value(envp, threads_variable), environment_value(envp, memory_variable),

@@ -25,7 +25,7 @@ struct CommandLine {
 std::string program_base_name(const char* argv0);
 
 // Fills `p` from `args` (the program's own name excluded) and the
-// environment `envp` (p.progname must be set): walks the arguments, appends
+// environment `envp` (p.invocation.program must be set): walks the arguments, appends
 // the environment value, reads the quiet level, and, unless the help screen
 // is due, lists the unknown switch characters, evaluates every other switch
 // and then the seed variable KMEANS_SEED. Every switch is read here.

@@ -42,10 +42,10 @@ ArgWalk walk_args(Params& p, const std::vector<std::string>& args) {
         if (!arg.empty() && (arg[0] == '-' || (arg[0] == '/' && slash_switch(arg)))) {
             std::string text = arg.substr(1);
             upcase(text);
-            p.switches += text;
+            p.invocation.switches += text;
         } else if (!arg.empty() && arg[0] == '+') {
             std::string name = arg.substr(1);
-            if (!p.ClustCFile.empty()) {
+            if (!p.invocation.centre_file.empty()) {
                 walk.messages.push_back(format("PANIC: Multiple categorycenterfilenames given: %s %s\n",
                                                first_centre.c_str(), name.c_str()));
                 walk.second_centre = true;
@@ -56,11 +56,11 @@ ArgWalk walk_args(Params& p, const std::vector<std::string>& args) {
                 continue;
             }
             first_centre = name;
-            p.ClustCFile = name.find('.') == std::string::npos ? name + ".KMC" : name;
+            p.invocation.centre_file = name.find('.') == std::string::npos ? name + ".KMC" : name;
         } else if (has_wildcard(arg)) {
-            for (std::string& name : expand_pattern(arg)) p.data_files.push_back(std::move(name));
+            for (std::string& name : expand_pattern(arg)) p.invocation.data_files.push_back(std::move(name));
         } else {
-            p.data_files.push_back(arg);
+            p.invocation.data_files.push_back(arg);
         }
     }
     return walk;
@@ -82,10 +82,10 @@ static bool env_name_is(const char* entry, const std::string& name) {
 
 void append_environment(Params& p, const char* const* envp) {
     for (; envp && *envp; ++envp) {
-        if (env_name_is(*envp, p.progname)) {
-            p.env_value = std::strchr(*envp, '=') + 1;
-            upcase(p.env_value);
-            p.switches += p.env_value;
+        if (env_name_is(*envp, p.invocation.program)) {
+            p.invocation.env_value = std::strchr(*envp, '=') + 1;
+            upcase(p.invocation.env_value);
+            p.invocation.switches += p.invocation.env_value;
             return;
         }
     }
@@ -200,17 +200,17 @@ std::vector<std::string> unknown_characters(const std::string& sw) {
 
 SwitchCheck evaluate_switches(Params& p) {
     SwitchCheck check;
-    const std::string& sw = p.switches;
-    p.stopwatch = switch_present(sw, 'T');
-    p.notice = switch_present(sw, 'C');
-    p.debug = switch_level(sw, 'D');
-    p.cityblock = switch_level(sw, 'B') != 0;
-    p.used_level = switch_level(sw, 'U');
+    const std::string& sw = p.invocation.switches;
+    p.levels.stopwatch = switch_present(sw, 'T');
+    p.levels.notice = switch_present(sw, 'C');
+    p.levels.debug = switch_level(sw, 'D');
+    p.clustering.cityblock = switch_level(sw, 'B') != 0;
+    p.levels.used = switch_level(sw, 'U');
     bool akm = switch_level(sw, 'A') != 0;
-    if (akm) p.type = AKM;
+    if (akm) p.clustering.algorithm = AKM;
     if (switch_level(sw, 'I') != 0) {
         if (akm) check.infos.push_back("INFO: Both switch A (AKM) and I (AKMDI) given. Switch I have priority.\n");
-        p.type = AKMDI;
+        p.clustering.algorithm = AKMDI;
     }
     auto refuse = [&](std::string message) {
         check.status = 4;
@@ -218,31 +218,31 @@ SwitchCheck evaluate_switches(Params& p) {
         return check;
     };
     if (switch_present(sw, 'R')) {
-        p.R = switch_int(sw, 'R');
-        if (p.R < 1) return refuse(format("PANIC: Number of iterationes must be greater than 0: Value=%d\n", p.R));
+        p.clustering.iterations = switch_int(sw, 'R');
+        if (p.clustering.iterations < 1) return refuse(format("PANIC: Number of iterationes must be greater than 0: Value=%d\n", p.clustering.iterations));
     }
     if (switch_present(sw, 'K')) {
-        p.K = switch_int(sw, 'K');
-        if (p.K < 2 || p.K > max_clusters)
-            return refuse(format("PANIC: Number of clusters must be between 2 och %d: Value=%d\n", max_clusters, p.K));
+        p.clustering.clusters = switch_int(sw, 'K');
+        if (p.clustering.clusters < 2 || p.clustering.clusters > max_clusters)
+            return refuse(format("PANIC: Number of clusters must be between 2 och %d: Value=%d\n", max_clusters, p.clustering.clusters));
     }
     if (switch_present(sw, 'F')) {
-        p.ItParam = switch_float(sw, 'F');
-        if (!(p.ItParam > 0.0f && p.ItParam <= 2.0f) || !std::isfinite(p.ItParam))
+        p.clustering.rate_factor = switch_float(sw, 'F');
+        if (!(p.clustering.rate_factor > 0.0f && p.clustering.rate_factor <= 2.0f) || !std::isfinite(p.clustering.rate_factor))
             return refuse(format("PANIC: The iteration parameter must be between 0 and 2: Value=%.3f\n",
-                                 static_cast<double>(p.ItParam)));
+                                 static_cast<double>(p.clustering.rate_factor)));
     }
     if (switch_present(sw, 'G')) {
-        p.Alpha = switch_float(sw, 'G');
-        if (!(p.Alpha > 0.0f) || !std::isfinite(p.Alpha))
+        p.clustering.rate = switch_float(sw, 'G');
+        if (!(p.clustering.rate > 0.0f) || !std::isfinite(p.clustering.rate))
             return refuse(format("PANIC: The learning rate parameter must be greater than 0: Value=%.5f\n",
-                                 static_cast<double>(p.Alpha)));
+                                 static_cast<double>(p.clustering.rate)));
     }
     if (switch_present(sw, 'M')) {
-        p.MaxDist = switch_float(sw, 'M');
-        if (!(p.MaxDist > 0.0f) || !std::isfinite(p.MaxDist))
+        p.clustering.max_dist = switch_float(sw, 'M');
+        if (!(p.clustering.max_dist > 0.0f) || !std::isfinite(p.clustering.max_dist))
             return refuse(format("PANIC: Maximum distance must be greater than 0: Value=%-10.4G\n",
-                                 static_cast<double>(p.MaxDist)));
+                                 static_cast<double>(p.clustering.max_dist)));
     }
     return check;
 }
@@ -257,7 +257,7 @@ void evaluate_resources(Params& p, const char* threads, const char* memory, Swit
                                    max_threads, threads);
             return;
         }
-        p.threads = static_cast<int>(v);
+        p.resources.threads = static_cast<int>(v);
     }
     if (memory) {
         if (!parse_whole(memory, static_cast<std::uint64_t>(max_memory_mb), v)) {
@@ -266,7 +266,7 @@ void evaluate_resources(Params& p, const char* threads, const char* memory, Swit
                                    memory_variable, static_cast<long long>(max_memory_mb), memory);
             return;
         }
-        p.memory_mb = static_cast<std::int64_t>(v);
+        p.resources.memory_mb = static_cast<std::int64_t>(v);
     }
 }
 
@@ -274,7 +274,7 @@ void evaluate_seed(Params& p, const char* text, SwitchCheck& check) {
     if (text == nullptr || check.status != 0) return;
     std::uint32_t seed = 0;
     if (parse_seed(text, seed)) {
-        p.seed = seed;
+        p.invocation.seed = seed;
         return;
     }
     check.status = 4;

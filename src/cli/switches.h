@@ -22,15 +22,15 @@ struct ArgWalk {
 void upcase(std::string& s);
 
 // Classifies the arguments (the program's own name excluded): switch text
-// ("-" or "/") is upper-cased and appended to p.switches, a "+" argument
+// ("-" or "/") is upper-cased and appended to p.invocation.switches, a "+" argument
 // names the centre file, anything else is a data-file argument (expanded
 // when it still holds '*' or '?'). Data-file and centre-file names keep the
 // case they were typed in.
 ArgWalk walk_args(Params& p, const std::vector<std::string>& args);
 
-// Looks up the environment variable named p.progname (ASCII letters compared
+// Looks up the environment variable named p.invocation.program (ASCII letters compared
 // without regard to case) in `envp` (a null-terminated "NAME=value" list),
-// upper-cases its value into p.env_value and appends it to p.switches.
+// upper-cases its value into p.invocation.env_value and appends it to p.invocation.switches.
 void append_environment(Params& p, const char* const* envp);
 
 // The name of the environment variable that fixes the random seed.
@@ -79,7 +79,7 @@ struct SwitchCheck {
 SwitchCheck evaluate_switches(Params& p);
 
 // After the switches: the seed variable's value `text` (nullptr when the
-// variable is not set) into p.seed. A value parse_seed refuses is refused
+// variable is not set) into p.invocation.seed. A value parse_seed refuses is refused
 // like a switch value, with "PANIC: KMEANS_SEED must be a whole number from 0
 // to 4294967295: Value=%s\n" and status 4, unless `check` already holds a
 // refusal (the first refusal wins).
@@ -92,7 +92,7 @@ constexpr std::int64_t max_memory_mb = std::int64_t{1} << 24;
 
 // After the seed: the values of KMEANS_THREADS (`threads`, 1 to max_threads)
 // and KMEANS_MEMORY (`memory`, megabytes from 0 to max_memory_mb) into
-// p.threads and p.memory_mb (nullptr: not set). A value that is not such a
+// p.resources.threads and p.resources.memory_mb (nullptr: not set). A value that is not such a
 // whole number is refused like a switch value, with "PANIC: KMEANS_THREADS
 // must be a whole number from 1 to 1024: Value=%s\n" or "PANIC:
 // KMEANS_MEMORY must be a whole number of megabytes from 0 to 16777216:

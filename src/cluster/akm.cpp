@@ -10,20 +10,20 @@ namespace kmeans {
 void run_akm(const Params& p, DataFile& data, Centres& clust, std::vector<std::int32_t>& clustno) {
     const int K = clust.K;
     const int nvars = data.nvars;
-    float alpha = p.Alpha;
+    float alpha = p.clustering.rate;
     std::vector<std::uint32_t> count(static_cast<std::size_t>(K));
     const NearestPath path = nearest_path_for(K, nvars);  // chosen once, not for every row
 
     say(p, Show::quiet_lt2, stderr, "Adaptive K-means algorithm.\n");
-    for (int it = 1; it <= p.R; ++it) {
+    for (int it = 1; it <= p.clustering.iterations; ++it) {
         say(p, Show::quiet_lt2, stderr, "\nIteration:%-3d Alpha:%-10.6G ", it, static_cast<double>(alpha));
         each_row(p, data, SpinFrom::start, [&](std::int64_t r, const float* x) {
             float best;
-            int w = nearest_all_with(path, clust, x, nvars, K, p.cityblock, best);
+            int w = nearest_all_with(path, clust, x, nvars, K, p.clustering.cityblock, best);
             clustno[static_cast<std::size_t>(r)] = w;
             pull_centre(clust.row(w), x, nvars, alpha);
         });
-        alpha = next_alpha(alpha, p.ItParam);
+        alpha = next_alpha(alpha, p.clustering.rate_factor);
         say(p, Show::debug2, stdout, "\n");
         report_counts(p, clust, clustno, count, false);
     }

@@ -19,14 +19,14 @@ void run_akmdi(const Params& p, DataFile& data, Centres& clust, std::vector<std:
                int& opened) {
     const int K = clust.K;
     const int nvars = data.nvars;
-    float alpha = p.Alpha;
+    float alpha = p.clustering.rate;
     std::vector<std::uint32_t> count(static_cast<std::size_t>(K), 0u);
     bool last_slot = false;
     auto in_use = [&](int k) { return count[static_cast<std::size_t>(k)] != 0; };
     const NearestPath path = nearest_path_for(K, nvars);  // chosen once, not for every row
 
     say(p, Show::quiet_lt2, stderr, "Adaptive K-means algorithm with dynamic initialization.\n");
-    for (int it = 1; it <= p.R; ++it) {
+    for (int it = 1; it <= p.clustering.iterations; ++it) {
         say(p, Show::quiet_lt2, stderr, "\nIteration:%-3d Alpha:%-10.6G    ", it, static_cast<double>(alpha));
         data.spinner = Spinner{};
         // Every 120 rows the opened-slot display takes the place of the
@@ -42,7 +42,7 @@ void run_akmdi(const Params& p, DataFile& data, Centres& clust, std::vector<std:
         };
         each_row_with(data, progress, [&](std::int64_t r, const float* x) {
             float best;
-            int w = nearest_with(path, clust, x, nvars, K, p.cityblock, best, in_use);
+            int w = nearest_with(path, clust, x, nvars, K, p.clustering.cityblock, best, in_use);
             // A row opens a slot when it lies farther than MaxDist from every
             // centre in use; with no slot in use at all (the first row, which
             // MaxDist cannot exceed when MaxDist is infinite) it opens one
@@ -61,7 +61,7 @@ void run_akmdi(const Params& p, DataFile& data, Centres& clust, std::vector<std:
             }
             clustno[static_cast<std::size_t>(r)] = w;
         });
-        alpha = next_alpha(alpha, p.ItParam);
+        alpha = next_alpha(alpha, p.clustering.rate_factor);
         show_opened(p, data.spinner, opened);
         say(p, Show::debug2, stdout, "\n");
         report_counts(p, clust, clustno, count, true);

@@ -1,4 +1,4 @@
-// The three learning algorithms. Each runs exactly p.R iterations over the
+// The three learning algorithms. Each runs exactly p.clustering.iterations iterations over the
 // rows of `data` and leaves the learned centres in `clust` and the last
 // iteration's assignment (0-based cluster per row, N entries) in `clustno`.
 #pragma once

@@ -35,8 +35,8 @@ float estimate_maxdist(const Ranges& r, int nvars, int K, bool use_cityblock) {
 }
 
 float akmdi_start(const Params& p, const Ranges& ranges, Centres& clust) {
-    const bool given = maxdist_given(p);
-    const float maxdist = given ? p.MaxDist : estimate_maxdist(ranges, clust.nvars, p.K, p.cityblock);
+    const bool given = maxdist_given(p.clustering);
+    const float maxdist = given ? p.clustering.max_dist : estimate_maxdist(ranges, clust.nvars, p.clustering.clusters, p.clustering.cityblock);
     say(p, Show::quiet_lt2, stderr, "%s MaxDist:%-10.4G\n", given ? "Given" : "Estimated", static_cast<double>(maxdist));
     std::fill(clust.v.begin(), clust.v.end(), marker);
     return maxdist;

@@ -21,12 +21,12 @@ void run_skm(const Params& p, DataFile& data, Centres& clust, std::vector<std::i
     std::vector<float> best = block_scratch(data);
 
     say(p, Show::quiet_lt2, stderr, "Standard K-means algorithm.\n");
-    for (int it = 1; it <= p.R; ++it) {
+    for (int it = 1; it <= p.clustering.iterations; ++it) {
         say(p, Show::quiet_lt2, stderr, "\nIteration:%-3d ", it);
         std::fill(sums.begin(), sums.end(), 0.0f);
         std::fill(count.begin(), count.end(), 0u);
         const std::size_t cost = static_cast<std::size_t>(K) * static_cast<std::size_t>(nvars);
-        centres_prepare_all(set, clust, nvars, K, p.cityblock);
+        centres_prepare_all(set, clust, nvars, K, p.clustering.cityblock);
         auto map = [&](const RowBlock& b, int worker) {
             nearest_rows(set, b.values, static_cast<std::size_t>(b.count), nvars, clustno.data() + b.first,
                          best.data() + worker * max_block_rows);

@@ -18,14 +18,14 @@ void centre_file_mdist(ResultFile& f, double mdist, int npairs, float totd) {
 
 void centre_file_centres(const Params& p, ResultFile& f, float maxdist, const Centres& clust,
                          const std::vector<std::int32_t>& counts, int nused) {
-    if (p.debug != 0) result_printf(f, "MaxDist:%-10.4G\n", static_cast<double>(maxdist));
+    if (p.levels.debug != 0) result_printf(f, "MaxDist:%-10.4G\n", static_cast<double>(maxdist));
     else result_printf(f, "%-10.4G\n", static_cast<double>(maxdist));
     for (int k = 0; k < nused; ++k) {
         poll_cancel();
-        if (p.debug != 0) result_printf(f, "Counts=%-6ld ", static_cast<long>(counts[static_cast<std::size_t>(k)]));
+        if (p.levels.debug != 0) result_printf(f, "Counts=%-6ld ", static_cast<long>(counts[static_cast<std::size_t>(k)]));
         const float* centre = clust.row(k);
         for (int v = 0; v < clust.nvars; ++v) {
-            if (p.debug >= 2) result_printf(f, "k[%d][%d]=%-12.6G ", k, v, static_cast<double>(centre[v]));
+            if (p.levels.debug >= 2) result_printf(f, "k[%d][%d]=%-12.6G ", k, v, static_cast<double>(centre[v]));
             else result_printf(f, "%-12.6G ", static_cast<double>(centre[v]));
         }
         result_write(f, "\n", 1);
@@ -45,10 +45,10 @@ void centre_file_overlaps(ResultFile& f, long overlaps) {
 
 // MaxDist from the centre file's first row, or from switch M.
 static void take_maxdist(const Params& p, StoredCentres& s, int nvars, float first) {
-    const char* name = p.ClustCFile.c_str();
+    const char* name = p.invocation.centre_file.c_str();
     if (nvars > 1) emit(stderr, "VARNING: More than one column in MaxDist row: %s\n", name);
-    if (maxdist_given(p)) {
-        s.MaxDist = p.MaxDist;
+    if (maxdist_given(p.clustering)) {
+        s.MaxDist = p.clustering.max_dist;
         say(p, Show::quiet_lt2, stderr, "Given MaxDist:%-10.4G\n", static_cast<double>(s.MaxDist));
     } else if (first > 0.0f) {
         s.MaxDist = first;
@@ -61,9 +61,9 @@ static void take_maxdist(const Params& p, StoredCentres& s, int nvars, float fir
 }
 
 void read_centre_file(const Params& p, StoredCentres& s) {
-    const char* name = p.ClustCFile.c_str();
+    const char* name = p.invocation.centre_file.c_str();
     TextFile file;
-    text_open_or_panic(file, p.ClustCFile);
+    text_open_or_panic(file, p.invocation.centre_file);
 
     std::vector<float> row(max_vars);
     std::vector<float> values;  // the centres, row after row
@@ -98,7 +98,7 @@ void read_centre_file(const Params& p, StoredCentres& s) {
     s.count = rows - 1;
     centres_alloc(p, s.clust, s.count, nvars);
     std::copy(values.begin(), values.end(), s.clust.v.begin());
-    say(p, Show::quiet_lt2, stderr, "No.of clusters:%d%s\n", s.count, p.cityblock ? " Cityblock dist." : " Euclidean dist.");
+    say(p, Show::quiet_lt2, stderr, "No.of clusters:%d%s\n", s.count, p.clustering.cityblock ? " Cityblock dist." : " Euclidean dist.");
 }
 
 }  // namespace kmeans

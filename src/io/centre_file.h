@@ -36,7 +36,7 @@ struct StoredCentres {
     float MaxDist = 0.0f;   // beyond it a row gets no cluster
 };
 
-// Reads the centre file p.ClustCFile: its first row is MaxDist (switch M, when
+// Reads the centre file p.invocation.centre_file: its first row is MaxDist (switch M, when
 // given, takes its place), every later row a centre. A file that cannot be
 // opened ends the run with status 4; one that cannot be used (a row the
 // reader rejects, more than max_clusters centres, no centre at all) with a

@@ -9,7 +9,7 @@
 namespace kmeans {
 
 std::uint64_t table_budget(const Params& p) {
-    if (p.memory_mb >= 0) return static_cast<std::uint64_t>(p.memory_mb) << 20;
+    if (p.resources.memory_mb >= 0) return static_cast<std::uint64_t>(p.resources.memory_mb) << 20;
     const long pages = sysconf(_SC_PHYS_PAGES);
     const long page = sysconf(_SC_PAGESIZE);
     if (pages <= 0 || page <= 0) return 0;

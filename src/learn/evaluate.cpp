@@ -8,7 +8,7 @@ void evaluate(const Params& p, LearnFile& f) {
     assignment_pass(p, f);
     statistics_and_centres(p, f);
     final_pass(p, f);
-    if (p.debug != 0) overlap_count(p, f);
+    if (p.levels.debug != 0) overlap_count(p, f);
     say(p, Show::quiet_lt3, stderr, "\n");
 }
 

@@ -15,10 +15,10 @@ namespace kmeans {
 // The parameter line written once before the first data file.
 static void parameter_line(const Params& p) {
     if (!shown(p, Show::quiet_lt2)) return;
-    emit(stderr, "No.of clusters:%d Iterations:%d", p.K, p.R);
-    emit(stderr, "%s", p.cityblock ? " Cityblock dist." : " Euclidean dist.");
-    if (p.type == AKM || p.type == AKMDI)
-        emit(stderr, " Alpha:%.4f ItParam:%.3f", static_cast<double>(p.Alpha), static_cast<double>(p.ItParam));
+    emit(stderr, "No.of clusters:%d Iterations:%d", p.clustering.clusters, p.clustering.iterations);
+    emit(stderr, "%s", p.clustering.cityblock ? " Cityblock dist." : " Euclidean dist.");
+    if (p.clustering.algorithm == AKM || p.clustering.algorithm == AKMDI)
+        emit(stderr, " Alpha:%.4f ItParam:%.3f", static_cast<double>(p.clustering.rate), static_cast<double>(p.clustering.rate_factor));
     emit(stderr, "\n");
 }
 
@@ -28,23 +28,23 @@ static void parameter_line(const Params& p) {
 static void init_learning(const Params& p, Rng& rng, LearnFile& f) {
     // Without rows the centre rows get 0 bytes, which ends the run: say why first.
     if (f.data.N == 0) emit(stderr, "\nNo data rows in file: %s", f.data.name.c_str());
-    centres_alloc(p, f.clust, p.K, f.data.nvars);
+    centres_alloc(p, f.clust, p.clustering.clusters, f.data.nvars);
     say(p, Show::quiet0, stderr, "\n");
     for (int v = 0; v < f.data.nvars; ++v)
         say(p, Show::debug2, stdout, "min[%d]=%-12.6G max[%d]=%-12.6G\n", v, static_cast<double>(f.ranges.min[v]),
             v, static_cast<double>(f.ranges.max[v]));
-    if (p.type == AKMDI) f.MaxDist = akmdi_start(p, f.ranges, f.clust);
+    if (p.clustering.algorithm == AKMDI) f.MaxDist = akmdi_start(p, f.ranges, f.clust);
     else random_centres(p, rng, f.ranges, f.clust);
     clustno_alloc(p, f.clustno, f.data.N);
 }
 
 // The learning algorithm the switches chose.
 static void run_algorithm(const Params& p, LearnFile& f, int& opened) {
-    switch (p.type) {
+    switch (p.clustering.algorithm) {
         case SKM: return run_skm(p, f.data, f.clust, f.clustno);
         case AKM: return run_akm(p, f.data, f.clust, f.clustno);
         case AKMDI: return run_akmdi(p, f.data, f.clust, f.clustno, f.MaxDist, opened);
-        default: panic(10, "PANIC: Unknown algorithm. (type) Value:%d\n", p.type);
+        default: panic(10, "PANIC: Unknown algorithm. (type) Value:%d\n", p.clustering.algorithm);
     }
 }
 
@@ -86,7 +86,7 @@ int learn_files(const Params& p, Rng& rng, Workers& workers) {
     int opened = 0;  // AKMDI's last opened slot, shown across files
     WrittenResults written;
     parameter_line(p);
-    for (const std::string& arg : p.data_files) {
+    for (const std::string& arg : p.invocation.data_files) {
         if (skip_result_name(p, arg)) continue;
         last_nused = learn_file(p, rng, workers, opened, written, arg);
     }

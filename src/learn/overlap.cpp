@@ -21,7 +21,7 @@ void overlap_count(const Params& p, LearnFile& f) {
             const int own = f.clustno[static_cast<std::size_t>(r)];
             for (int j = 0; j < f.nused; ++j) {
                 if (j == own) continue;
-                if (distance(p.cityblock, x, f.clust.row(j), nvars) <= threshold) ++n;
+                if (distance(p.clustering.cityblock, x, f.clust.row(j), nvars) <= threshold) ++n;
             }
         }
         per_block[b.index] = n;

@@ -21,7 +21,7 @@ static void mean_distance(const Params& p, LearnFile& f) {
         poll_cancel();
         for (int j = 0; j < f.nused; ++j) {
             if (j == i) continue;
-            double d = p.cityblock ? static_cast<double>(cityblock(f.clust.row(i), f.clust.row(j), nvars))
+            double d = p.clustering.cityblock ? static_cast<double>(cityblock(f.clust.row(i), f.clust.row(j), nvars))
                                    : euclid_root(f.clust.row(i), f.clust.row(j), nvars);
             totd = static_cast<float>(static_cast<double>(totd) + d);
             ++npairs;
@@ -46,8 +46,8 @@ static void check_single_range(const LearnFile& f) {
 
 void statistics_and_centres(const Params& p, LearnFile& f) {
     check_single_range(f);
-    if (p.debug != 0) mean_distance(p, f);
-    if (p.used_level != 0) {
+    if (p.levels.debug != 0) mean_distance(p, f);
+    if (p.levels.used != 0) {
         say(p, Show::debug1, stdout, "No. of used clusters:%-3d\n", f.nused);
         say(p, Show::used2, stdout, "%d\n", f.nused);
     }

@@ -27,7 +27,7 @@ struct RecallFile {
 static void classify(const Params& p, const StoredCentres& s, RecallFile& f) {
     const int nvars = f.data.nvars;
     CentreSet set;
-    centres_prepare_all(set, s.clust, nvars, s.count, p.cityblock);
+    centres_prepare_all(set, s.clust, nvars, s.count, p.clustering.cityblock);
     std::vector<float> best_all = block_scratch(f.data);
     auto map = [&](const RowBlock& b, int worker) {
         std::int32_t* w = f.clustno.data() + b.first;
@@ -70,7 +70,7 @@ static void recall_file(const Params& p, Workers& workers, const StoredCentres& 
     clustno_alloc(p, f->clustno, f->data.N);
     classify(p, s, *f);
 
-    if (p.debug != 0) result_printf(f->result, "%s MaxDist:%-10.4G\n", arg.c_str(), static_cast<double>(s.MaxDist));
+    if (p.levels.debug != 0) result_printf(f->result, "%s MaxDist:%-10.4G\n", arg.c_str(), static_cast<double>(s.MaxDist));
     for (std::int32_t c : f->clustno) result_int_line(f->result, c);
     result_commit(f->result);
     data_close(f->data);
@@ -80,7 +80,7 @@ void recall_files(const Params& p, Workers& workers) {
     StoredCentres centres;
     read_centre_file(p, centres);
     WrittenResults written;
-    for (const std::string& arg : p.data_files) {
+    for (const std::string& arg : p.invocation.data_files) {
         if (skip_result_name(p, arg)) continue;
         recall_file(p, workers, centres, written, arg);
     }

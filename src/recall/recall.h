@@ -6,7 +6,7 @@
 
 namespace kmeans {
 
-// Reads the centre file p.ClustCFile once, then writes a .KMR for every
+// Reads the centre file p.invocation.centre_file once, then writes a .KMR for every
 // data-file argument in order; the passes run on `workers`.
 void recall_files(const Params& p, Workers& workers);
 
