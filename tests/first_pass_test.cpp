@@ -88,7 +88,7 @@ std::string model_pass(const Params& p, const std::string& path) {
         int n = read_row(d->text, row.data(), d->nvars, why);
         if (n == row_end) break;
         if (n == row_count_mismatch) emit(stderr, "%s", row_reason(why, d->text.line).c_str());
-        if (spinner_due(rowno)) spin(p, d->spinner);
+        if (spinner_due(rowno)) spin(p.levels, d->spinner);
         if (n < 0)
             panic(5, "%s\nPANIC: Bad datafile: %s  Datarow:%lld\n",
                   n == row_count_mismatch ? "" : row_reason(why, d->text.line).c_str(), "D.DAT",
@@ -97,7 +97,7 @@ std::string model_pass(const Params& p, const std::string& path) {
         ++rowno;
     }
     d->N = rowno - 1;
-    if (why.end == DataEnd::empty_row && shown(p, Show::quiet_lt3)) {
+    if (why.end == DataEnd::empty_row && shown(p.levels, Show::quiet_lt3)) {
         bool at_mark = false;
         const std::int64_t left = lines_left_out(d->text, true, at_mark);
         if (left > 0)

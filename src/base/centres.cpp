@@ -28,7 +28,7 @@ void centres_alloc(const Params& p, Centres& c, int K, int nvars) {
             emit(stderr, "\nAttemted to reserve %lld bytes memory. (clust[])\n", bytes);
             panic(2, "PANIC: Not enough memory for cluster: %d\n", k + 1);
         }
-        say(p, Show::debug2, stderr, "\n%lld bytes memory reserved.\n", bytes);
+        say(p.levels, Show::debug2, stderr, "\n%lld bytes memory reserved.\n", bytes);
     }
     c.K = K;
     c.nvars = nvars;
@@ -48,7 +48,7 @@ void clustno_alloc(const Params& p, std::vector<std::int32_t>& clustno, std::int
         emit(stderr, "Attemted to reserve %lld bytes memory. (clustno)\n", bytes);
         panic(2, "PANIC: Not enough memory.\n");
     }
-    say(p, Show::debug2, stderr, "%lld bytes memory reserved.\n", bytes);
+    say(p.levels, Show::debug2, stderr, "%lld bytes memory reserved.\n", bytes);
 }
 
 }  // namespace kmeans

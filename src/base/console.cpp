@@ -11,15 +11,15 @@
 
 namespace kmeans {
 
-bool shown(const Params& p, Show when) {
+bool shown(const Levels& l, Show when) {
     switch (when) {
         case Show::always: return true;
-        case Show::quiet_lt3: return p.levels.quiet < 3;
-        case Show::quiet_lt2: return p.levels.quiet < 2;
-        case Show::quiet0: return p.levels.quiet == 0;
-        case Show::debug1: return p.levels.debug >= 1;
-        case Show::debug2: return p.levels.debug >= 2;
-        case Show::used2: return p.levels.used >= 2;
+        case Show::quiet_lt3: return l.quiet < 3;
+        case Show::quiet_lt2: return l.quiet < 2;
+        case Show::quiet0: return l.quiet == 0;
+        case Show::debug1: return l.debug >= 1;
+        case Show::debug2: return l.debug >= 2;
+        case Show::used2: return l.used >= 2;
     }
     return false;
 }
@@ -71,8 +71,8 @@ static void vemit(std::FILE* to, const char* fmt, va_list ap) {
     std::fwrite(text.data(), 1, text.size(), to);
 }
 
-void say(const Params& p, Show when, std::FILE* to, const char* fmt, ...) {
-    if (!shown(p, when)) return;
+void say(const Levels& l, Show when, std::FILE* to, const char* fmt, ...) {
+    if (!shown(l, when)) return;
     va_list ap;
     va_start(ap, fmt);
     vemit(to, fmt, ap);
@@ -86,8 +86,8 @@ void emit(std::FILE* to, const char* fmt, ...) {
     va_end(ap);
 }
 
-void spin(const Params& p, Spinner& s) {
-    if (!shown(p, Show::quiet0)) return;
+void spin(const Levels& l, Spinner& s) {
+    if (!shown(l, Show::quiet0)) return;
     char text[2] = {'\b', spinner_char(s)};
     progress_write(text, 2);
     ++s.pos;

@@ -20,12 +20,12 @@ enum class Show {
     used2,      // the bare used-cluster count
 };
 
-// True when a message of class `when` is written under the levels of `p`.
-bool shown(const Params& p, Show when);
+// True when a message of class `when` is written under the levels `l`.
+bool shown(const Levels& l, Show when);
 
 // Writes a formatted message (see format.h for the conversions) to `to`
 // (stderr or stdout) when its class is shown.
-void say(const Params& p, Show when, std::FILE* to, const char* fmt, ...)
+void say(const Levels& l, Show when, std::FILE* to, const char* fmt, ...)
     __attribute__((format(printf, 4, 5)));
 
 // Writes a formatted message unconditionally.
@@ -46,7 +46,7 @@ inline char spinner_char(const Spinner& s) { return "-\\|/"[s.pos & 3]; }
 inline bool spinner_due(std::int64_t counter) { return counter % 64 == 0; }
 
 // Turns the spinner one step when the quiet level is 0.
-void spin(const Params& p, Spinner& s);
+void spin(const Levels& l, Spinner& s);
 
 // Appends spinner output (`n` bytes) to what waits to be written, and writes
 // it all when about 0.1 s have passed since the last write. Standard error

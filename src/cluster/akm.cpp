@@ -14,9 +14,9 @@ void run_akm(const Params& p, DataFile& data, Centres& clust, std::vector<std::i
     std::vector<std::uint32_t> count(static_cast<std::size_t>(K));
     const NearestPath path = nearest_path_for(K, nvars);  // chosen once, not for every row
 
-    say(p, Show::quiet_lt2, stderr, "Adaptive K-means algorithm.\n");
+    say(p.levels, Show::quiet_lt2, stderr, "Adaptive K-means algorithm.\n");
     for (int it = 1; it <= p.clustering.iterations; ++it) {
-        say(p, Show::quiet_lt2, stderr, "\nIteration:%-3d Alpha:%-10.6G ", it, static_cast<double>(alpha));
+        say(p.levels, Show::quiet_lt2, stderr, "\nIteration:%-3d Alpha:%-10.6G ", it, static_cast<double>(alpha));
         each_row(p, data, SpinFrom::start, [&](std::int64_t r, const float* x) {
             float best;
             int w = nearest_all_with(path, clust, x, nvars, K, p.clustering.cityblock, best);
@@ -24,7 +24,7 @@ void run_akm(const Params& p, DataFile& data, Centres& clust, std::vector<std::i
             pull_centre(clust.row(w), x, nvars, alpha);
         });
         alpha = next_alpha(alpha, p.clustering.rate_factor);
-        say(p, Show::debug2, stdout, "\n");
+        say(p.levels, Show::debug2, stdout, "\n");
         report_counts(p, clust, clustno, count, false);
     }
 }

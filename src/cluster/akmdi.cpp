@@ -12,7 +12,7 @@ namespace kmeans {
 // spinner's character, where the iteration header left four blanks. Does not
 // advance the spinner.
 static void show_opened(const Params& p, const Spinner& s, int opened) {
-    say(p, Show::quiet0, stderr, "\b\b\b\b%03d%c", opened, spinner_char(s));
+    say(p.levels, Show::quiet0, stderr, "\b\b\b\b%03d%c", opened, spinner_char(s));
 }
 
 void run_akmdi(const Params& p, DataFile& data, Centres& clust, std::vector<std::int32_t>& clustno, float maxdist,
@@ -25,19 +25,19 @@ void run_akmdi(const Params& p, DataFile& data, Centres& clust, std::vector<std:
     auto in_use = [&](int k) { return count[static_cast<std::size_t>(k)] != 0; };
     const NearestPath path = nearest_path_for(K, nvars);  // chosen once, not for every row
 
-    say(p, Show::quiet_lt2, stderr, "Adaptive K-means algorithm with dynamic initialization.\n");
+    say(p.levels, Show::quiet_lt2, stderr, "Adaptive K-means algorithm with dynamic initialization.\n");
     for (int it = 1; it <= p.clustering.iterations; ++it) {
-        say(p, Show::quiet_lt2, stderr, "\nIteration:%-3d Alpha:%-10.6G    ", it, static_cast<double>(alpha));
+        say(p.levels, Show::quiet_lt2, stderr, "\nIteration:%-3d Alpha:%-10.6G    ", it, static_cast<double>(alpha));
         data.spinner = Spinner{};
         // Every 120 rows the opened-slot display takes the place of the
         // plain turn, and advances the spinner like it.
         auto progress = [&](std::int64_t r) {
             if (r % 120 == 0) {
-                if (!shown(p, Show::quiet0)) return;
+                if (!shown(p.levels, Show::quiet0)) return;
                 show_opened(p, data.spinner, opened);
                 ++data.spinner.pos;
             } else if (spinner_due(r)) {
-                spin(p, data.spinner);
+                spin(p.levels, data.spinner);
             }
         };
         each_row_with(data, progress, [&](std::int64_t r, const float* x) {
@@ -63,7 +63,7 @@ void run_akmdi(const Params& p, DataFile& data, Centres& clust, std::vector<std:
         });
         alpha = next_alpha(alpha, p.clustering.rate_factor);
         show_opened(p, data.spinner, opened);
-        say(p, Show::debug2, stdout, "\n");
+        say(p.levels, Show::debug2, stdout, "\n");
         report_counts(p, clust, clustno, count, true);
     }
 }

@@ -9,7 +9,7 @@ namespace kmeans {
 
 void random_centres(const Params& p, Rng& rng, const Ranges& ranges, Centres& clust) {
     const double c = draw_scale();
-    say(p, Show::debug2, stdout, "Randomizing %d clusters\n", clust.K);
+    say(p.levels, Show::debug2, stdout, "Randomizing %d clusters\n", clust.K);
     for (int k = 0; k < clust.K; ++k) {
         float* centre = clust.row(k);
         for (int v = 0; v < clust.nvars; ++v) {
@@ -17,9 +17,9 @@ void random_centres(const Params& p, Rng& rng, const Ranges& ranges, Centres& cl
             int r = draw(rng);
             centre[v] = static_cast<float>(static_cast<double>(r) * c * static_cast<double>(range) +
                                            static_cast<double>(ranges.min[v]));
-            say(p, Show::debug2, stdout, "clust[%d][%d]=%-12.6G ", k, v, static_cast<double>(centre[v]));
+            say(p.levels, Show::debug2, stdout, "clust[%d][%d]=%-12.6G ", k, v, static_cast<double>(centre[v]));
         }
-        say(p, Show::debug2, stdout, "\n");
+        say(p.levels, Show::debug2, stdout, "\n");
     }
 }
 
@@ -37,7 +37,7 @@ float estimate_maxdist(const Ranges& r, int nvars, int K, bool use_cityblock) {
 float akmdi_start(const Params& p, const Ranges& ranges, Centres& clust) {
     const bool given = maxdist_given(p.clustering);
     const float maxdist = given ? p.clustering.max_dist : estimate_maxdist(ranges, clust.nvars, p.clustering.clusters, p.clustering.cityblock);
-    say(p, Show::quiet_lt2, stderr, "%s MaxDist:%-10.4G\n", given ? "Given" : "Estimated", static_cast<double>(maxdist));
+    say(p.levels, Show::quiet_lt2, stderr, "%s MaxDist:%-10.4G\n", given ? "Given" : "Estimated", static_cast<double>(maxdist));
     std::fill(clust.v.begin(), clust.v.end(), marker);
     return maxdist;
 }

@@ -6,7 +6,7 @@
 namespace kmeans {
 
 void warn_isolated(const Params& p, int k) {
-    say(p, Show::quiet_lt3, stderr, "\nVARNING: Cluster %d is isolated.\n", k + 1);
+    say(p.levels, Show::quiet_lt3, stderr, "\nVARNING: Cluster %d is isolated.\n", k + 1);
 }
 
 void report_counts(const Params& p, const Centres& clust, const std::vector<std::int32_t>& clustno,
@@ -19,7 +19,7 @@ void report_counts(const Params& p, const Centres& clust, const std::vector<std:
             warn_isolated(p, k);
             continue;
         }
-        if (!shown(p, Show::debug2)) continue;
+        if (!shown(p.levels, Show::debug2)) continue;
         if (slot_label) emit(stdout, "Counts:%-6ld ", static_cast<long>(n));
         else emit(stdout, "Antal:%d ", static_cast<int>(n));
         const float* centre = clust.row(k);

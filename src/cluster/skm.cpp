@@ -20,9 +20,9 @@ void run_skm(const Params& p, DataFile& data, Centres& clust, std::vector<std::i
     CentreSet set;
     std::vector<float> best = block_scratch(data);
 
-    say(p, Show::quiet_lt2, stderr, "Standard K-means algorithm.\n");
+    say(p.levels, Show::quiet_lt2, stderr, "Standard K-means algorithm.\n");
     for (int it = 1; it <= p.clustering.iterations; ++it) {
-        say(p, Show::quiet_lt2, stderr, "\nIteration:%-3d ", it);
+        say(p.levels, Show::quiet_lt2, stderr, "\nIteration:%-3d ", it);
         std::fill(sums.begin(), sums.end(), 0.0f);
         std::fill(count.begin(), count.end(), 0u);
         const std::size_t cost = static_cast<std::size_t>(K) * static_cast<std::size_t>(nvars);
@@ -41,21 +41,21 @@ void run_skm(const Params& p, DataFile& data, Centres& clust, std::vector<std::i
             }
         };
         each_block(p, data, SpinFrom::last, cost, map, reduce);
-        say(p, Show::debug2, stdout, "\nCompute new clustercenter\n");
+        say(p.levels, Show::debug2, stdout, "\nCompute new clustercenter\n");
         for (int k = 0; k < K; ++k) {
             std::uint32_t n = count[static_cast<std::size_t>(k)];
             if (n == 0) {
                 warn_isolated(p, k);
                 continue;
             }
-            say(p, Show::debug2, stdout, "Antal:%-6ld ", static_cast<long>(n));
+            say(p.levels, Show::debug2, stdout, "Antal:%-6ld ", static_cast<long>(n));
             const float* sum = sums.data() + static_cast<std::size_t>(k) * static_cast<std::size_t>(nvars);
             float* centre = clust.row(k);
             for (int v = 0; v < nvars; ++v) {
                 centre[v] = static_cast<float>(static_cast<double>(sum[v]) / static_cast<double>(n));
-                say(p, Show::debug2, stdout, "k[%d][%d]=%-12.6G ", k, v, static_cast<double>(centre[v]));
+                say(p.levels, Show::debug2, stdout, "k[%d][%d]=%-12.6G ", k, v, static_cast<double>(centre[v]));
             }
-            say(p, Show::debug2, stdout, "\n");
+            say(p.levels, Show::debug2, stdout, "\n");
         }
     }
 }

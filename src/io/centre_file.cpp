@@ -49,10 +49,10 @@ static void take_maxdist(const Params& p, StoredCentres& s, int nvars, float fir
     if (nvars > 1) emit(stderr, "VARNING: More than one column in MaxDist row: %s\n", name);
     if (maxdist_given(p.clustering)) {
         s.MaxDist = p.clustering.max_dist;
-        say(p, Show::quiet_lt2, stderr, "Given MaxDist:%-10.4G\n", static_cast<double>(s.MaxDist));
+        say(p.levels, Show::quiet_lt2, stderr, "Given MaxDist:%-10.4G\n", static_cast<double>(s.MaxDist));
     } else if (first > 0.0f) {
         s.MaxDist = first;
-        say(p, Show::quiet_lt2, stderr, "MaxDist from file:%-10.4G\n", static_cast<double>(s.MaxDist));
+        say(p.levels, Show::quiet_lt2, stderr, "MaxDist from file:%-10.4G\n", static_cast<double>(s.MaxDist));
     } else {
         s.MaxDist = FLT_MAX;
         emit(stderr, "VARNING: Bad MaxDist %.4f set to %-10.4G: %s\n", static_cast<double>(first),
@@ -98,7 +98,7 @@ void read_centre_file(const Params& p, StoredCentres& s) {
     s.count = rows - 1;
     centres_alloc(p, s.clust, s.count, nvars);
     std::copy(values.begin(), values.end(), s.clust.v.begin());
-    say(p, Show::quiet_lt2, stderr, "No.of clusters:%d%s\n", s.count, p.clustering.cityblock ? " Cityblock dist." : " Euclidean dist.");
+    say(p.levels, Show::quiet_lt2, stderr, "No.of clusters:%d%s\n", s.count, p.clustering.cityblock ? " Cityblock dist." : " Euclidean dist.");
 }
 
 }  // namespace kmeans

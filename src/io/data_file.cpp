@@ -114,7 +114,7 @@ void each_block(const Params& p, DataFile& d, SpinFrom from, std::size_t row_cos
     const std::size_t width = static_cast<std::size_t>(d.nvars);
     auto finish_block = [&](const RowBlock& b) {
         for (std::int64_t r = b.first; r < b.first + b.count; ++r)
-            if (spinner_due(r)) spin(p, d.spinner);
+            if (spinner_due(r)) spin(p.levels, d.spinner);
         reduce(b);
     };
 

@@ -102,7 +102,7 @@ enum class SpinFrom { last, start };
 template <class OnRow>
 void each_row(const Params& p, DataFile& d, SpinFrom from, OnRow&& on_row) {
     if (from == SpinFrom::start) d.spinner = Spinner{};
-    each_row_with(d, [&](std::int64_t r) { if (spinner_due(r)) spin(p, d.spinner); }, on_row);
+    each_row_with(d, [&](std::int64_t r) { if (spinner_due(r)) spin(p.levels, d.spinner); }, on_row);
 }
 
 // Consecutive rows of a pass: rows first .. first + count - 1, their values

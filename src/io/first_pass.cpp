@@ -29,7 +29,7 @@ std::int64_t first_pass_in_parts(const Params& p, DataFile& d, Ranges* ranges, s
     d.part_rows.assign(parts, 0);
     const std::size_t window = static_cast<std::size_t>(d.workers->threads) * 2;
     std::vector<Part> slots(window);
-    const bool warn = shown(p, Show::quiet_lt3);
+    const bool warn = shown(p.levels, Show::quiet_lt3);
     std::atomic<std::size_t> last_part{parts};  // parts after it need no reading
 
     std::int64_t rowno = 1;        // the number of the next row
@@ -57,7 +57,7 @@ std::int64_t first_pass_in_parts(const Params& p, DataFile& d, Ranges* ranges, s
             why.expected = d.nvars;
             emit(stderr, "%s", row_reason(why, line).c_str());
         }
-        if (spinner_due(rowno)) spin(p, d.spinner);
+        if (spinner_due(rowno)) spin(p.levels, d.spinner);
         panic(5, "%s\nPANIC: Bad datafile: %s  Datarow:%lld\n",
               why.kind == row_count_mismatch ? "" : row_reason(why, line).c_str(), d.name.c_str(),
               static_cast<long long>(rowno));
@@ -85,7 +85,7 @@ std::int64_t first_pass_in_parts(const Params& p, DataFile& d, Ranges* ranges, s
                                                                    static_cast<double>(part_bytes)));
             }
             for (std::int64_t r = 0; r < part.rows; ++r, ++rowno)
-                if (spinner_due(rowno)) spin(p, d.spinner);
+                if (spinner_due(rowno)) spin(p.levels, d.spinner);
             d.part_rows[i] = part.rows;
         }
         if (part.end == PartEnd::refused) refuse(part.why, part.end_line);

@@ -56,7 +56,7 @@ bool is_result_name(const std::string& arg) {
 
 bool skip_result_name(const Params& p, const std::string& arg) {
     if (!is_result_name(arg)) return false;
-    say(p, Show::quiet_lt3, stderr, "INFO: Ignoring file: %s\n", arg.c_str());
+    say(p.levels, Show::quiet_lt3, stderr, "INFO: Ignoring file: %s\n", arg.c_str());
     return true;
 }
 

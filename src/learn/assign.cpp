@@ -27,8 +27,8 @@ static int compact_used(LearnFile& f) {
 
 void assignment_pass(const Params& p, LearnFile& f) {
     // The debug announcement takes the place of the spinner's line start.
-    if (shown(p, Show::debug1)) emit(stderr, "\nCompute custervalues:  ");
-    else say(p, Show::quiet0, stderr, "\n ");
+    if (shown(p.levels, Show::debug1)) emit(stderr, "\nCompute custervalues:  ");
+    else say(p.levels, Show::quiet0, stderr, "\n ");
 
     const int K = f.clust.K;
     const int nvars = f.data.nvars;
@@ -53,7 +53,7 @@ void assignment_pass(const Params& p, LearnFile& f) {
 }
 
 void final_pass(const Params& p, LearnFile& f) {
-    say(p, Show::debug1, stderr, "Writing clustervaluefile:  ");
+    say(p.levels, Show::debug1, stderr, "Writing clustervaluefile:  ");
     result_create_or_panic(f.value_file, f.value_name);
     const int nvars = f.data.nvars;
     CentreSet set;

@@ -9,7 +9,7 @@ void evaluate(const Params& p, LearnFile& f) {
     statistics_and_centres(p, f);
     final_pass(p, f);
     if (p.levels.debug != 0) overlap_count(p, f);
-    say(p, Show::quiet_lt3, stderr, "\n");
+    say(p.levels, Show::quiet_lt3, stderr, "\n");
 }
 
 }  // namespace kmeans

@@ -14,7 +14,7 @@ namespace kmeans {
 
 // The parameter line written once before the first data file.
 static void parameter_line(const Params& p) {
-    if (!shown(p, Show::quiet_lt2)) return;
+    if (!shown(p.levels, Show::quiet_lt2)) return;
     emit(stderr, "No.of clusters:%d Iterations:%d", p.clustering.clusters, p.clustering.iterations);
     emit(stderr, "%s", p.clustering.cityblock ? " Cityblock dist." : " Euclidean dist.");
     if (p.clustering.algorithm == AKM || p.clustering.algorithm == AKMDI)
@@ -29,9 +29,9 @@ static void init_learning(const Params& p, Rng& rng, LearnFile& f) {
     // Without rows the centre rows get 0 bytes, which ends the run: say why first.
     if (f.data.N == 0) emit(stderr, "\nNo data rows in file: %s", f.data.name.c_str());
     centres_alloc(p, f.clust, p.clustering.clusters, f.data.nvars);
-    say(p, Show::quiet0, stderr, "\n");
+    say(p.levels, Show::quiet0, stderr, "\n");
     for (int v = 0; v < f.data.nvars; ++v)
-        say(p, Show::debug2, stdout, "min[%d]=%-12.6G max[%d]=%-12.6G\n", v, static_cast<double>(f.ranges.min[v]),
+        say(p.levels, Show::debug2, stdout, "min[%d]=%-12.6G max[%d]=%-12.6G\n", v, static_cast<double>(f.ranges.min[v]),
             v, static_cast<double>(f.ranges.max[v]));
     if (p.clustering.algorithm == AKMDI) f.MaxDist = akmdi_start(p, f.ranges, f.clust);
     else random_centres(p, rng, f.ranges, f.clust);
@@ -53,7 +53,7 @@ static void run_algorithm(const Params& p, LearnFile& f, int& opened) {
 // in either file, or a name that cannot be taken, leaves the earlier pair of
 // results as it was.
 static void file_cleanup(const Params& p, LearnFile& f) {
-    say(p, Show::debug2, stdout, "\nRoughCleaning\n");
+    say(p.levels, Show::debug2, stdout, "\nRoughCleaning\n");
     result_commit_pair(f.centre_file, f.value_file);
     data_close(f.data);
 }
@@ -69,7 +69,7 @@ static int learn_file(const Params& p, Rng& rng, Workers& workers, int& opened, 
     f->value_name = result_name(arg, ".KTF");
     claim_result_names(written, arg, {f->centre_name, f->value_name});
     result_create_or_panic(f->centre_file, f->centre_name);
-    say(p, Show::quiet_lt3, stderr, "\nWorking on file: %-12s  Creating files: %-12s %s\n", arg.c_str(),
+    say(p.levels, Show::quiet_lt3, stderr, "\nWorking on file: %-12s  Creating files: %-12s %s\n", arg.c_str(),
         f->centre_name.c_str(), f->value_name.c_str());
 
     ranges_reset(f->ranges);

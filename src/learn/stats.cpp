@@ -48,11 +48,11 @@ void statistics_and_centres(const Params& p, LearnFile& f) {
     check_single_range(f);
     if (p.levels.debug != 0) mean_distance(p, f);
     if (p.levels.used != 0) {
-        say(p, Show::debug1, stdout, "No. of used clusters:%-3d\n", f.nused);
-        say(p, Show::used2, stdout, "%d\n", f.nused);
+        say(p.levels, Show::debug1, stdout, "No. of used clusters:%-3d\n", f.nused);
+        say(p.levels, Show::used2, stdout, "%d\n", f.nused);
     }
     for (int i = 0; i < f.nused; ++i)
-        say(p, Show::debug1, stdout, "Counts in cluster%-3d: %6ld\n", i + 1,
+        say(p.levels, Show::debug1, stdout, "Counts in cluster%-3d: %6ld\n", i + 1,
             static_cast<long>(f.counts[static_cast<std::size_t>(i)]));
     centre_file_centres(p, f.centre_file, f.MaxDist, f.clust, f.counts, f.nused);
 }

@@ -52,7 +52,7 @@ static void recall_file(const Params& p, Workers& workers, const StoredCentres& 
     const std::string name = result_name(arg, ".KMR");
     claim_result_names(written, arg, {name});
     result_create_or_panic(f->result, name);
-    say(p, Show::quiet_lt3, stderr, "\nWorking on file: %-12s  Creating file: %s\n", arg.c_str(), name.c_str());
+    say(p.levels, Show::quiet_lt3, stderr, "\nWorking on file: %-12s  Creating file: %s\n", arg.c_str(), name.c_str());
 
     first_pass(p, f->data, nullptr);
     const int nvars = f->data.nvars;
@@ -61,7 +61,7 @@ static void recall_file(const Params& p, Workers& workers, const StoredCentres& 
               s.clust.nvars);
     // Rows narrower than the centres are compared on their own values only.
     if (nvars > 0 && nvars < s.clust.nvars)
-        say(p, Show::quiet_lt3, stderr,
+        say(p.levels, Show::quiet_lt3, stderr,
             "\nVARNING: Datafile has fewer variables than the centres: %s  %d<%d"
             " (only the first %d of each centre are compared)\n",
             arg.c_str(), nvars, s.clust.nvars, nvars);
