@@ -70,7 +70,10 @@ void BM_first_pass(benchmark::State& state) {
     workers_start(workers, p.resources.threads);
     for (auto _ : state) {
         auto d = std::make_unique<DataFile>();
-        data_open(*d, file.path, workers);
+        if (failed(data_open(*d, file.path, workers))) {
+            state.SkipWithError("cannot open the data file");
+            return;
+        }
         benchmark::DoNotOptimize(first_pass(p, *d, nullptr));
         data_close(*d);
     }
@@ -96,6 +99,7 @@ void BM_skm_pass_table(benchmark::State& state) {
         state.SkipWithError("no memory for the table");
         return;
     }
+    d->source = RowSource::memory;
     std::uint32_t seed = 7;
     for (std::int64_t r = 0; r < N; ++r) {
         float row[nvars];
@@ -106,13 +110,16 @@ void BM_skm_pass_table(benchmark::State& state) {
         table_append(d->table, row, nvars);
     }
     Centres start;
-    centres_alloc(p, start, p.clustering.clusters, nvars);
+    if (failed(centres_alloc(p.levels, start, p.clustering.clusters, nvars))) {
+        state.SkipWithError("no memory for the centres");
+        return;
+    }
     for (int k = 0; k < p.clustering.clusters; ++k)
         for (int v = 0; v < nvars; ++v) start.row(k)[v] = static_cast<float>(k) * 4.0f + 1.0f;
     std::vector<std::int32_t> clustno(static_cast<std::size_t>(N));
     for (auto _ : state) {
         Centres clust = start;
-        run_skm(p, *d, clust, clustno);
+        benchmark::DoNotOptimize(run_skm(p, *d, clust, clustno));
         benchmark::DoNotOptimize(clust.v.data());
     }
     table_release(d->table);

@@ -68,14 +68,14 @@ struct InitFixture {
             ranges->min[v] = mins[v];
             ranges->max[v] = maxs[v];
         }
-        centres_alloc(p, clust, K, static_cast<int>(mins.size()));
+        EXPECT_FALSE(failed(centres_alloc(p.levels, clust, K, static_cast<int>(mins.size()))));
     }
 };
 
 TEST(ClusterInit, FirstCentreForSeedOneAndRange0To10) {
     InitFixture fx(2, {0.0f}, {10.0f});
     Rng rng{1};
-    random_centres(fx.p, rng, *fx.ranges, fx.clust);
+    random_centres(fx.p.levels, rng, *fx.ranges, fx.clust);
     EXPECT_EQ(static_cast<double>(fx.clust.row(0)[0]), 5.138706684112549);
     // The second draw, 5758: 5758 * c * 10 in double, rounded to float.
     const double c = 3.0518509447574615e-05;
@@ -88,7 +88,7 @@ TEST(ClusterInit, CentresTakeDrawsClusterOuterVariableInner) {
     const std::vector<float> maxs = {3.0f, 100.0f, 0.75f};
     InitFixture fx(2, mins, maxs);
     Rng rng{1};
-    random_centres(fx.p, rng, *fx.ranges, fx.clust);
+    random_centres(fx.p.levels, rng, *fx.ranges, fx.clust);
     const double c = 3.0518509447574615e-05;
     const int draws[] = {16838, 5758, 10113, 17515, 31051, 5627};
     for (int k = 0; k < 2; ++k) {
@@ -121,7 +121,7 @@ TEST(ClusterInit, ProductsAreTakenInDoubleAndRoundedOnlyAtTheEnd) {
     for (const Case& t : cases) {
         InitFixture fx(6, {t.lo}, {t.hi});
         Rng rng{1};
-        random_centres(fx.p, rng, *fx.ranges, fx.clust);
+        random_centres(fx.p.levels, rng, *fx.ranges, fx.clust);
         double range = static_cast<float>(t.hi - t.lo);
         for (int k = 0; k < 6; ++k) {
             float expected = static_cast<float>(draws[k] * c * range + static_cast<double>(t.lo));
@@ -148,7 +148,7 @@ TEST(ClusterInit, ExtremeDrawsGiveTheEndsOfTheRange) {
         Rng probe{seed};
         const int first = draw(probe);
         Rng rng{seed};
-        random_centres(fx.p, rng, *fx.ranges, fx.clust);
+        random_centres(fx.p.levels, rng, *fx.ranges, fx.clust);
         EXPECT_EQ(fx.clust.row(0)[0], first == 0 ? 1.5f : 4.0f) << seed;
         EXPECT_EQ(first, seed == 0 ? 0 : 32767);
     }

@@ -29,12 +29,11 @@ struct ChangeCase {
 class DataFileChanged : public ::testing::TestWithParam<ChangeCase> {};
 
 // Reads the whole file again in a later pass into a table of the N rows that
-// the first pass counted, as the passes fill clustno; exits from inside when
-// the file changed. A row delivered at or past N would throw here and abort
-// instead of exiting with status 5.
-void later_pass(DataFile& d) {
+// the first pass counted, as the passes fill clustno; returns the pass's
+// failure. A row delivered at or past N would throw here and abort the test.
+Failure later_pass(DataFile& d) {
     std::vector<int> table(static_cast<std::size_t>(d.N));
-    each_row_from_file(d, [&](std::int64_t r, const float*) { table.at(static_cast<std::size_t>(r)) = 1; });
+    return each_row_from_file(d, [&](std::int64_t r, const float*) { table.at(static_cast<std::size_t>(r)) = 1; });
 }
 
 TEST_P(DataFileChanged, StopsTheRunWithStatus5) {
@@ -50,9 +49,9 @@ TEST_P(DataFileChanged, StopsTheRunWithStatus5) {
     ranges_reset(*ranges);
     Workers workers;
     workers_start(workers, 2);
-    data_open(*d, path, workers);
-    first_pass(p, *d, ranges.get());
-    later_pass(*d);  // unchanged: passes quietly
+    ASSERT_FALSE(failed(data_open(*d, path, workers)));
+    ASSERT_FALSE(failed(first_pass(p, *d, ranges.get())));
+    EXPECT_FALSE(failed(later_pass(*d)));  // unchanged: passes quietly
     const fs::path path_fs = dir.path / "D.DAT";
     const auto time = fs::last_write_time(path_fs);
     dir.write("D.DAT", t.after);
@@ -60,7 +59,9 @@ TEST_P(DataFileChanged, StopsTheRunWithStatus5) {
     // in clock ticks, and two writes within one tick would share one. Or,
     // to show that the rows are checked too, the old time put back.
     fs::last_write_time(path_fs, t.same_time ? time : time + std::chrono::seconds(1));
-    EXPECT_EXIT(later_pass(*d), ::testing::ExitedWithCode(5), "PANIC: Datafile changed while it was read: .*D.DAT");
+    const Failure f = later_pass(*d);
+    EXPECT_EQ(failure_status(f), 5);
+    EXPECT_EQ(failure_text(f), "\nPANIC: Datafile changed while it was read: " + path + "\n\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(

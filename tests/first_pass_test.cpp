@@ -13,7 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <sys/wait.h>
+#include <fcntl.h>
 #include <unistd.h>
 #include <vector>
 
@@ -28,38 +28,32 @@ using namespace kmeans;
 
 namespace {
 
-// What a first pass shows: its exit status (0 when it returned), standard
-// error, and a summary of what it found (N, nvars, ranges, every value).
+// What a first pass shows: the exit status a run would end with (0 when
+// the pass succeeded), standard error with the text of the failure, and a
+// summary of what it found (N, nvars, ranges, every value).
 struct Seen {
     int status = -1;
     std::string err;
     std::string summary;
 };
 
-// Runs `pass` in a child process (a refused row ends the process), with
-// standard error captured; the child writes the summary `pass` returns.
-Seen in_child(const std::function<std::string()>& pass) {
+// Runs `pass` with standard error captured in a file; `pass` returns the
+// status and fills the summary.
+Seen captured(const std::function<int(std::string&)>& pass) {
     ScratchDir capture;
-    const std::string err_path = (capture.path / "err").string(), out_path = (capture.path / "out").string();
+    const std::string err_path = (capture.path / "err").string();
     std::fflush(stderr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        FILE* e = std::freopen(err_path.c_str(), "w", stderr);
-        if (!e) _exit(99);
-        const std::string summary = pass();
-        progress_flush();
-        FILE* o = std::fopen(out_path.c_str(), "w");
-        std::fwrite(summary.data(), 1, summary.size(), o);
-        std::fclose(o);
-        std::fflush(stderr);
-        _exit(0);
-    }
-    int ws = 0;
-    waitpid(pid, &ws, 0);
+    const int saved = dup(2);
+    const int fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(fd, 2);
+    close(fd);
     Seen s;
-    s.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : -1;
+    s.status = pass(s.summary);
+    progress_flush();
+    std::fflush(stderr);
+    dup2(saved, 2);
+    close(saved);
     s.err = capture.read("err");
-    s.summary = capture.read("out");
     return s;
 }
 
@@ -74,8 +68,9 @@ std::string summary(const DataFile& d, const Ranges& r) {
 }
 
 // The model: one reader through the whole file, row by row, as the first
-// pass has always gone (message order included).
-std::string model_pass(const Params& p, const std::string& path) {
+// pass has always gone (message order included); a refused row ends it with
+// the text and status a run ends with.
+int model_pass(const Params& p, const std::string& path, std::string& out) {
     auto d = std::make_unique<DataFile>();
     auto r = std::make_unique<Ranges>();
     ranges_reset(*r);
@@ -89,10 +84,12 @@ std::string model_pass(const Params& p, const std::string& path) {
         if (n == row_end) break;
         if (n == row_count_mismatch) emit(stderr, "%s", row_reason(why, d->text.line).c_str());
         if (spinner_due(rowno)) spin(p.levels, d->spinner);
-        if (n < 0)
-            panic(5, "%s\nPANIC: Bad datafile: %s  Datarow:%lld\n",
-                  n == row_count_mismatch ? "" : row_reason(why, d->text.line).c_str(), "D.DAT",
-                  static_cast<long long>(rowno));
+        if (n < 0) {
+            emit(stderr, "%s\nPANIC: Bad datafile: %s  Datarow:%lld\n",
+                 n == row_count_mismatch ? "" : row_reason(why, d->text.line).c_str(), "D.DAT",
+                 static_cast<long long>(rowno));
+            return 5;
+        }
         ranges_update(*r, row.data(), d->nvars);
         ++rowno;
     }
@@ -105,18 +102,24 @@ std::string model_pass(const Params& p, const std::string& path) {
                                    : "\nVARNING: The data of %s end at line %lld; %lld more lines are left out.\n",
                  "D.DAT", static_cast<long long>(why.line), static_cast<long long>(left));
     }
-    return summary(*d, *r);
+    out = summary(*d, *r);
+    return 0;
 }
 
-std::string parts_pass(const Params& p, const std::string& path, int threads, std::int64_t part_bytes) {
+// The first pass in parts, ended as a run ends on its failure.
+int parts_pass(const Params& p, const std::string& path, int threads, std::int64_t part_bytes, std::string& out) {
     Workers workers;
     workers_start(workers, threads);
     auto d = std::make_unique<DataFile>();
     auto r = std::make_unique<Ranges>();
     ranges_reset(*r);
-    data_open(*d, path, workers);
+    if (failed(data_open(*d, path, workers))) return -1;
     d->name = "D.DAT";
-    first_pass_in_parts(p, *d, r.get(), part_bytes);
+    const Failure f = first_pass_in_parts(p, *d, r.get(), part_bytes);
+    if (failed(f)) {
+        emit(stderr, "%s", failure_text(f).c_str());
+        return failure_status(f);
+    }
     std::string s = summary(*d, *r);
     // The rows kept are the rows read.
     if (rows_in_memory(*d)) {
@@ -126,7 +129,8 @@ std::string parts_pass(const Params& p, const std::string& path, int threads, st
             s += buf;
         }
     }
-    return s;
+    out = s;
+    return 0;
 }
 
 // The values of the model's rows, in the form parts_pass lists them.
@@ -180,14 +184,14 @@ TEST(FirstPassParts, DecideWhatOneReaderDecides) {
         dir.write("D.DAT", text);
         const std::string path = (dir.path / "D.DAT").string();
         Params p;  // quiet level 0: the spinner and the warning are shown
-        const Seen want = in_child([&] { return model_pass(p, path); });
+        const Seen want = captured([&](std::string& out) { return model_pass(p, path, out); });
         const std::string values = want.status == 0 ? model_values(path) : "";
         for (int threads : {1, 3}) {
             for (std::int64_t part = 1; part <= static_cast<std::int64_t>(text.size()) + 2; ++part) {
                 // Every size up to 24 bytes on three threads, then a sample.
                 if (part > 24 && part % 11 != 0 && part != static_cast<std::int64_t>(text.size()) + 2) continue;
                 if (threads == 1 && part % 5 != 1) continue;
-                const Seen got = in_child([&] { return parts_pass(p, path, threads, part); });
+                const Seen got = captured([&](std::string& out) { return parts_pass(p, path, threads, part, out); });
                 ASSERT_EQ(got.status, want.status) << "part " << part << " threads " << threads << "\n" << got.err;
                 ASSERT_EQ(got.err, want.err) << "part " << part << " threads " << threads;
                 ASSERT_EQ(got.summary, want.summary + values) << "part " << part << " threads " << threads;

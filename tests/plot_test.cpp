@@ -15,6 +15,7 @@
 
 #include "e2e.h"
 #include "io/result_file.h"
+#include "io/result_names.h"
 #include "plot/args.h"
 #include "plot/plot.h"
 #include "plot/svg.h"

@@ -9,6 +9,7 @@
 
 #include "e2e.h"
 #include "io/result_file.h"
+#include "io/result_names.h"
 
 namespace fs = std::filesystem;
 

@@ -3,11 +3,10 @@
 #include <new>
 
 #include "base/console.h"
-#include "base/registry.h"
 
 namespace kmeans {
 
-void centres_alloc(const Params& p, Centres& c, int K, int nvars) {
+Failure centres_alloc(const Levels& l, Centres& c, int K, int nvars) {
     const long long bytes = 4LL * nvars;
     const std::size_t width = static_cast<std::size_t>(nvars);
     c.v.clear();
@@ -25,16 +24,20 @@ void centres_alloc(const Params& p, Centres& c, int K, int nvars) {
             }
         }
         if (!ok) {
-            emit(stderr, "\nAttemted to reserve %lld bytes memory. (clust[])\n", bytes);
-            panic(2, "PANIC: Not enough memory for cluster: %d\n", k + 1);
+            Failure f;
+            f.what = Fault::memory_centre;
+            f.bytes = bytes;
+            f.row = k + 1;
+            return f;
         }
-        say(p.levels, Show::debug2, stderr, "\n%lld bytes memory reserved.\n", bytes);
+        say(l, Show::debug2, stderr, "\n%lld bytes memory reserved.\n", bytes);
     }
     c.K = K;
     c.nvars = nvars;
+    return Failure{};
 }
 
-void clustno_alloc(const Params& p, std::vector<std::int32_t>& clustno, std::int64_t N) {
+Failure clustno_alloc(const Levels& l, std::vector<std::int32_t>& clustno, std::int64_t N) {
     const long long bytes = 4LL * N;
     bool ok = bytes > 0;
     if (ok) {
@@ -45,10 +48,13 @@ void clustno_alloc(const Params& p, std::vector<std::int32_t>& clustno, std::int
         }
     }
     if (!ok) {
-        emit(stderr, "Attemted to reserve %lld bytes memory. (clustno)\n", bytes);
-        panic(2, "PANIC: Not enough memory.\n");
+        Failure f;
+        f.what = Fault::memory_clustno;
+        f.bytes = bytes;
+        return f;
     }
-    say(p.levels, Show::debug2, stderr, "%lld bytes memory reserved.\n", bytes);
+    say(l, Show::debug2, stderr, "%lld bytes memory reserved.\n", bytes);
+    return Failure{};
 }
 
 }  // namespace kmeans

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "base/failure.h"
 #include "base/params.h"
 
 namespace kmeans {
@@ -20,16 +21,15 @@ struct Centres {
     }
 };
 
-// Reserves K zero-filled rows of nvars values, row after row. A row of 0
-// bytes or a failed reservation writes "\nAttemted to reserve %d bytes
-// memory. (clust[])\n" and ends the run with "PANIC: Not enough memory for
-// cluster: %d\n" naming the 1-based row that failed, status 2; at debug
-// level 2 every reserved row is reported.
-void centres_alloc(const Params& p, Centres& c, int K, int nvars);
+// Reserves K zero-filled rows of nvars values, row after row; at debug
+// level 2 every reserved row is reported ("\n%d bytes memory reserved.\n").
+// A row of 0 bytes or a failed reservation gives a memory_centre failure
+// naming the 1-based row that failed and its size.
+[[nodiscard]] Failure centres_alloc(const Levels& l, Centres& c, int K, int nvars);
 
-// Reserves one cluster number per data row (N entries), with the memory
-// messages of `clustno`: 0 bytes or a failure ends the run with status 2.
-void clustno_alloc(const Params& p, std::vector<std::int32_t>& clustno, std::int64_t N);
+// Reserves one cluster number per data row (N entries), reported at debug
+// level 2; 0 bytes or a failed reservation gives a memory_clustno failure.
+[[nodiscard]] Failure clustno_alloc(const Levels& l, std::vector<std::int32_t>& clustno, std::int64_t N);
 
 // Whether `centre` is a never-opened slot: its first value, read as a signed
 // 32-bit pattern, is at or above that of the marker (positive values at or

@@ -101,4 +101,14 @@ void panic(int status, const char* fmt, ...) {
     finish(status);
 }
 
+void end_on(const Failure& f) {
+    switch (f.what) {
+        case Fault::memory_centre:
+            panic(2, memory_centre_text, f.bytes, static_cast<long long>(f.row));
+        case Fault::memory_clustno:
+            panic(2, memory_clustno_text, f.bytes);
+        default: panic(failure_status(f), "%s", failure_text(f).c_str());
+    }
+}
+
 }  // namespace kmeans

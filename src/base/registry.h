@@ -10,6 +10,7 @@
 #include <termios.h>
 #include <vector>
 
+#include "base/failure.h"
 #include "base/params.h"
 
 namespace kmeans {
@@ -60,6 +61,17 @@ int platform_status(int status);
 
 // Ends the program with program status `status`; the final clean-up runs.
 [[noreturn]] void finish(int status);
+
+// Ends the run on `f`: writes failure_text(f) to standard error and ends
+// the program with failure_status(f). A memory failure is written without
+// asking for memory.
+[[noreturn]] void end_on(const Failure& f);
+
+// Ends the run on `f` when it is a failure; returns otherwise. What a driver
+// calls with every step that can fail.
+inline void must(const Failure& f) {
+    if (failed(f)) end_on(f);
+}
 
 // Writes a formatted message to standard error and ends the program with
 // `status`. Every PANIC goes through here; it allocates no memory (the text

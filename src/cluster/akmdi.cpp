@@ -11,15 +11,19 @@ namespace kmeans {
 // The progress display of AKMDI: the number of the slot opened last and the
 // spinner's character, where the iteration header left four blanks. Does not
 // advance the spinner.
-static void show_opened(const Params& p, const Spinner& s, int opened) {
-    say(p.levels, Show::quiet0, stderr, "\b\b\b\b%03d%c", opened, spinner_char(s));
+static void show_opened(const Levels& l, const Spinner& s, int opened) {
+    say(l, Show::quiet0, stderr, "\b\b\b\b%03d%c", opened, spinner_char(s));
 }
 
-void run_akmdi(const Params& p, DataFile& data, Centres& clust, std::vector<std::int32_t>& clustno, float maxdist,
+Failure run_akmdi(const Params& p, DataFile& data, Centres& clust, std::vector<std::int32_t>& clustno, float maxdist,
                int& opened) {
     const int K = clust.K;
     const int nvars = data.nvars;
     float alpha = p.clustering.rate;
+    // The rows of each slot in the last pass (raised by one when a row opens
+    // it): a slot is in use while its count is not 0, and only slots in use
+    // take part in the search. A slot whose centre still holds the marker was
+    // never opened (never_opened); one that fell out of use keeps its centre.
     std::vector<std::uint32_t> count(static_cast<std::size_t>(K), 0u);
     bool last_slot = false;
     auto in_use = [&](int k) { return count[static_cast<std::size_t>(k)] != 0; };
@@ -34,13 +38,13 @@ void run_akmdi(const Params& p, DataFile& data, Centres& clust, std::vector<std:
         auto progress = [&](std::int64_t r) {
             if (r % 120 == 0) {
                 if (!shown(p.levels, Show::quiet0)) return;
-                show_opened(p, data.spinner, opened);
+                show_opened(p.levels, data.spinner, opened);
                 ++data.spinner.pos;
             } else if (spinner_due(r)) {
                 spin(p.levels, data.spinner);
             }
         };
-        each_row_with(data, progress, [&](std::int64_t r, const float* x) {
+        Failure f = each_row_with(data, progress, [&](std::int64_t r, const float* x) {
             float best;
             int w = nearest_with(path, clust, x, nvars, K, p.clustering.cityblock, best, in_use);
             // A row opens a slot when it lies farther than MaxDist from every
@@ -61,11 +65,14 @@ void run_akmdi(const Params& p, DataFile& data, Centres& clust, std::vector<std:
             }
             clustno[static_cast<std::size_t>(r)] = w;
         });
+        if (failed(f)) return f;
         alpha = next_alpha(alpha, p.clustering.rate_factor);
-        show_opened(p, data.spinner, opened);
+        show_opened(p.levels, data.spinner, opened);
         say(p.levels, Show::debug2, stdout, "\n");
-        report_counts(p, clust, clustno, count, true);
+        count_rows(clustno, count);  // the slots in use in the next pass
+        report_counts(p.levels, clust, count, true);
     }
+    return Failure{};
 }
 
 }  // namespace kmeans

@@ -1,12 +1,15 @@
-// The three learning algorithms. Each runs exactly p.clustering.iterations iterations over the
-// rows of `data` and leaves the learned centres in `clust` and the last
-// iteration's assignment (0-based cluster per row, N entries) in `clustno`.
+// The three learning algorithms. Each runs exactly p.clustering.iterations
+// iterations over the rows of `data` and leaves the learned centres in
+// `clust` and the last iteration's assignment (0-based cluster per row, N
+// entries) in `clustno`. Each returns the failure of a data file that
+// changed while it was read again, and no failure otherwise.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
 #include "base/centres.h"
+#include "base/failure.h"
 #include "base/params.h"
 #include "io/data_file.h"
 
@@ -14,17 +17,17 @@ namespace kmeans {
 
 // Standard (batch) K-means: assign every row, then move every centre to the
 // mean of its rows.
-void run_skm(const Params& p, DataFile& data, Centres& clust, std::vector<std::int32_t>& clustno);
+[[nodiscard]] Failure run_skm(const Params& p, DataFile& data, Centres& clust, std::vector<std::int32_t>& clustno);
 
 // Adaptive K-means: every row pulls its nearest centre towards itself by
 // Alpha, which is multiplied by ItParam after each iteration.
-void run_akm(const Params& p, DataFile& data, Centres& clust, std::vector<std::int32_t>& clustno);
+[[nodiscard]] Failure run_akm(const Params& p, DataFile& data, Centres& clust, std::vector<std::int32_t>& clustno);
 
 // Adaptive K-means with dynamic initialization: a row farther than `maxdist`
 // from every centre in use opens a new cluster while free slots remain.
 // `opened` is the 1-based number of the slot opened last, shown by the
 // progress display; it runs on from one data file to the next.
-void run_akmdi(const Params& p, DataFile& data, Centres& clust, std::vector<std::int32_t>& clustno, float maxdist,
+[[nodiscard]] Failure run_akmdi(const Params& p, DataFile& data, Centres& clust, std::vector<std::int32_t>& clustno, float maxdist,
                int& opened);
 
 // The AKM move of centre `c` towards row `x`: c + alpha * (x - c) in double,
@@ -43,13 +46,16 @@ inline float next_alpha(float alpha, float itparam) {
 
 // "\nVARNING: Cluster %d is isolated.\n" for the 0-based cluster `k`, below
 // quiet level 3.
-void warn_isolated(const Params& p, int k);
+void warn_isolated(const Levels& l, int k);
 
-// Counts the rows per cluster from `clustno` into `count` (clust.K entries)
-// and reports them: at debug level 2 a line per cluster with rows ("Counts:"
-// for AKMDI slots when `slot_label`, else "Antal:") and its centre; for a
-// cluster without rows the isolation warning.
-void report_counts(const Params& p, const Centres& clust, const std::vector<std::int32_t>& clustno,
-                   std::vector<std::uint32_t>& count, bool slot_label);
+// The rows per cluster: count[k] becomes the number of entries of `clustno`
+// equal to k, for every k of `count` (each entry of clustno must name one).
+void count_rows(const std::vector<std::int32_t>& clustno, std::vector<std::uint32_t>& count);
+
+// Reports the rows per cluster `count` (clust.K entries) after a pass,
+// changing nothing: at debug level 2 a line per cluster with rows
+// ("Counts:" for AKMDI slots when `slot_label`, else "Antal:") and its
+// centre; for a cluster without rows the isolation warning.
+void report_counts(const Levels& l, const Centres& clust, const std::vector<std::uint32_t>& count, bool slot_label);
 
 }  // namespace kmeans

@@ -7,9 +7,9 @@
 
 namespace kmeans {
 
-void random_centres(const Params& p, Rng& rng, const Ranges& ranges, Centres& clust) {
+void random_centres(const Levels& l, Rng& rng, const Ranges& ranges, Centres& clust) {
     const double c = draw_scale();
-    say(p.levels, Show::debug2, stdout, "Randomizing %d clusters\n", clust.K);
+    say(l, Show::debug2, stdout, "Randomizing %d clusters\n", clust.K);
     for (int k = 0; k < clust.K; ++k) {
         float* centre = clust.row(k);
         for (int v = 0; v < clust.nvars; ++v) {
@@ -17,9 +17,9 @@ void random_centres(const Params& p, Rng& rng, const Ranges& ranges, Centres& cl
             int r = draw(rng);
             centre[v] = static_cast<float>(static_cast<double>(r) * c * static_cast<double>(range) +
                                            static_cast<double>(ranges.min[v]));
-            say(p.levels, Show::debug2, stdout, "clust[%d][%d]=%-12.6G ", k, v, static_cast<double>(centre[v]));
+            say(l, Show::debug2, stdout, "clust[%d][%d]=%-12.6G ", k, v, static_cast<double>(centre[v]));
         }
-        say(p.levels, Show::debug2, stdout, "\n");
+        say(l, Show::debug2, stdout, "\n");
     }
 }
 

@@ -12,7 +12,7 @@ namespace kmeans {
 // Fills every centre of `clust` with random values inside `ranges`: k outer,
 // v inner, value = r * c * (max - min) + min in double, rounded to float (c:
 // draw_scale()). Lists them at debug level 2.
-void random_centres(const Params& p, Rng& rng, const Ranges& ranges, Centres& clust);
+void random_centres(const Levels& l, Rng& rng, const Ranges& ranges, Centres& clust);
 
 // The MaxDist estimate: the distance between the vectors of minima and
 // maxima, divided by K.

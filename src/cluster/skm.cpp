@@ -1,3 +1,4 @@
+#include <cassert>
 #include <cstdint>
 #include <vector>
 
@@ -12,7 +13,7 @@ namespace kmeans {
 // row is added to its winner's single-precision sums. Each cluster's sums add
 // its rows in file order with a rounding after every addition, so the means
 // are those of separate passes per cluster, with any number of threads.
-void run_skm(const Params& p, DataFile& data, Centres& clust, std::vector<std::int32_t>& clustno) {
+Failure run_skm(const Params& p, DataFile& data, Centres& clust, std::vector<std::int32_t>& clustno) {
     const int K = clust.K;
     const int nvars = data.nvars;
     std::vector<float> sums(static_cast<std::size_t>(K) * static_cast<std::size_t>(nvars));
@@ -35,17 +36,18 @@ void run_skm(const Params& p, DataFile& data, Centres& clust, std::vector<std::i
             const float* x = b.values;
             for (std::int64_t r = b.first; r < b.first + b.count; ++r, x += nvars) {
                 const std::size_t w = static_cast<std::size_t>(clustno[static_cast<std::size_t>(r)]);
+                assert(w < static_cast<std::size_t>(K));
                 float* sum = sums.data() + w * static_cast<std::size_t>(nvars);
                 for (int v = 0; v < nvars; ++v) sum[v] += x[v];
                 ++count[w];
             }
         };
-        each_block(p, data, SpinFrom::last, cost, map, reduce);
+        if (Failure f = each_block(p.levels, data, SpinFrom::last, cost, map, reduce); failed(f)) return f;
         say(p.levels, Show::debug2, stdout, "\nCompute new clustercenter\n");
         for (int k = 0; k < K; ++k) {
             std::uint32_t n = count[static_cast<std::size_t>(k)];
             if (n == 0) {
-                warn_isolated(p, k);
+                warn_isolated(p.levels, k);
                 continue;
             }
             say(p.levels, Show::debug2, stdout, "Antal:%-6ld ", static_cast<long>(n));
@@ -58,6 +60,7 @@ void run_skm(const Params& p, DataFile& data, Centres& clust, std::vector<std::i
             say(p.levels, Show::debug2, stdout, "\n");
         }
     }
+    return Failure{};
 }
 
 }  // namespace kmeans

@@ -7,7 +7,6 @@
 
 #include "base/console.h"
 #include "base/keyboard.h"
-#include "base/registry.h"
 #include "io/read_row.h"
 
 namespace kmeans {
@@ -16,16 +15,16 @@ void centre_file_mdist(ResultFile& f, double mdist, int npairs, float totd) {
     result_printf(f, "mdist:%-12.6G no:%-5d totd:%-12.6G\n", mdist, npairs, static_cast<double>(totd));
 }
 
-void centre_file_centres(const Params& p, ResultFile& f, float maxdist, const Centres& clust,
+void centre_file_centres(const Levels& l, ResultFile& f, float maxdist, const Centres& clust,
                          const std::vector<std::int32_t>& counts, int nused) {
-    if (p.levels.debug != 0) result_printf(f, "MaxDist:%-10.4G\n", static_cast<double>(maxdist));
+    if (l.debug != 0) result_printf(f, "MaxDist:%-10.4G\n", static_cast<double>(maxdist));
     else result_printf(f, "%-10.4G\n", static_cast<double>(maxdist));
     for (int k = 0; k < nused; ++k) {
         poll_cancel();
-        if (p.levels.debug != 0) result_printf(f, "Counts=%-6ld ", static_cast<long>(counts[static_cast<std::size_t>(k)]));
+        if (l.debug != 0) result_printf(f, "Counts=%-6ld ", static_cast<long>(counts[static_cast<std::size_t>(k)]));
         const float* centre = clust.row(k);
         for (int v = 0; v < clust.nvars; ++v) {
-            if (p.levels.debug >= 2) result_printf(f, "k[%d][%d]=%-12.6G ", k, v, static_cast<double>(centre[v]));
+            if (l.debug >= 2) result_printf(f, "k[%d][%d]=%-12.6G ", k, v, static_cast<double>(centre[v]));
             else result_printf(f, "%-12.6G ", static_cast<double>(centre[v]));
         }
         result_write(f, "\n", 1);
@@ -60,10 +59,22 @@ static void take_maxdist(const Params& p, StoredCentres& s, int nvars, float fir
     }
 }
 
-void read_centre_file(const Params& p, StoredCentres& s) {
+// A failure of the centre file `name` of kind `what`.
+static Failure centre_failure(Fault what, const char* name) {
+    Failure f;
+    f.what = what;
+    f.path = name;
+    return f;
+}
+
+Failure read_centre_file(const Params& p, StoredCentres& s) {
     const char* name = p.invocation.centre_file.c_str();
     TextFile file;
-    text_open_or_panic(file, p.invocation.centre_file);
+    if (int why = 0; !text_open(file, p.invocation.centre_file, why)) {
+        Failure f = centre_failure(Fault::open, name);
+        f.err = why;
+        return f;
+    }
 
     std::vector<float> row(max_vars);
     std::vector<float> values;  // the centres, row after row
@@ -75,30 +86,33 @@ void read_centre_file(const Params& p, StoredCentres& s) {
         if (n == row_end) break;
         if (n == row_count_mismatch) emit(stderr, "%s", row_reason(why, file.line).c_str());
         poll_cancel();
-        if (n < 0)
-            panic(5, "%s%s\nPANIC: Unusable centre file: %s  Row:%d\n\n",
-                  n == row_count_mismatch ? "" : row_reason(why, file.line).c_str(),
-                  report_line(file.line) ? "\nThe file looks like a report written with switch D,"
-                                           " which cannot be read back: learn without D for a centre file."
-                                         : "",
-                  name, rows + 1);
+        if (n < 0) {
+            Failure f = centre_failure(Fault::centre_row, name);
+            f.row = rows + 1;
+            if (n != row_count_mismatch) f.reason = row_reason(why, file.line);
+            if (report_line(file.line))
+                f.reason += "\nThe file looks like a report written with switch D,"
+                            " which cannot be read back: learn without D for a centre file.";
+            return f;
+        }
         if (rows == 0) {
             take_maxdist(p, s, nvars, row[0]);
             nvars = 0;
         } else {
-            if (rows > max_clusters)
-                panic(5, "\nPANIC: More than %d centres in centre file: %s\n\n", max_clusters, name);
+            if (rows > max_clusters) return centre_failure(Fault::centre_count, name);
             values.insert(values.end(), row.begin(), row.begin() + nvars);
         }
         ++rows;
     }
     text_close(file);
-    if (rows < 2) panic(5, "\nPANIC: No centres in centre file: %s\n\n", name);
+    if (rows < 2) return centre_failure(Fault::no_centres, name);
 
     s.count = rows - 1;
-    centres_alloc(p, s.clust, s.count, nvars);
+    if (Failure f = centres_alloc(p.levels, s.clust, s.count, nvars); failed(f)) return f;
     std::copy(values.begin(), values.end(), s.clust.v.begin());
-    say(p.levels, Show::quiet_lt2, stderr, "No.of clusters:%d%s\n", s.count, p.clustering.cityblock ? " Cityblock dist." : " Euclidean dist.");
+    say(p.levels, Show::quiet_lt2, stderr, "No.of clusters:%d%s\n", s.count,
+        p.clustering.cityblock ? " Cityblock dist." : " Euclidean dist.");
+    return Failure{};
 }
 
 }  // namespace kmeans

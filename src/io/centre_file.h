@@ -19,7 +19,7 @@ void centre_file_mdist(ResultFile& f, double mdist, int npairs, float totd);
 // then one line per cluster 0..nused-1, polling for cancellation before
 // each: at debug level "Counts=%-6ld " with its entry of `counts` first; each
 // value as "%-12.6G " ("k[%d][%d]=%-12.6G " at debug level 2); then "\n".
-void centre_file_centres(const Params& p, ResultFile& f, float maxdist, const Centres& clust,
+void centre_file_centres(const Levels& l, ResultFile& f, float maxdist, const Centres& clust,
                          const std::vector<std::int32_t>& counts, int nused);
 
 // The last line at debug level: "No.of overlaps (at mdist/2): %ld\n".
@@ -36,13 +36,14 @@ struct StoredCentres {
     float MaxDist = 0.0f;   // beyond it a row gets no cluster
 };
 
-// Reads the centre file p.invocation.centre_file: its first row is MaxDist (switch M, when
-// given, takes its place), every later row a centre. A file that cannot be
-// opened ends the run with status 4; one that cannot be used (a row the
-// reader rejects, more than max_clusters centres, no centre at all) with a
-// PANIC naming it and status 5. A rejected row is preceded by its reason
-// (row_reason), and by a hint when the row is a label of a report written
-// with switch D.
-void read_centre_file(const Params& p, StoredCentres& s);
+// Reads the centre file p.invocation.centre_file: its first row is MaxDist
+// (switch M, when given, takes its place, with its lines), every later row a
+// centre; reports the count below quiet level 2. Returns an open failure
+// when the file cannot be opened; a centre_row failure for a row the reader
+// rejects (its reason, and a hint when the row is a label of a report
+// written with switch D; a row of another length has had its "\nstr:" line
+// written at once); centre_count for more than max_clusters centres;
+// no_centres for none; a memory failure for the table.
+[[nodiscard]] Failure read_centre_file(const Params& p, StoredCentres& s);
 
 }  // namespace kmeans

@@ -1,34 +1,42 @@
 #include "io/data_file.h"
 
 #include <algorithm>
+#include <atomic>
 #include <sys/stat.h>
-
-#include "base/registry.h"
 
 namespace kmeans {
 
-[[noreturn]] static void file_changed(const DataFile& d) {
-    panic(5, "\nPANIC: Datafile changed while it was read: %s\n\n", d.name.c_str());
+static Failure file_changed(const DataFile& d) {
+    Failure f;
+    f.what = Fault::changed;
+    f.path = d.name;
+    return f;
 }
 
-void data_open(DataFile& d, const std::string& name, Workers& workers) {
+Failure data_open(DataFile& d, const std::string& name, Workers& workers) {
     d.name = name;
     d.workers = &workers;
-    text_open_or_panic(d.text, name);
+    if (int why = 0; !text_open(d.text, name, why)) {
+        Failure f;
+        f.what = Fault::open;
+        f.path = name;
+        f.err = why;
+        return f;
+    }
     struct stat st{};
     fstat(d.text.fd, &st);
     d.size = st.st_size;
     d.mtime_sec = st.st_mtim.tv_sec;
     d.mtime_nsec = st.st_mtim.tv_nsec;
+    return Failure{};
 }
 
-// Ends the run when the open file no longer has the size and modification
-// time it had when it was opened. One fstat per pass.
-static void check_unchanged(const DataFile& d) {
+// Whether the open file still has the size and modification time it had
+// when it was opened. One fstat per pass.
+static bool unchanged(const DataFile& d) {
     struct stat st{};
-    if (fstat(d.text.fd, &st) != 0 || st.st_size != d.size || st.st_mtim.tv_sec != d.mtime_sec ||
-        st.st_mtim.tv_nsec != d.mtime_nsec)
-        file_changed(d);
+    return fstat(d.text.fd, &st) == 0 && st.st_size == d.size && st.st_mtim.tv_sec == d.mtime_sec &&
+           st.st_mtim.tv_nsec == d.mtime_nsec;
 }
 
 void data_close(DataFile& d) {
@@ -56,32 +64,40 @@ static FileParts file_parts(const DataFile& d) {
 // Reads the data parts of the file again: map(part slot, i, worker) after
 // part i is read on any thread, reduce(part slot, i) on the calling thread
 // in part order. A part that no longer holds what the first pass found ends
-// the run before its reduce, and so does a file whose size or modification
-// time changed (looked at before and after the pass).
-static void each_part(DataFile& d, const FileParts& fp, const std::function<void(Part&, std::size_t, int)>& map,
-                      const std::function<void(Part&, std::size_t)>& reduce) {
-    check_unchanged(d);
+// the pass with a `changed` failure before its reduce (no later part is
+// reduced, and no later part is read), and so does a file whose size or
+// modification time changed (looked at before and after the pass).
+static Failure each_part(DataFile& d, const FileParts& fp, const std::function<void(Part&, std::size_t, int)>& map,
+                         const std::function<void(Part&, std::size_t)>& reduce) {
+    if (!unchanged(d)) return file_changed(d);
     const std::size_t window = static_cast<std::size_t>(d.workers->threads) * 2;
     std::vector<Part> slots(window);
+    std::atomic<bool> changed{false};
     run_ordered(
         *d.workers, fp.parts, window,
         [&](std::size_t i, int worker) {
+            if (changed.load(std::memory_order_relaxed)) return;
             Part& part = slots[i % window];
             reread_part(part, d.text.fd, i, fp.all, d.part_bytes, d.part_rows[i], d.nvars);
             if (part.end != PartEnd::changed) map(part, i, worker);
         },
         [&](std::size_t i) {
+            if (changed.load(std::memory_order_relaxed)) return;
             Part& part = slots[i % window];
-            if (part.end == PartEnd::changed) file_changed(d);
+            if (part.end == PartEnd::changed) {
+                changed.store(true, std::memory_order_relaxed);
+                return;
+            }
             reduce(part, i);
         });
-    check_unchanged(d);
+    if (changed.load(std::memory_order_relaxed) || !unchanged(d)) return file_changed(d);
+    return Failure{};
 }
 
-void each_row_from_file(DataFile& d, const std::function<void(std::int64_t, const float*)>& on_row) {
+Failure each_row_from_file(DataFile& d, const std::function<void(std::int64_t, const float*)>& on_row) {
     const FileParts fp = file_parts(d);
     const std::size_t width = static_cast<std::size_t>(d.nvars);
-    each_part(d, fp, [](Part&, std::size_t, int) {}, [&](Part& part, std::size_t i) {
+    return each_part(d, fp, [](Part&, std::size_t, int) {}, [&](Part& part, std::size_t i) {
         const float* x = part.values.data();
         for (std::int64_t r = 0; r < part.rows; ++r, x += width) on_row(fp.first[i] + r, x);
     });
@@ -106,15 +122,16 @@ std::size_t block_count(const DataFile& d, std::size_t row_cost) {
     return n;
 }
 
-void each_block(const Params& p, DataFile& d, SpinFrom from, std::size_t row_cost,
-                const std::function<void(const RowBlock&, int worker)>& map,
-                const std::function<void(const RowBlock&)>& reduce) {
+Failure each_block(const Levels& l, DataFile& d, SpinFrom from, std::size_t row_cost,
+                   const std::function<void(const RowBlock&, int worker)>& map,
+                   const std::function<void(const RowBlock&)>& reduce) {
     if (from == SpinFrom::start) d.spinner = Spinner{};
     const std::int64_t per_block = block_rows(row_cost);
     const std::size_t width = static_cast<std::size_t>(d.nvars);
     auto finish_block = [&](const RowBlock& b) {
+        assert(b.first >= 0 && b.count > 0 && b.first + b.count <= d.N);
         for (std::int64_t r = b.first; r < b.first + b.count; ++r)
-            if (spinner_due(r)) spin(p.levels, d.spinner);
+            if (spinner_due(r)) spin(l, d.spinner);
         reduce(b);
     };
 
@@ -131,7 +148,7 @@ void each_block(const Params& p, DataFile& d, SpinFrom from, std::size_t row_cos
         run_ordered(
             *d.workers, blocks, blocks, [&](std::size_t i, int worker) { map(block_at(i), worker); },
             [&](std::size_t i) { finish_block(block_at(i)); });
-        return;
+        return Failure{};
     }
     // From the file: the blocks of each part as it is read again, numbered
     // on from those of the parts before it.
@@ -150,7 +167,7 @@ void each_block(const Params& p, DataFile& d, SpinFrom from, std::size_t row_cos
             fn(b);
         }
     };
-    each_part(
+    return each_part(
         d, fp,
         [&](Part& part, std::size_t i, int worker) { for_blocks(part, i, [&](const RowBlock& b) { map(b, worker); }); },
         [&](Part& part, std::size_t i) { for_blocks(part, i, finish_block); });

@@ -3,8 +3,11 @@
 // keeps them as parsed (the row table); every later pass delivers the rows
 // from the table, or reads the file again and makes sure it has not changed
 // since the first pass. Either way a pass sees the same rows, in file order.
+// Failures come back as values (base/failure.h); nothing here ends the run but
+// a cancellation.
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -14,12 +17,17 @@
 #include "base/console.h"
 #include "base/keyboard.h"
 #include "base/parallel.h"
+#include "base/failure.h"
 #include "io/file_parts.h"
 #include "io/ranges.h"
 #include "io/read_row.h"
 #include "io/row_table.h"
 
 namespace kmeans {
+
+// Where the later passes take the rows from: the table kept by the first
+// pass, or the file, read again.
+enum class RowSource { memory, file };
 
 struct DataFile {
     std::string name;        // the argument as typed
@@ -28,7 +36,8 @@ struct DataFile {
     int nvars = 0;           // values per row, fixed by the first row
     std::int64_t N = 0;      // data rows, counted by the first pass
     Spinner spinner;         // the progress indicator of this file's passes
-    RowTable table;          // every row as parsed, when it fits the budget
+    RowSource source = RowSource::file;  // decided by the first pass (keep_rows, first_pass.cpp)
+    RowTable table;          // every row as parsed, while the source is memory
     std::int64_t part_bytes = 0;  // the parts the first pass read (see file_parts.h)
     std::vector<std::int64_t> part_rows;  // data rows in each part, up to the part where the data end
     std::int64_t size = 0;   // size and modification time when it was opened
@@ -37,46 +46,47 @@ struct DataFile {
 };
 
 // Opens the data file, whose parallel passes run on `workers`, and notes its
-// size and modification time; a file that cannot be opened ends the run with
-// "\nPANIC: Can't find/open file: %s\n\n" and status 4.
-void data_open(DataFile& d, const std::string& name, Workers& workers);
+// size and modification time. Returns an open failure (with the reason)
+// when it cannot be opened or is not a regular file.
+[[nodiscard]] Failure data_open(DataFile& d, const std::string& name, Workers& workers);
 
 // Closes the file and releases its table.
 void data_close(DataFile& d);
 
 // The first pass: resets nvars, reads every row, polls for cancellation,
 // turns the spinner at every 64th row, updates `ranges` (when not null) with
-// each row and keeps the rows in the table while they fit the budget of
-// `p`. A bad row ends the run with its reason (row_reason) and
-// "\nPANIC: Bad datafile: %s  Datarow:%d\n", status 5. When the data end at
-// a row without values and more lines with text follow (comment and blank
-// lines not counted, nor anything after a Ctrl-Z), writes below quiet level 3
-// "\nVARNING: The data of %s end at line %lld; %lld more lines are left
-// out.\n" ("1 more line is left out" for one). Sets and returns N.
-std::int64_t first_pass(const Params& p, DataFile& d, Ranges* ranges);
+// each row, sets N and decides where the later passes take the rows from:
+// from memory while they fit the budget of `p` (keep_rows), else from the
+// file. A refused row ends the pass with a bad_row failure (its number and
+// what the reader found); for a row refused for its count the "\nstr:" line
+// is written first, as the reader meets it, then the spinner's turn for it.
+// When the data end at a row without values and more lines with text follow
+// (comment and blank lines not counted, nor anything after a Ctrl-Z), writes
+// below quiet level 3 "\nVARNING: The data of %s end at line %lld; %lld more
+// lines are left out.\n" ("1 more line is left out" for one).
+[[nodiscard]] Failure first_pass(const Params& p, DataFile& d, Ranges* ranges);
 
 // The first pass with the file cut into parts of `part_bytes` bytes (each
 // begins at the first line start in it), read on the data file's threads.
 // first_pass chooses the size from the file's size and the threads; every
 // size gives the same result.
-std::int64_t first_pass_in_parts(const Params& p, DataFile& d, Ranges* ranges, std::int64_t part_bytes);
-
+[[nodiscard]] Failure first_pass_in_parts(const Params& p, DataFile& d, Ranges* ranges, std::int64_t part_bytes);
 
 // Whether the later passes read the rows from memory.
-inline bool rows_in_memory(const DataFile& d) { return table_held(d.table); }
+inline bool rows_in_memory(const DataFile& d) { return d.source == RowSource::memory; }
 
 // A later pass that reads the file again, row by row, on the calling thread
 // in file order, while other threads read ahead: for every row r, calls
 // on_row(r, values). A file that no longer holds what the first pass found
-// there (its size or modification time changed, or other rows) ends the run
-// with "\nPANIC: Datafile changed while it was read: %s\n\n" and status 5,
-// so no row at or past N is ever delivered.
-void each_row_from_file(DataFile& d, const std::function<void(std::int64_t, const float*)>& on_row);
+// there (its size or modification time changed, or other rows) ends the pass
+// with a `changed` failure, so no row at or past N is ever delivered.
+[[nodiscard]] Failure each_row_from_file(DataFile& d, const std::function<void(std::int64_t, const float*)>& on_row);
 
 // One later pass, row by row: for every row r (0-based) in file order polls
-// for cancellation, calls progress(r) and then on_row(r, values).
+// for cancellation, calls progress(r) and then on_row(r, values). Returns
+// the failure of a file that changed.
 template <class Progress, class OnRow>
-void each_row_with(DataFile& d, Progress&& progress, OnRow&& on_row) {
+[[nodiscard]] Failure each_row_with(DataFile& d, Progress&& progress, OnRow&& on_row) {
     if (rows_in_memory(d)) {
         const float* x = d.table.values;
         for (std::int64_t r = 0; r < d.N; ++r, x += d.nvars) {
@@ -84,9 +94,10 @@ void each_row_with(DataFile& d, Progress&& progress, OnRow&& on_row) {
             progress(r);
             on_row(r, static_cast<const float*>(x));
         }
-        return;
+        return Failure{};
     }
-    each_row_from_file(d, [&](std::int64_t r, const float* x) {
+    return each_row_from_file(d, [&](std::int64_t r, const float* x) {
+        assert(r >= 0 && r < d.N);
         poll_cancel();
         progress(r);
         on_row(r, x);
@@ -100,9 +111,9 @@ enum class SpinFrom { last, start };
 // A later pass row by row with the usual progress: the spinner turns at rows
 // 0, 64, 128...
 template <class OnRow>
-void each_row(const Params& p, DataFile& d, SpinFrom from, OnRow&& on_row) {
+[[nodiscard]] Failure each_row(const Levels& l, DataFile& d, SpinFrom from, OnRow&& on_row) {
     if (from == SpinFrom::start) d.spinner = Spinner{};
-    each_row_with(d, [&](std::int64_t r) { if (spinner_due(r)) spin(p.levels, d.spinner); }, on_row);
+    return each_row_with(d, [&](std::int64_t r) { if (spinner_due(r)) spin(l, d.spinner); }, on_row);
 }
 
 // Consecutive rows of a pass: rows first .. first + count - 1, their values
@@ -135,9 +146,11 @@ std::size_t block_count(const DataFile& d, std::size_t row_cost);
 // after block in file order, the spinner turns for the block's rows (at
 // rows 0, 64, 128...) and reduce(block) runs. The results are those of one
 // thread, whatever the number of threads. Rows read again from the file are
-// checked as each_row_from_file says.
-void each_block(const Params& p, DataFile& d, SpinFrom from, std::size_t row_cost,
-                const std::function<void(const RowBlock&, int worker)>& map,
-                const std::function<void(const RowBlock&)>& reduce);
+// checked as each_row_from_file says: a file that changed ends the pass with
+// a `changed` failure before the reduce of the first block it no longer
+// holds.
+[[nodiscard]] Failure each_block(const Levels& l, DataFile& d, SpinFrom from, std::size_t row_cost,
+                                 const std::function<void(const RowBlock&, int worker)>& map,
+                                 const std::function<void(const RowBlock&)>& reduce);
 
 }  // namespace kmeans

@@ -10,19 +10,32 @@
 #include <algorithm>
 #include <atomic>
 
-#include "base/registry.h"
 #include "io/data_file.h"
 #include "io/file_parts.h"
 
 namespace kmeans {
 
-std::int64_t first_pass(const Params& p, DataFile& d, Ranges* ranges) {
+// Where the later passes take the rows from, decided here and only here: the
+// rows are kept in memory while they fit the budget; the first row that
+// does not (or memory that cannot be had) sends every later pass to the
+// file, and the table is given up at once. `expected` is an estimate of all
+// the values the file holds, known after its first part: a table that will
+// clearly not fit is given up before the budget is full.
+static void keep_rows(DataFile& d, const float* values, std::size_t n, std::size_t expected) {
+    if (d.source != RowSource::memory) return;
+    if (expected > d.table.limit || !table_append(d.table, values, n)) {
+        table_release(d.table);
+        d.source = RowSource::file;
+    }
+}
+
+Failure first_pass(const Params& p, DataFile& d, Ranges* ranges) {
     return first_pass_in_parts(p, d, ranges, part_bytes_for(d.size, d.workers->threads));
 }
 
-std::int64_t first_pass_in_parts(const Params& p, DataFile& d, Ranges* ranges, std::int64_t part_bytes) {
+Failure first_pass_in_parts(const Params& p, DataFile& d, Ranges* ranges, std::int64_t part_bytes) {
     d.nvars = 0;
-    table_reserve(d.table, table_budget(p));
+    d.source = table_reserve(d.table, table_budget(p.resources)) ? RowSource::memory : RowSource::file;
     const std::int64_t size = d.size;
     const std::size_t parts = part_count(size, part_bytes);
     d.part_bytes = part_bytes;
@@ -34,7 +47,8 @@ std::int64_t first_pass_in_parts(const Params& p, DataFile& d, Ranges* ranges, s
 
     std::int64_t rowno = 1;        // the number of the next row
     std::int64_t lines_before = 0; // line feeds before the part being joined
-    bool ended = false;
+    bool ended = false;            // the data ended (or a row was refused) in a part joined
+    Failure failure;
     RowRefusal end;                // how the data ended (an empty row: where)
     std::int64_t left_out = 0;
     std::size_t end_part = 0;
@@ -50,17 +64,20 @@ std::int64_t first_pass_in_parts(const Params& p, DataFile& d, Ranges* ranges, s
         read_part(part, d.text.fd, i, parts, part_bytes, warn);
     };
 
-    // A refused row: its reason (a count mismatch at once, before the
-    // spinner turns, as the reader meets it), the spinner, the PANIC.
+    // A refused row: its "\nstr:" line at once, before the spinner turns,
+    // as the reader meets it; the spinner; the failure that ends the pass.
     auto refuse = [&](RowRefusal why, const std::string& line) {
         if (why.kind == row_count_mismatch) {
             why.expected = d.nvars;
             emit(stderr, "%s", row_reason(why, line).c_str());
         }
         if (spinner_due(rowno)) spin(p.levels, d.spinner);
-        panic(5, "%s\nPANIC: Bad datafile: %s  Datarow:%lld\n",
-              why.kind == row_count_mismatch ? "" : row_reason(why, line).c_str(), d.name.c_str(),
-              static_cast<long long>(rowno));
+        failure.what = Fault::bad_row;
+        failure.path = d.name;
+        failure.row = rowno;
+        if (why.kind != row_count_mismatch) failure.reason = row_reason(why, line);
+        ended = true;
+        last_part.store(0, std::memory_order_relaxed);
     };
 
     auto reduce = [&](std::size_t i) {
@@ -72,23 +89,20 @@ std::int64_t first_pass_in_parts(const Params& p, DataFile& d, Ranges* ranges, s
                 RowRefusal why;
                 why.kind = row_count_mismatch;
                 why.count = part.nvars;
-                refuse(why, part.first_line);
+                return refuse(why, part.first_line);
             }
             if (ranges) ranges_merge(*ranges, part.ranges, d.nvars);
-            if (table_held(d.table)) {
-                table_append(d.table, part.values.data(), part.values.size());
-                // After the first part, a table that will clearly not fit
-                // is given up at once rather than when the budget is full.
-                if (i == 0 && parts > 1)
-                    table_expect(d.table, static_cast<std::size_t>(static_cast<double>(part.values.size()) *
-                                                                   static_cast<double>(size) /
-                                                                   static_cast<double>(part_bytes)));
-            }
+            const std::size_t expected =
+                i == 0 && parts > 1 ? static_cast<std::size_t>(static_cast<double>(part.values.size()) *
+                                                               static_cast<double>(size) /
+                                                               static_cast<double>(part_bytes))
+                                    : 0;
+            keep_rows(d, part.values.data(), part.values.size(), expected);
             for (std::int64_t r = 0; r < part.rows; ++r, ++rowno)
                 if (spinner_due(rowno)) spin(p.levels, d.spinner);
             d.part_rows[i] = part.rows;
         }
-        if (part.end == PartEnd::refused) refuse(part.why, part.end_line);
+        if (part.end == PartEnd::refused) return refuse(part.why, part.end_line);
         if (part.end == PartEnd::data) {
             ended = true;
             end = part.why;
@@ -102,9 +116,14 @@ std::int64_t first_pass_in_parts(const Params& p, DataFile& d, Ranges* ranges, s
     };
 
     run_ordered(*d.workers, parts, window, map, reduce);
+    if (failed(failure)) {
+        table_release(d.table);
+        d.source = RowSource::file;
+        return failure;
+    }
     d.N = rowno - 1;
     if (ended) d.part_rows.resize(end_part + 1);  // later passes read no part after the data end
-    table_trim(d.table);
+    if (rows_in_memory(d)) table_trim(d.table);
 
     // The lines left out after an empty row in the parts after its own.
     if (ended && end.end == DataEnd::empty_row && warn) {
@@ -125,7 +144,7 @@ std::int64_t first_pass_in_parts(const Params& p, DataFile& d, Ranges* ranges, s
             emit(stderr, fmt, d.name.c_str(), static_cast<long long>(end.line), static_cast<long long>(left_out));
         }
     }
-    return d.N;
+    return Failure{};
 }
 
 }  // namespace kmeans

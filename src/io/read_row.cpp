@@ -1,27 +1,17 @@
-// The row reader: text-mode line input through a private buffer, and the
-// row grammar that turns one line into single-precision values.
+// The row grammar: one text line of a data file (or centre file) into
+// single-precision values.
 //
-// This runs once per row on every pass over files that can be larger than
-// memory, so nothing here allocates per row (the line string and the read
-// buffer are reused), nothing makes a system call per line, and nothing
-// depends on the C locale: characters are classified by a table and numbers
-// are converted by std::from_chars, which is correctly rounded.
+// This runs once per row on every pass, so nothing here allocates, and
+// nothing depends on the C locale: characters are classified by a table and
+// numbers are converted by std::from_chars, which is correctly rounded.
 #include "io/read_row.h"
-
-#include "base/registry.h"
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <charconv>
-#include <cstdio>
 #include <cstdint>
 #include <cstring>
 #include <system_error>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace kmeans {
 
@@ -62,62 +52,6 @@ inline unsigned char cls(char c) {
 
 inline bool is_digit(char c) { return (cls(c) & cls_digit) != 0; }
 
-constexpr char ctrl_z = '\x1a';
-
-// Sets f.special to the first carriage return or Ctrl-Z at or after f.pos,
-// or to f.len when there is none. Most files hold neither, so one search per
-// buffer spares the line reader from looking for them line by line.
-void find_special(TextFile& f) {
-    const char* from = f.buf.data() + f.pos;
-    std::size_t n = f.len - f.pos;
-    const void* cr = std::memchr(from, '\r', n);
-    if (cr) n = static_cast<std::size_t>(static_cast<const char*>(cr) - from);
-    const void* z = std::memchr(from, ctrl_z, n);
-    if (z) n = static_cast<std::size_t>(static_cast<const char*>(z) - from);
-    f.special = f.pos + n;
-}
-
-// Gives `f` its read buffer of f.buffer_bytes (at least 3, so that the first
-// read holds a whole byte-order mark) when it first reads: a file opened only
-// for its descriptor (a data file whose parts other readers read) needs none.
-void allocate_buffer(TextFile& f) {
-    const std::size_t size = std::max<std::size_t>(f.buffer_bytes, 3);
-    if (f.buf.size() != size) f.buf.assign(size, '\0');
-}
-
-// Refills f.buf from the descriptor. Returns false (and marks the end) when
-// the descriptor has no more bytes; a read error counts as the end of file.
-// The first fill after text_open or text_rewind (both leave the buffer empty,
-// and only they do: an exhausted file keeps f.eof set) starts the line count
-// again and passes over a UTF-8 byte-order mark (a regular file delivers its
-// first bytes in one read).
-bool fill(TextFile& f) {
-    if (f.eof || f.fd < 0) return false;
-    allocate_buffer(f);
-    const bool first = f.len == 0;
-    if (first) {
-        f.newlines = 0;
-        f.line_no = 1;  // the line being read is the first
-    }
-    for (;;) {
-        const bool at_start = f.read_at == 0;
-        ssize_t got = ::pread(f.fd, f.buf.data(), f.buf.size(), f.read_at);
-        if (got > 0) {
-            f.read_at += got;
-            f.pos = 0;
-            f.len = static_cast<std::size_t>(got);
-            if (first && at_start && f.len >= 3 && std::memcmp(f.buf.data(), "\xEF\xBB\xBF", 3) == 0) f.pos = 3;
-            find_special(f);
-            return true;
-        }
-        if (got < 0 && errno == EINTR) continue;
-        f.eof = true;
-        f.pos = f.len = 0;
-        return false;
-    }
-}
-
-// Finds the end of the text that "%f" would consume as a number starting at
 // `p` (which is on a digit, '-' or '.'): optional '-', digits, optional '.',
 // digits, with at least one digit in all, then an optional exponent. Returns
 // nullptr when no value can be converted there, including a mantissa whose
@@ -272,175 +206,6 @@ const char* quick_number(const char* p, float& out) {
 
 }  // namespace
 
-
-bool text_open(TextFile& f, const std::string& path) {
-    text_close(f);
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return false;
-    // Every pass reads the file from its start again and must find the same
-    // rows, so only a regular file will do: not a directory, pipe, terminal
-    // or device (/dev/zero can be rewound but never ends).
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::lseek(fd, 0, SEEK_SET) != 0) {
-        ::close(fd);
-        return false;
-    }
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    f.fd = fd;
-    f.owns_fd = true;
-    f.stop = -1;
-    text_rewind(f);
-    return true;
-}
-
-void text_open_range(TextFile& f, int fd, std::int64_t from, std::int64_t stop) {
-    text_close(f);
-    f.fd = fd;
-    f.owns_fd = false;
-    text_rewind(f);
-    f.read_at = from;
-    f.stop = stop;
-}
-
-std::int64_t next_line_start(int fd, std::int64_t at, std::int64_t before, std::vector<char>& scratch) {
-    if (at <= 0) return 0;
-    if (scratch.size() < 65536) scratch.resize(65536);
-    for (std::int64_t from = at - 1; from < before;) {
-        const std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(
-            static_cast<std::int64_t>(scratch.size()), before - from));
-        ssize_t got = ::pread(fd, scratch.data(), want, from);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return -1;
-        const void* nl = std::memchr(scratch.data(), '\n', static_cast<std::size_t>(got));
-        if (nl) {
-            const std::int64_t start = from + (static_cast<const char*>(nl) - scratch.data()) + 1;
-            return start < before ? start : -1;
-        }
-        from += got;
-    }
-    return -1;
-}
-
-void text_open_or_panic(TextFile& f, const std::string& path) {
-    if (!text_open(f, path)) panic(4, "\nPANIC: Can't find/open file: %s\n\n", path.c_str());
-}
-
-void text_close(TextFile& f) {
-    if (f.fd >= 0 && f.owns_fd) ::close(f.fd);
-    f.fd = -1;
-    f.owns_fd = true;
-    f.stop = -1;
-    f.pos = f.len = 0;
-    f.eof = false;
-}
-
-void text_rewind(TextFile& f) {
-    f.read_at = 0;
-    f.pos = f.len = f.special = 0;
-    f.eof = false;
-    f.line_start = true;
-    f.stopped = false;
-}
-
-// Makes room in f.line for `need` characters without letting its capacity
-// pass max_line_bytes + 1 (the longest line kept and its line feed).
-// std::string grows to at least twice its old capacity when asked for less,
-// which near the bound would overshoot it: there a string of exactly the
-// bound takes the line's place.
-static void line_room(TextFile& f, std::size_t need) {
-    const std::size_t cap = f.line.capacity();
-    constexpr std::size_t most = max_line_bytes + 1;
-    const std::size_t want = std::min(std::max(need, 2 * cap), most);
-    if (want >= 2 * cap) {
-        f.line.reserve(want);
-        return;
-    }
-    std::string exact;
-    exact.reserve(want);
-    exact.assign(f.line);
-    f.line.swap(exact);
-}
-
-// Appends [from, from + n) to the line, up to max_line_bytes characters in
-// all; what does not fit is passed over, with a note of any '!' in it. The
-// line's capacity always exceeds its length, which leaves room for the line
-// feed.
-static inline void line_append(TextFile& f, const char* from, std::size_t n) {
-    const std::size_t room = max_line_bytes - f.line.size();
-    if (n > room) [[unlikely]] {
-        f.line_cut = true;
-        if (!f.cut_bang && std::memchr(from + room, '!', n - room) != nullptr) f.cut_bang = true;
-        n = room;
-    }
-    const std::size_t need = f.line.size() + n + 1;
-    if (need > f.line.capacity()) [[unlikely]] line_room(f, need);
-    f.line.append(from, n);
-}
-
-// Ends the line with its line feed, for which there is always room.
-static inline void line_feed(TextFile& f) {
-    f.line.push_back('\n');
-    ++f.newlines;
-    f.line_start = true;
-}
-
-// The offset in the file of the next byte to read.
-static std::int64_t position(const TextFile& f) {
-    return f.read_at - static_cast<std::int64_t>(f.len) + static_cast<std::int64_t>(f.pos);
-}
-
-// A line that ends without a line feed: what follows does not start a line
-// of the file.
-static bool line_without_feed(TextFile& f) {
-    f.line_start = false;
-    return !f.line.empty();
-}
-
-bool text_read_line(TextFile& f) {
-    f.line.clear();
-    f.line_cut = false;
-    f.cut_bang = false;
-    f.line_no = f.newlines + 1;  // fill() corrects it at the start of the file
-    if (f.stop >= 0 && f.line_start && position(f) >= f.stop) {
-        f.stopped = f.eof = true;
-        return false;
-    }
-    for (;;) {
-        if (f.pos == f.len && !fill(f)) return line_without_feed(f);
-        const char* from = f.buf.data() + f.pos;
-        const char* end = f.buf.data() + f.len;
-        // The line feed ends the piece of interest; a carriage return or a
-        // Ctrl-Z before it ends it earlier.
-        const char* q = static_cast<const char*>(std::memchr(from, '\n', static_cast<std::size_t>(end - from)));
-        if (q == nullptr) q = end;
-        if (f.special < f.pos) find_special(f);
-        if (f.buf.data() + f.special < q) q = f.buf.data() + f.special;
-        line_append(f, from, static_cast<std::size_t>(q - from));
-        f.pos += static_cast<std::size_t>(q - from);
-        if (q == end) continue;
-
-        char c = *q;
-        ++f.pos;
-        if (c == '\n') {
-            line_feed(f);
-            return true;
-        }
-        if (c == ctrl_z) {
-            // At the start of a line an end of file; inside one, the end of
-            // that line. Either way reading resumes after the Ctrl-Z.
-            return line_without_feed(f);
-        }
-        // Carriage return: dropped, and the next byte is taken as it is,
-        // even another carriage return or a Ctrl-Z.
-        if (f.pos == f.len && !fill(f)) return line_without_feed(f);
-        char next = f.buf[f.pos++];
-        if (next == '\n') {
-            line_feed(f);
-            return true;
-        }
-        line_append(f, &next, 1);
-    }
-}
 
 int parse_row(const std::string& line, float* row, RowRefusal& why) {
     const char* p = line.c_str();  // ends with '\0', which stops every scan below

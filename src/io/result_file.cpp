@@ -11,9 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "base/console.h"
-#include "base/registry.h"
 #include "base/format.h"
+#include "base/registry.h"
 
 namespace kmeans {
 
@@ -34,36 +33,13 @@ static void forget_temp(const std::string& temp) {
     paths.erase(std::remove(paths.begin(), paths.end(), temp), paths.end());
 }
 
-[[noreturn]] static void write_failed(const ResultFile& f) {
-    panic(5, "\nPANIC: Can't write file: %s\n\n", f.name.c_str());
-}
-
-bool is_result_name(const std::string& arg) {
-    static const char* const exts[] = {".KMC", ".KTF", ".KMR"};
-    for (std::size_t i = 0; i + 4 <= arg.size(); ++i) {
-        for (const char* ext : exts) {
-            bool same = true;
-            for (int j = 0; j < 4 && same; ++j) {
-                char c = arg[i + j];
-                if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-                same = c == ext[j];
-            }
-            if (same) return true;
-        }
-    }
-    return false;
-}
-
-bool skip_result_name(const Params& p, const std::string& arg) {
-    if (!is_result_name(arg)) return false;
-    say(p.levels, Show::quiet_lt3, stderr, "INFO: Ignoring file: %s\n", arg.c_str());
-    return true;
-}
-
-std::string result_name(const std::string& arg, const char* ext) {
-    std::size_t slash = arg.rfind('/');
-    std::size_t from = slash == std::string::npos ? 0 : slash + 1;
-    return arg.substr(0, arg.find('.', from)) + ext;
+// A failure to write, flush or name `f`, with what the system said.
+static Failure write_failure(const ResultFile& f, int err) {
+    Failure fail;
+    fail.what = Fault::write;
+    fail.path = f.name;
+    fail.err = err;
+    return fail;
 }
 
 // The directory part of `name`, its last '/' included ("" when none).
@@ -94,8 +70,9 @@ static std::string hidden_name(const std::string& name, unsigned attempt) {
     return out;
 }
 
-bool result_create(ResultFile& f, const std::string& name) {
+Failure result_create(ResultFile& f, const std::string& name) {
     f.name = name;
+    f.err = 0;
     f.temp.clear();
     f.swapped = f.backed_up = false;
     int fd = open(open_dir_of(name).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
@@ -104,7 +81,13 @@ bool result_create(ResultFile& f, const std::string& name) {
         std::string pattern = dir_of(name) + "." + name.substr(dir_of(name).size()) + ".XXXXXX";
         registry.temp_paths.reserve(registry.temp_paths.size() + 1);
         fd = mkostemp(pattern.data(), O_CLOEXEC);
-        if (fd < 0) return false;
+        if (fd < 0) {
+            Failure fail;
+            fail.what = Fault::create;
+            fail.path = name;
+            fail.err = errno;
+            return fail;
+        }
         fchmod(fd, create_mode());
         f.temp = pattern;
         registry.temp_paths.push_back(f.temp);
@@ -112,26 +95,28 @@ bool result_create(ResultFile& f, const std::string& name) {
     f.fd = fd;
     f.buf.clear();
     f.buf.reserve(block * 2);
-    return true;
+    return Failure{};
 }
 
-void result_create_or_panic(ResultFile& f, const std::string& name) {
-    if (!result_create(f, name)) panic(5, "\nPANIC: Can't create file: %s\n\n", name.c_str());
-}
-
-// Writes every pending byte to the descriptor.
+// Writes every pending byte to the descriptor. After a failed write the
+// file takes nothing more: the failure is kept for result_commit.
 static void flush(ResultFile& f) {
     const char* p = f.buf.data();
-    std::size_t left = f.buf.size();
+    std::size_t left = f.err != 0 ? 0 : f.buf.size();
     while (left > 0) {
         ssize_t n = write(f.fd, p, left);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) write_failed(f);
+        if (n <= 0) {
+            f.err = n < 0 ? errno : ENOSPC;
+            break;
+        }
         p += n;
         left -= static_cast<std::size_t>(n);
     }
     f.buf.clear();
 }
+
+Failure result_failure(const ResultFile& f) { return f.err != 0 ? write_failure(f, f.err) : Failure{}; }
 
 void result_write(ResultFile& f, const char* data, std::size_t n) {
     f.buf.append(data, n);
@@ -151,11 +136,13 @@ void result_printf(ResultFile& f, const char* fmt, ...) {
     if (f.buf.size() >= block) flush(f);
 }
 
-// Writes what is pending and flushes the file to disk.
-static void sync_out(ResultFile& f) {
-    if (f.fd < 0) return;
+// Writes what is pending and flushes the file to disk; false (with f.err)
+// when anything written so far did not reach it.
+static bool sync_out(ResultFile& f) {
+    if (f.fd < 0) return true;
     flush(f);
-    if (fsync(f.fd) != 0 && errno != EINVAL) write_failed(f);
+    if (f.err == 0 && fsync(f.fd) != 0 && errno != EINVAL) f.err = errno;
+    return f.err == 0;
 }
 
 // Gives an unnamed file a hidden name beside its final name (through
@@ -179,13 +166,15 @@ static bool link_hidden(ResultFile& f) {
     return false;
 }
 
-// After sync_out: names an unnamed file and closes it.
-static void name_and_close(ResultFile& f) {
-    if (f.fd < 0) return;
-    if (f.temp.empty() && !link_hidden(f)) write_failed(f);
+// After sync_out: names an unnamed file and closes it; false (with f.err)
+// when either fails.
+static bool name_and_close(ResultFile& f) {
+    if (f.fd < 0) return true;
+    if (f.temp.empty() && !link_hidden(f)) f.err = errno;
     int fd = f.fd;
     f.fd = -1;
-    if (close(fd) != 0) write_failed(f);
+    if (close(fd) != 0 && f.err == 0) f.err = errno;
+    return f.err == 0;
 }
 
 // Moves the complete file from its hidden name onto its final name. An
@@ -197,7 +186,10 @@ static void name_and_close(ResultFile& f) {
 static bool place(ResultFile& f) {
     struct stat st;
     if (lstat(f.name.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) return false;
+        if (S_ISDIR(st.st_mode)) {
+            errno = EISDIR;
+            return false;
+        }
         if (renameat2(AT_FDCWD, f.temp.c_str(), AT_FDCWD, f.name.c_str(), RENAME_EXCHANGE) == 0) {
             f.swapped = true;
             return true;
@@ -206,8 +198,10 @@ static bool place(ResultFile& f) {
         f.backed_up = link(f.name.c_str(), f.backup.c_str()) == 0;
     }
     if (rename(f.temp.c_str(), f.name.c_str()) == 0) return true;
+    const int err = errno;
     if (f.backed_up) unlink(f.backup.c_str());
     f.backed_up = false;
+    errno = err;
     return false;
 }
 
@@ -239,18 +233,21 @@ static void sync_dir(const std::string& name) {
 
 // Commits `n` files as a set: all on disk and named before any takes its
 // final name; when one cannot, those placed before it are taken back.
-static void commit(ResultFile* const* files, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) sync_out(*files[i]);
-    for (std::size_t i = 0; i < n; ++i) name_and_close(*files[i]);
+static Failure commit(ResultFile* const* files, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i)
+        if (!sync_out(*files[i])) return write_failure(*files[i], files[i]->err);
+    for (std::size_t i = 0; i < n; ++i)
+        if (!name_and_close(*files[i])) return write_failure(*files[i], files[i]->err);
     for (std::size_t i = 0; i < n; ++i)
         if (!files[i]->temp.empty()) files[i]->backup = hidden_name(files[i]->name, 100);
     // From here on nothing allocates until every name is taken or given back.
     for (std::size_t i = 0; i < n; ++i) {
         ResultFile& failed = *files[i];
         if (failed.temp.empty() || place(failed)) continue;
+        const int err = errno;
         for (std::size_t j = i; j-- > 0;)
             if (!files[j]->temp.empty()) take_back(*files[j]);
-        write_failed(failed);
+        return write_failure(failed, err);
     }
     for (std::size_t i = 0; i < n; ++i)
         if (!files[i]->temp.empty()) settle(*files[i]);
@@ -259,16 +256,17 @@ static void commit(ResultFile* const* files, std::size_t n) {
         for (std::size_t j = 0; j < i; ++j) seen = seen || dir_of(files[j]->name) == dir_of(files[i]->name);
         if (!seen) sync_dir(files[i]->name);
     }
+    return Failure{};
 }
 
-void result_commit(ResultFile& f) {
+Failure result_commit(ResultFile& f) {
     ResultFile* const files[] = {&f};
-    commit(files, 1);
+    return commit(files, 1);
 }
 
-void result_commit_pair(ResultFile& a, ResultFile& b) {
+Failure result_commit_pair(ResultFile& a, ResultFile& b) {
     ResultFile* const files[] = {&a, &b};
-    commit(files, 2);
+    return commit(files, 2);
 }
 
 }  // namespace kmeans

@@ -4,14 +4,14 @@
 // disk and given the final name only when complete. So a failed, cancelled
 // or killed run never leaves a half-written result nor destroys an earlier
 // one. Write errors (disk full, I/O errors, also at fsync and close) and a
-// name that cannot be taken end the run with "\nPANIC: Can't write file:
-// %s\n\n" and status 5.
+// name that cannot be taken are kept and returned by the commit, as a write
+// failure naming the file.
 #pragma once
 
 #include <cstddef>
 #include <string>
 
-#include "base/params.h"
+#include "base/failure.h"
 
 namespace kmeans {
 
@@ -23,31 +23,20 @@ struct ResultFile {
     std::string buf;     // output not yet written to the file
     bool swapped = false;    // while committing: `temp` holds the earlier file of `name`
     bool backed_up = false;  // while committing: `backup` holds the earlier file of `name`
+    int err = 0;             // the errno of the first failed write, 0 while none failed
 };
 
-// Whether `arg` names one of the program's own result files (".KMC", ".KTF"
-// or ".KMR" anywhere, letters compared without regard to case).
-bool is_result_name(const std::string& arg);
-
-// The same test for a data-file argument about to be read: a result file's
-// name is skipped with "INFO: Ignoring file: %s\n" (below quiet level 3).
-bool skip_result_name(const Params& p, const std::string& arg);
-
-// The result name of a data-file argument, beside the data file: `arg` up to
-// the first '.' of its file-name part (after its last '/'), followed by `ext`
-// (for example ".KMC"); `arg` whole when that part holds no '.'.
-std::string result_name(const std::string& arg, const char* ext);
-
 // Creates the temporary file for `name` (a hidden one is registered for
-// removal at exit). Returns false when it cannot be created.
-bool result_create(ResultFile& f, const std::string& name);
+// removal at exit). Returns a create failure (with errno) when it cannot.
+Failure result_create(ResultFile& f, const std::string& name);
 
-// The same; a file that cannot be created ends the run with
-// "\nPANIC: Can't create file: %s\n\n" (the name) and status 5.
-void result_create_or_panic(ResultFile& f, const std::string& name);
-
-// Appends bytes; they reach the file in large blocks.
+// Appends bytes; they reach the file in large blocks. A failed write is
+// kept in f.err and later bytes are dropped; result_commit reports it.
 void result_write(ResultFile& f, const char* data, std::size_t n);
+
+// A write failure naming `f` when one of its writes failed so far, else no
+// failure.
+Failure result_failure(const ResultFile& f);
 
 // Appends `value` in decimal and a line feed: the lines of the .KTF and .KMR.
 void result_int_line(ResultFile& f, int value);
@@ -57,13 +46,15 @@ void result_printf(ResultFile& f, const char* fmt, ...) __attribute__((format(pr
 
 // Writes what is pending, flushes the file to disk (fsync), closes it and
 // gives it its final name, replacing a file of that name; then flushes the
-// directory. Does nothing for a file never created.
-void result_commit(ResultFile& f);
+// directory. Does nothing for a file never created. Returns a write failure
+// (with errno) when any write, the flush, the close or the naming failed;
+// the earlier file of that name is then as it was.
+Failure result_commit(ResultFile& f);
 
 // The same for a pair (the .KMC and .KTF of one data file), replaced as a
 // pair: both are complete on disk before either takes its name, and when the
 // second cannot take its name the first goes back to what it was (the earlier
-// file, or no file) before the run ends with status 5.
-void result_commit_pair(ResultFile& a, ResultFile& b);
+// file, or no file) before the write failure is returned.
+Failure result_commit_pair(ResultFile& a, ResultFile& b);
 
 }  // namespace kmeans

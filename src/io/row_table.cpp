@@ -8,8 +8,8 @@
 
 namespace kmeans {
 
-std::uint64_t table_budget(const Params& p) {
-    if (p.resources.memory_mb >= 0) return static_cast<std::uint64_t>(p.resources.memory_mb) << 20;
+std::uint64_t table_budget(const Resources& r) {
+    if (r.memory_mb >= 0) return static_cast<std::uint64_t>(r.memory_mb) << 20;
     const long pages = sysconf(_SC_PHYS_PAGES);
     const long page = sysconf(_SC_PAGESIZE);
     if (pages <= 0 || page <= 0) return 0;
@@ -49,35 +49,21 @@ bool table_reserve(RowTable& t, std::uint64_t bytes) {
 }
 
 bool table_append(RowTable& t, const float* v, std::size_t n) {
-    if (!table_held(t)) return false;
-    if (n > t.limit - t.used) {
-        table_release(t);
-        return false;
-    }
+    if (!table_held(t) || n > t.limit - t.used) return false;
     if (n > t.capacity - t.used) {
         const std::size_t want = std::min(std::max(t.capacity * 2, t.used + n), t.limit);
-        if (!map_to(t, want * sizeof(float))) {
-            table_release(t);
-            return false;
-        }
+        if (!map_to(t, want * sizeof(float))) return false;
     }
     std::memcpy(t.values + t.used, v, n * sizeof(float));
     t.used += n;
     return true;
 }
 
-void table_expect(RowTable& t, std::size_t floats) {
-    if (table_held(t) && floats > t.limit) table_release(t);
-}
-
 void table_trim(RowTable& t) {
     if (!table_held(t)) return;
     const std::size_t keep = round_to_pages(t.used * sizeof(float));
     const std::size_t size = t.capacity * sizeof(float);
-    if (keep == 0) {
-        table_release(t);
-        return;
-    }
+    if (keep == 0) return;  // no rows: the first mapping stays
     if (keep < size && map_to(t, keep)) t.limit = t.capacity;
 }
 

@@ -20,21 +20,16 @@ struct RowTable {
 
 // The memory budget of a table in bytes: KMEANS_MEMORY megabytes, or half of
 // the physical memory when it is not set.
-std::uint64_t table_budget(const Params& p);
+std::uint64_t table_budget(const Resources& r);
 
 // Starts a table that may grow to `bytes` bytes. Returns false, with no
 // table, when the budget is too small for any row or no memory can be had.
 bool table_reserve(RowTable& t, std::uint64_t bytes);
 
 // Appends `n` values, growing the mapping (by doubling, without copying)
-// when needed. When they would pass the budget, or the memory cannot be had,
-// the table is released and false returned: the rows are then read from
-// the file.
+// when needed. Returns false, with nothing appended, when they would pass
+// the budget or the memory cannot be had.
 bool table_append(RowTable& t, const float* v, std::size_t n);
-
-// Gives the table up at once when `floats` values (an estimate of all the
-// file holds) would pass the budget.
-void table_expect(RowTable& t, std::size_t floats);
 
 // Gives the unused rest of the reservation back.
 void table_trim(RowTable& t);

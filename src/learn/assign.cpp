@@ -1,10 +1,11 @@
 #include <algorithm>
+#include <cassert>
 #include <cstdint>
 #include <vector>
 
 #include "base/console.h"
 #include "cluster/nearest.h"
-#include "learn/evaluate.h"
+#include "learn/learn_file.h"
 
 namespace kmeans {
 
@@ -25,11 +26,7 @@ static int compact_used(LearnFile& f) {
     return nused;
 }
 
-void assignment_pass(const Params& p, LearnFile& f) {
-    // The debug announcement takes the place of the spinner's line start.
-    if (shown(p.levels, Show::debug1)) emit(stderr, "\nCompute custervalues:  ");
-    else say(p.levels, Show::quiet0, stderr, "\n ");
-
+Failure assignment_pass(const Params& p, LearnFile& f) {
     const int K = f.clust.K;
     const int nvars = f.data.nvars;
     f.counts.assign(static_cast<std::size_t>(max_clusters), 0);
@@ -45,16 +42,19 @@ void assignment_pass(const Params& p, LearnFile& f) {
             if (w[i] < 0) w[i] = 0;
     };
     auto reduce = [&](const RowBlock& b) {
-        for (std::int64_t r = b.first; r < b.first + b.count; ++r)
-            ++f.counts[static_cast<std::size_t>(f.clustno[static_cast<std::size_t>(r)])];
+        for (std::int64_t r = b.first; r < b.first + b.count; ++r) {
+            const std::int32_t w = f.clustno[static_cast<std::size_t>(r)];
+            assert(w >= 0 && w < K);
+            ++f.counts[static_cast<std::size_t>(w)];
+        }
     };
-    each_block(p, f.data, SpinFrom::last, static_cast<std::size_t>(K) * static_cast<std::size_t>(nvars), map, reduce);
+    const std::size_t cost = static_cast<std::size_t>(K) * static_cast<std::size_t>(nvars);
+    if (Failure fail = each_block(p.levels, f.data, SpinFrom::last, cost, map, reduce); failed(fail)) return fail;
     f.nused = compact_used(f);
+    return Failure{};
 }
 
-void final_pass(const Params& p, LearnFile& f) {
-    say(p.levels, Show::debug1, stderr, "Writing clustervaluefile:  ");
-    result_create_or_panic(f.value_file, f.value_name);
+Failure final_pass(const Params& p, LearnFile& f) {
     const int nvars = f.data.nvars;
     CentreSet set;
     centres_prepare_all(set, f.clust, nvars, f.nused, p.clustering.cityblock);
@@ -64,11 +64,15 @@ void final_pass(const Params& p, LearnFile& f) {
                      best.data() + worker * max_block_rows);
     };
     auto reduce = [&](const RowBlock& b) {
-        for (std::int64_t r = b.first; r < b.first + b.count; ++r)
-            result_int_line(f.value_file, f.clustno[static_cast<std::size_t>(r)] + 1);
+        for (std::int64_t r = b.first; r < b.first + b.count; ++r) {
+            const std::int32_t w = f.clustno[static_cast<std::size_t>(r)];
+            assert(w >= 0 && w < f.nused);
+            result_int_line(f.value_file, w + 1);
+        }
     };
-    each_block(p, f.data, SpinFrom::start, static_cast<std::size_t>(f.nused) * static_cast<std::size_t>(nvars), map,
-               reduce);
+    const std::size_t cost = static_cast<std::size_t>(f.nused) * static_cast<std::size_t>(nvars);
+    if (Failure fail = each_block(p.levels, f.data, SpinFrom::start, cost, map, reduce); failed(fail)) return fail;
+    return result_failure(f.value_file);
 }
 
 }  // namespace kmeans

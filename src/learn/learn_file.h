@@ -1,5 +1,7 @@
-// Everything that belongs to the data file in work in Learn mode. Created for
-// each data file and dropped by the per-file clean-up.
+// Everything that belongs to the data file in work in Learn mode, and the
+// steps that learn it after the algorithm: the assignment pass, the
+// statistics with the centre file, the final pass with the cluster value
+// file, the overlap count. The driver (learn.cpp) calls them in that order.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +9,7 @@
 #include <vector>
 
 #include "base/centres.h"
+#include "base/failure.h"
 #include "base/params.h"
 #include "io/data_file.h"
 #include "io/ranges.h"
@@ -14,12 +17,11 @@
 
 namespace kmeans {
 
+// Created for each data file and dropped after its results are committed.
 struct LearnFile {
     DataFile data;
-    ResultFile centre_file;            // .KMC
-    ResultFile value_file;             // .KTF, created by the final pass
-    std::string centre_name;
-    std::string value_name;
+    ResultFile centre_file;             // .KMC
+    ResultFile value_file;              // .KTF
     Ranges ranges;
     Centres clust;
     std::vector<std::int32_t> clustno;  // one 0-based cluster index per row
@@ -28,5 +30,26 @@ struct LearnFile {
     int nused = 0;                      // clusters with rows
     float mdist = 0.0f;                 // mean centre distance (debug level)
 };
+
+// Assigns every row to its nearest opened centre, fills f.counts, moves the
+// clusters that received rows to the front of the table (keeping their order)
+// and sets f.nused to their number.
+[[nodiscard]] Failure assignment_pass(const Params& p, LearnFile& f);
+
+// The mean distance between the used centres (debug level), the used-cluster
+// count (switch U) and the centre file's lines. A used centre or a working
+// MaxDist beyond the single-precision range ends the run first with
+// "\nPANIC: Values too large for single precision: %s\n\n" (the data file)
+// and status 5. Returns the failure of a centre file that could not be
+// written.
+[[nodiscard]] Failure statistics_and_centres(const Params& p, LearnFile& f);
+
+// Assigns every row again among the used clusters, into clustno and the
+// cluster value file.
+[[nodiscard]] Failure final_pass(const Params& p, LearnFile& f);
+
+// Counts (row, other cluster) pairs within half the mean centre distance and
+// writes the count to the console and the centre file (debug level).
+[[nodiscard]] Failure overlap_count(const Params& p, LearnFile& f);
 
 }  // namespace kmeans

@@ -4,11 +4,11 @@
 #include "base/console.h"
 #include "cluster/distance.h"
 #include "io/centre_file.h"
-#include "learn/evaluate.h"
+#include "learn/learn_file.h"
 
 namespace kmeans {
 
-void overlap_count(const Params& p, LearnFile& f) {
+Failure overlap_count(const Params& p, LearnFile& f) {
     emit(stderr, "\nCompute overlap:  ");
     const float threshold = static_cast<float>(static_cast<double>(f.mdist) * 0.5);
     const int nvars = f.data.nvars;
@@ -27,9 +27,12 @@ void overlap_count(const Params& p, LearnFile& f) {
         per_block[b.index] = n;
     };
     long overlaps = 0;
-    each_block(p, f.data, SpinFrom::last, cost, map, [&](const RowBlock& b) { overlaps += per_block[b.index]; });
+    Failure fail = each_block(p.levels, f.data, SpinFrom::last, cost, map,
+                              [&](const RowBlock& b) { overlaps += per_block[b.index]; });
+    if (failed(fail)) return fail;
     emit(stdout, "\nNo.of overlaps (at mdist/2): %ld\n", overlaps);
     centre_file_overlaps(f.centre_file, overlaps);
+    return Failure{};
 }
 
 }  // namespace kmeans

@@ -5,7 +5,7 @@
 #include "base/registry.h"
 #include "cluster/distance.h"
 #include "io/centre_file.h"
-#include "learn/evaluate.h"
+#include "learn/learn_file.h"
 
 namespace kmeans {
 
@@ -44,7 +44,7 @@ static void check_single_range(const LearnFile& f) {
     if (!finite) panic(5, "\nPANIC: Values too large for single precision: %s\n\n", f.data.name.c_str());
 }
 
-void statistics_and_centres(const Params& p, LearnFile& f) {
+Failure statistics_and_centres(const Params& p, LearnFile& f) {
     check_single_range(f);
     if (p.levels.debug != 0) mean_distance(p, f);
     if (p.levels.used != 0) {
@@ -54,7 +54,8 @@ void statistics_and_centres(const Params& p, LearnFile& f) {
     for (int i = 0; i < f.nused; ++i)
         say(p.levels, Show::debug1, stdout, "Counts in cluster%-3d: %6ld\n", i + 1,
             static_cast<long>(f.counts[static_cast<std::size_t>(i)]));
-    centre_file_centres(p, f.centre_file, f.MaxDist, f.clust, f.counts, f.nused);
+    centre_file_centres(p.levels, f.centre_file, f.MaxDist, f.clust, f.counts, f.nused);
+    return result_failure(f.centre_file);
 }
 
 }  // namespace kmeans

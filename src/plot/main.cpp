@@ -1,18 +1,16 @@
 // kmeans-plot: draws a Learn or Recall result of kmeans as one SVG file
 // beside the data: a scatter-plot matrix of up to four variables, the rows
 // coloured by cluster, the centres marked, a legend with the row counts.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "base/registry.h"
 #include "io/result_file.h"
+#include "io/result_names.h"
 #include "plot/args.h"
 #include "plot/inputs.h"
 #include "plot/plot.h"
@@ -39,34 +37,15 @@ std::string file_part(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Writes `text` to a hidden temporary file beside `name` and moves it onto
-// `name` once it is complete, so that a failure never leaves half a picture
-// nor destroys an earlier one. The file gets the permissions of a newly
-// created file under the umask. False when anything fails (nothing is left).
+// Writes `text` as the file `name` the way kmeans writes its results: to an
+// unnamed file beside it, flushed to disk and given the name only when
+// complete, so that a failure never leaves half a picture nor destroys an
+// earlier one. False when anything fails (nothing is left).
 bool write_whole_file(const std::string& name, const std::string& text) {
-    std::size_t slash = name.rfind('/');
-    std::string dir = slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
-    std::string temp = dir + "." + file_part(name) + ".XXXXXX";
-    int fd = mkstemp(temp.data());
-    if (fd < 0) return false;
-    mode_t mask = umask(0);
-    umask(mask);
-    bool ok = fchmod(fd, static_cast<mode_t>(0666 & ~mask)) == 0;
-    const char* p = text.data();
-    std::size_t left = text.size();
-    while (ok && left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) ok = false;
-        else {
-            p += n;
-            left -= static_cast<std::size_t>(n);
-        }
-    }
-    if (::close(fd) != 0) ok = false;
-    if (ok && std::rename(temp.c_str(), name.c_str()) != 0) ok = false;
-    if (!ok) ::unlink(temp.c_str());
-    return ok;
+    ResultFile f;
+    if (failed(result_create(f, name))) return false;
+    result_write(f, text.data(), text.size());
+    return !failed(result_commit(f));
 }
 
 // The whole run: the command line, the files, the picture. Returns the exit
@@ -134,6 +113,7 @@ int plot_main(const std::vector<std::string>& args) {
 }  // namespace kmeans
 
 int main(int argc, char** argv) {
+    kmeans::register_final_cleanup();  // a hidden temporary file never outlives the run
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     return kmeans::plot_main(args);
 }

@@ -10,8 +10,8 @@
 #include "cluster/nearest.h"
 #include "io/centre_file.h"
 #include "io/data_file.h"
-#include "io/name_clash.h"
 #include "io/result_file.h"
+#include "io/result_names.h"
 
 namespace kmeans {
 
@@ -24,7 +24,7 @@ struct RecallFile {
 
 // The second pass: each row gets its nearest centre's number, or -1 when the
 // nearest lies farther than MaxDist (or no distance is finite).
-static void classify(const Params& p, const StoredCentres& s, RecallFile& f) {
+static Failure classify(const Params& p, const StoredCentres& s, RecallFile& f) {
     const int nvars = f.data.nvars;
     CentreSet set;
     centres_prepare_all(set, s.clust, nvars, s.count, p.clustering.cityblock);
@@ -38,23 +38,24 @@ static void classify(const Params& p, const StoredCentres& s, RecallFile& f) {
             w[i] = within ? w[i] + 1 : -1;
         }
     };
-    each_block(p, f.data, SpinFrom::start, static_cast<std::size_t>(s.count) * static_cast<std::size_t>(nvars), map,
+    return each_block(p.levels, f.data, SpinFrom::start, static_cast<std::size_t>(s.count) * static_cast<std::size_t>(nvars), map,
                [](const RowBlock&) {});
 }
 
 // Recalls one data file: first pass, classification, result file. A file
 // whose result name an earlier argument's result already bears is refused
-// before anything of it is written.
+// before anything of it is written. Every step that fails ends the run with
+// its message (must).
 static void recall_file(const Params& p, Workers& workers, const StoredCentres& s, WrittenResults& written,
                         const std::string& arg) {
     auto f = std::make_unique<RecallFile>();
-    data_open(f->data, arg, workers);
+    must(data_open(f->data, arg, workers));
     const std::string name = result_name(arg, ".KMR");
-    claim_result_names(written, arg, {name});
-    result_create_or_panic(f->result, name);
+    must(claim_result_names(written, arg, {name}));
+    must(result_create(f->result, name));
     say(p.levels, Show::quiet_lt3, stderr, "\nWorking on file: %-12s  Creating file: %s\n", arg.c_str(), name.c_str());
 
-    first_pass(p, f->data, nullptr);
+    must(first_pass(p, f->data, nullptr));
     const int nvars = f->data.nvars;
     if (nvars > s.clust.nvars)
         panic(5, "\nPANIC: Datafile has more variables than the centres: %s  %d>%d\n\n", arg.c_str(), nvars,
@@ -67,21 +68,21 @@ static void recall_file(const Params& p, Workers& workers, const StoredCentres& 
             arg.c_str(), nvars, s.clust.nvars, nvars);
     // Without rows the cluster numbers get 0 bytes, which ends the run: say why first.
     if (f->data.N == 0) emit(stderr, "\nNo data rows in file: %s\n", arg.c_str());
-    clustno_alloc(p, f->clustno, f->data.N);
-    classify(p, s, *f);
+    must(clustno_alloc(p.levels, f->clustno, f->data.N));
+    must(classify(p, s, *f));
 
     if (p.levels.debug != 0) result_printf(f->result, "%s MaxDist:%-10.4G\n", arg.c_str(), static_cast<double>(s.MaxDist));
     for (std::int32_t c : f->clustno) result_int_line(f->result, c);
-    result_commit(f->result);
+    must(result_commit(f->result));
     data_close(f->data);
 }
 
 void recall_files(const Params& p, Workers& workers) {
     StoredCentres centres;
-    read_centre_file(p, centres);
+    must(read_centre_file(p, centres));
     WrittenResults written;
     for (const std::string& arg : p.invocation.data_files) {
-        if (skip_result_name(p, arg)) continue;
+        if (skip_result_name(p.levels, arg)) continue;
         recall_file(p, workers, centres, written, arg);
     }
 }
