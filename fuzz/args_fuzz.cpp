@@ -236,7 +236,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require(p.clustering.iterations >= 1, "R out of range");
         require(p.clustering.rate_factor > 0.0f && p.clustering.rate_factor <= 2.0f, "F out of range");
         require(p.clustering.rate > 0.0f && std::isfinite(p.clustering.rate), "G out of range");
-        require(!maxdist_given(p) || (p.clustering.max_dist > 0.0f && std::isfinite(p.clustering.max_dist)), "M out of range");
+        require(!maxdist_given(p.clustering) || (p.clustering.max_dist > 0.0f && std::isfinite(p.clustering.max_dist)), "M out of range");
         require(p.clustering.algorithm == SKM || p.clustering.algorithm == AKM || p.clustering.algorithm == AKMDI, "unknown algorithm");
         const char* seed = environment_value(envp.data(), seed_variable);
         require(seed == nullptr || p.invocation.seed.has_value(), "KMEANS_SEED accepted but not taken");

@@ -2,13 +2,11 @@
 // file, read by read_centre_file itself, with MaxDist from the file or
 // (for inputs of odd length) with switch M given.
 //
-// read_centre_file ends the process through panic() on a file it refuses.
-// This harness is linked with --wrap for kmeans::panic and kmeans::emit (see
-// fuzz/CMakeLists.txt): every call from the library reaches the functions
-// below instead, which format the text with the program's own formatter and
-// keep it; panic then throws, the stack unwinds back to the harness (which
-// closes the one descriptor the reader had open) and the status and text
-// are checked. Nothing is written to the console.
+// read_centre_file returns a refused file as a failure, whose text and
+// status are checked; its warnings go to standard error, which the harness
+// catches in a memory file around each reading (so nothing reaches the
+// console, and libFuzzer's own reports still do). The reader must close
+// the file it opened whatever happens.
 //
 // Checks, against the row model of reference.h: a file is refused exactly
 // when the model refuses it (a refused row, more than max_clusters centres,
@@ -25,8 +23,10 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
+#include "base/console.h"
 #include "base/format.h"
 #include "io/centre_file.h"
 #include "io/read_row.h"
@@ -34,15 +34,6 @@
 
 namespace kmeans {
 namespace {
-
-// What panic was called with; thrown back to the harness.
-struct Panicked {
-    int status;
-    std::string text;
-};
-
-// The text of every emit call of one read, in order.
-std::vector<std::string>* emitted = nullptr;
 
 bool starts_with(const std::string& s, const std::string& part) { return s.compare(0, part.size(), part) == 0; }
 bool ends_with(const std::string& s, const std::string& part) {
@@ -80,7 +71,7 @@ Expected model_centre_file(const std::string& text, const Params& p) {
         }
         if (rows == 0) {
             if (nvars > 1) e.warnings.push_back("VARNING: More than one column in MaxDist row: " + name + "\n");
-            if (maxdist_given(p)) {
+            if (maxdist_given(p.clustering)) {
                 e.maxdist = p.clustering.max_dist;
             } else if (r.values[0] > 0.0f) {
                 e.maxdist = r.values[0];
@@ -109,40 +100,79 @@ Expected model_centre_file(const std::string& text, const Params& p) {
     return e;
 }
 
-// A warning as emitted against the model's: the same text, or for the bad
-// MaxDist line (its number formatted by the program) the same start and end.
-bool same_warning(const std::string& got, const std::string& want) {
-    const std::string::size_type dots = want.find("...");
-    if (dots == std::string::npos) return got == want;
-    return starts_with(got, want.substr(0, dots)) && ends_with(got, want.substr(dots + 3)) &&
-           got.size() > want.size() - 3;
+// Whether `got` (all that was written to standard error) is the model's
+// warnings in order: the same texts, except that for the bad MaxDist line
+// (its number formatted by the program) the start and end are compared.
+bool same_warnings(const std::string& got, const std::vector<std::string>& want) {
+    std::size_t at = 0;
+    for (const std::string& w : want) {
+        const std::string::size_type dots = w.find("...");
+        if (dots == std::string::npos) {
+            if (got.compare(at, w.size(), w) != 0) return false;
+            at += w.size();
+            continue;
+        }
+        const std::string head = w.substr(0, dots), tail = w.substr(dots + 3);
+        if (got.compare(at, head.size(), head) != 0) return false;
+        const std::string::size_type end = got.find(tail, at + head.size() + 1);
+        if (end == std::string::npos) return false;
+        at = end + tail.size();
+    }
+    return at == got.size();
+}
+
+// Standard error, caught in a memory file while the reader runs.
+struct CaughtStderr {
+    int memory = -1;  // the memory file
+    int saved = -1;   // the real standard error, while caught
+};
+
+void catch_stderr(CaughtStderr& c) {
+    if (c.memory < 0) c.memory = memfd_create("centre_file_fuzz_stderr", MFD_CLOEXEC);
+    require(c.memory >= 0, "cannot create a memory file");
+    require(ftruncate(c.memory, 0) == 0 && lseek(c.memory, 0, SEEK_SET) == 0, "cannot empty the memory file");
+    std::fflush(stderr);
+    c.saved = dup(2);
+    require(c.saved >= 0 && dup2(c.memory, 2) == 2, "cannot catch standard error");
+}
+
+std::string release_stderr(CaughtStderr& c) {
+    progress_flush();
+    std::fflush(stderr);
+    dup2(c.saved, 2);
+    ::close(c.saved);
+    c.saved = -1;
+    std::string text;
+    char buf[4096];
+    for (off_t at = 0;;) {
+        const ssize_t n = pread(c.memory, buf, sizeof buf, at);
+        if (n <= 0) break;
+        text.append(buf, static_cast<std::size_t>(n));
+        at += n;
+    }
+    return text;
 }
 
 void check(const std::string& text, const Params& p) {
+    static CaughtStderr caught;
+    if (caught.memory < 0) caught.memory = memfd_create("centre_file_fuzz_stderr", MFD_CLOEXEC);
     const Expected e = model_centre_file(text, p);
-    std::vector<std::string> lines;
-    emitted = &lines;
-    // The descriptor text_open gets is the lowest free one; after a panic
-    // nothing closes it but the harness.
+    StoredCentres s;
+    catch_stderr(caught);
+    // The descriptor text_open gets is the lowest free one: the same one is
+    // free again after the reading.
     const int probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     require(probe >= 0, "cannot open /dev/null");
     ::close(probe);
-
-    StoredCentres s;
-    int status = 0;
-    std::string panic_text;
-    try {
-        read_centre_file(p, s);
-    } catch (const Panicked& x) {
-        status = x.status;
-        panic_text = x.text;
-        ::close(probe);
-    }
-    emitted = nullptr;
-
+    const Failure f = read_centre_file(p, s);
+    const int after = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    require(after == probe, "the reader left a descriptor open");
+    ::close(after);
+    const std::string warnings = release_stderr(caught);
+    const int status = failed(f) ? failure_status(f) : 0;
+    const std::string panic_text = failure_text(f);
     require(status == e.status, "refused otherwise than the model");
-    require(lines.size() == e.warnings.size(), "other warnings than the model's");
-    for (std::size_t i = 0; i < lines.size(); ++i) require(same_warning(lines[i], e.warnings[i]), "a warning differs");
+    require(same_warnings(warnings, e.warnings), "other warnings than the model's");
     if (status != 0) {
         require(starts_with(panic_text, e.reason), "the refused row's reason is missing");
         require(ends_with(panic_text, e.panic_tail), "the PANIC line differs");
@@ -159,27 +189,6 @@ void check(const std::string& text, const Params& p) {
 }
 
 }  // namespace
-
-// The stand-ins for panic and emit (see the top of this file).
-extern "C" [[noreturn]] void __wrap__ZN6kmeans5panicEiPKcz(int status, const char* fmt, ...) {
-    char text[8192];
-    va_list ap;
-    va_start(ap, fmt);
-    std::size_t n = vformat_fixed(text, sizeof text, fmt, ap);
-    va_end(ap);
-    throw Panicked{status, std::string(text, n)};
-}
-
-extern "C" void __wrap__ZN6kmeans4emitEP8_IO_FILEPKcz(std::FILE* to, const char* fmt, ...) {
-    require(to == stderr, "a warning of the centre file goes elsewhere than standard error");
-    std::string text;
-    va_list ap;
-    va_start(ap, fmt);
-    vappend_format(text, fmt, ap);
-    va_end(ap);
-    require(emitted != nullptr, "emit outside a read");
-    emitted->push_back(text);
-}
 
 }  // namespace kmeans
 

@@ -118,6 +118,7 @@ int parts_pass(const Params& p, const std::string& path, int threads, std::int64
     const Failure f = first_pass_in_parts(p, *d, r.get(), part_bytes);
     if (failed(f)) {
         emit(stderr, "%s", failure_text(f).c_str());
+        data_close(*d);
         return failure_status(f);
     }
     std::string s = summary(*d, *r);
@@ -129,6 +130,7 @@ int parts_pass(const Params& p, const std::string& path, int threads, std::int64
             s += buf;
         }
     }
+    data_close(*d);
     out = s;
     return 0;
 }

@@ -67,15 +67,9 @@ static Failure centre_failure(Fault what, const char* name) {
     return f;
 }
 
-Failure read_centre_file(const Params& p, StoredCentres& s) {
+// The rows of the open centre file `file`: MaxDist, then the centres.
+static Failure read_centres(const Params& p, TextFile& file, StoredCentres& s) {
     const char* name = p.invocation.centre_file.c_str();
-    TextFile file;
-    if (int why = 0; !text_open(file, p.invocation.centre_file, why)) {
-        Failure f = centre_failure(Fault::open, name);
-        f.err = why;
-        return f;
-    }
-
     std::vector<float> row(max_vars);
     std::vector<float> values;  // the centres, row after row
     int nvars = 0;
@@ -104,7 +98,6 @@ Failure read_centre_file(const Params& p, StoredCentres& s) {
         }
         ++rows;
     }
-    text_close(file);
     if (rows < 2) return centre_failure(Fault::no_centres, name);
 
     s.count = rows - 1;
@@ -113,6 +106,18 @@ Failure read_centre_file(const Params& p, StoredCentres& s) {
     say(p.levels, Show::quiet_lt2, stderr, "No.of clusters:%d%s\n", s.count,
         p.clustering.cityblock ? " Cityblock dist." : " Euclidean dist.");
     return Failure{};
+}
+
+Failure read_centre_file(const Params& p, StoredCentres& s) {
+    TextFile file;
+    if (int why = 0; !text_open(file, p.invocation.centre_file, why)) {
+        Failure f = centre_failure(Fault::open, p.invocation.centre_file.c_str());
+        f.err = why;
+        return f;
+    }
+    Failure f = read_centres(p, file, s);
+    text_close(file);
+    return f;
 }
 
 }  // namespace kmeans
