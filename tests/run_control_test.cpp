@@ -32,8 +32,8 @@ TEST(RunControl, StatusUnderSwitchUAndItsPlatformValue) {
     for (const Case& c : cases) {
         Params p;
         p.levels.used = c.used_level;
-        EXPECT_EQ(run_status(p, c.last_nused), c.status) << c.used_level << " " << c.last_nused;
-        EXPECT_EQ(platform_status(run_status(p, c.last_nused)), c.reported) << c.used_level << " " << c.last_nused;
+        EXPECT_EQ(run_status(p.levels, c.last_nused), c.status) << c.used_level << " " << c.last_nused;
+        EXPECT_EQ(platform_status(run_status(p.levels, c.last_nused)), c.reported) << c.used_level << " " << c.last_nused;
     }
     EXPECT_EQ(platform_status(1), 1);
     EXPECT_EQ(platform_status(5), 5);

@@ -21,9 +21,9 @@ void start_up(Params& p, const ClockReading& start, int argc, char** argv, const
     const CommandLine cl = read_command_line(p, args, envp);
     write_lines(cl.walk_messages);
     if (cl.env_line) emit(stdout, "env:(%s) sw:(%s)\n", p.invocation.env_value.c_str(), p.invocation.switches.c_str());
-    if (shown(p.levels, Show::quiet_lt3)) write_banner(p);
+    if (shown(p.levels, Show::quiet_lt3)) write_banner(p.invocation);
     if (cl.help) {
-        write_help(p, cl.no_data_file);
+        write_help(p.invocation, cl.no_data_file);
         finish(1);
     }
 

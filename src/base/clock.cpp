@@ -13,4 +13,10 @@ ClockReading read_clock() {
     return r;
 }
 
+std::int64_t monotonic_ns() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
 }  // namespace kmeans

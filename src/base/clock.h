@@ -1,4 +1,5 @@
-// The wall clock in whole seconds.
+// The clocks: the wall clock in whole seconds (the seed, the stopwatch), and
+// a monotonic clock for the pace of the progress output and the keyboard.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +12,10 @@ struct ClockReading {
     std::int64_t rounded = 0;  // the same, rounded to the nearest second
 };
 
-// Reads the clock once.
+// Reads the wall clock once.
 ClockReading read_clock();
+
+// Nanoseconds of the monotonic clock (from an arbitrary start).
+std::int64_t monotonic_ns();
 
 }  // namespace kmeans

@@ -2,9 +2,9 @@
 
 #include <cstdarg>
 #include <cstring>
-#include <ctime>
 #include <string>
 
+#include "base/clock.h"
 #include "base/registry.h"
 
 #include "base/format.h"
@@ -22,12 +22,6 @@ bool shown(const Levels& l, Show when) {
         case Show::used2: return l.used >= 2;
     }
     return false;
-}
-
-static std::int64_t monotonic_ns() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
 void progress_flush() {

@@ -2,12 +2,12 @@
 
 #include <csignal>
 #include <cstdint>
-#include <ctime>
 #include <cstdio>
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include "base/clock.h"
 #include "base/format.h"
 
 namespace kmeans {
@@ -115,9 +115,7 @@ bool key_pressed() {
 void poll_cancel_timed() {
     if (registry.cancel_requested) cancel_run();
     if (registry.tty_fd < 0) return;
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    const std::int64_t now = static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+    const std::int64_t now = monotonic_ns();
     if (now - registry.key_polled_ns < 20000000) return;
     registry.key_polled_ns = now;
     if (key_pressed()) cancel_run();

@@ -70,7 +70,7 @@ void register_final_cleanup() {
     std::set_terminate(on_terminate);
 }
 
-int run_status(const Params& p, int last_nused) { return p.levels.used > 0 ? last_nused : 0; }
+int run_status(const Levels& l, int last_nused) { return l.used > 0 ? last_nused : 0; }
 
 int platform_status(int status) {
     if (status == status_none_learned) return 0;

@@ -53,7 +53,7 @@ constexpr int status_none_learned = -512;
 // The program status of a normal end: the used clusters of the last learned
 // data file (`last_nused`, status_none_learned when none) under switch U,
 // else 0.
-int run_status(const Params& p, int last_nused);
+int run_status(const Levels& l, int last_nused);
 
 // Maps a program status to what the platform can report: a used-cluster count
 // above 255 becomes 255, and status_none_learned 0.

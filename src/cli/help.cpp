@@ -8,14 +8,14 @@
 
 namespace kmeans {
 
-void write_banner(const Params& p) {
-    emit(stderr, " <<< %s >>>  Version: %s%s\n\n", p.invocation.program.c_str(), version, platform_tag);
+void write_banner(const Invocation& run) {
+    emit(stderr, " <<< %s >>>  Version: %s%s\n\n", run.program.c_str(), version, platform_tag);
 }
 
-void write_help(const Params& p, bool no_data_file) {
+void write_help(const Invocation& run, bool no_data_file) {
     // The defaults shown are the built-in ones, whatever the switches say.
-    const Params defaults;
-    const char* name = p.invocation.program.c_str();
+    const Clustering defaults;
+    const char* name = run.program.c_str();
     if (no_data_file) emit(stderr, "PANIC: ONE filename/pattern must be given.\n\n");
     emit(stderr,
          "Program for computing K-means clustering.\n\n Usage: %s <DataFile.ext> (+ClustCFile) "
@@ -25,8 +25,8 @@ void write_help(const Params& p, bool no_data_file) {
          "The Datafile must have at least 1 column of data.\n* and/or ? can be used in the datafilename.\n\n"
          "The CusterCenterFile(%s) is used for Recall only. Default is Learn.\n\n",
          ".KMC");
-    emit(stderr, "Switch K sets number of clusters. (Default value is %d)\n\n", defaults.clustering.clusters);
-    emit(stderr, "Switch R sets number of iterations. (Default value is %d)\n\n", defaults.clustering.iterations);
+    emit(stderr, "Switch K sets number of clusters. (Default value is %d)\n\n", defaults.clusters);
+    emit(stderr, "Switch R sets number of iterations. (Default value is %d)\n\n", defaults.iterations);
     emit(stderr,
          "Switch G sets the learning rate parameter. Only AKM & AKMDI.\n(Default value is %.4f)\n\n"
          "Switch M sets the maximum distance between one point and the closest\n"
@@ -40,7 +40,7 @@ void write_help(const Params& p, bool no_data_file) {
          "Switch B puts Cityblock distance to use. (Default is Euclidean distance)\n"
          "Switch U puts no. of used clusters in the %s resultfile.\n\n"
          "Switch D gives meandistance, no.of points per cluster and overlap.\n\n",
-         static_cast<double>(defaults.clustering.rate), static_cast<double>(defaults.clustering.rate_factor), ".KMC");
+         static_cast<double>(defaults.rate), static_cast<double>(defaults.rate_factor), ".KMC");
     emit(stderr, "Max.no. of variables: %d  Max.no. of clusters: %d\n", max_vars, max_clusters);
     emit(stderr,
          "The results (clustercenter) are written to files with extension %s.\n"
@@ -49,7 +49,7 @@ void write_help(const Params& p, bool no_data_file) {
          "Uses the AKM algorithm on datafile TFILE.DAT. No. of iterations is 6 and\n"
          "the learning rate is 0.3. The results are written to TFILE%s & %s \n",
          ".KMC", ".KTF", name, ".KMC", ".KTF");
-    if (p.invocation.switches.find('?') != std::string::npos)
+    if (run.switches.find('?') != std::string::npos)
         emit(stderr, "-Q#:quiet(1-3) -T:stopwatch -D:debug -C:Copyright\n");
 }
 

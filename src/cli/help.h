@@ -8,11 +8,11 @@
 namespace kmeans {
 
 // " <<< name >>>  Version: ..." and an empty line, on standard error.
-void write_banner(const Params& p);
+void write_banner(const Invocation& run);
 
 // The help screen on standard error. `no_data_file` adds the leading
 // "ONE filename" PANIC line; a '?' in the switch string adds the last line.
-void write_help(const Params& p, bool no_data_file);
+void write_help(const Invocation& run, bool no_data_file);
 
 // The maker's notice: two lines naming the program and its documentation.
 void write_notice();

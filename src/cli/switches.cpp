@@ -23,9 +23,7 @@ void upcase(std::string& s) {
     }
 }
 
-// An argument that starts with '/' is switch text ("/K3"), unless it is a
-// path: it holds a further '/' or names an existing file system entry.
-static bool slash_switch(const std::string& arg) {
+bool slash_switch(const std::string& arg) {
     if (arg.find('/', 1) != std::string::npos) return false;
     struct stat st;
     return stat(arg.c_str(), &st) != 0;

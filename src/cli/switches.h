@@ -17,6 +17,11 @@ struct ArgWalk {
     std::vector<std::string> messages;  // lines for standard error, in order
 };
 
+// Whether `arg`, which starts with '/', is switch text ("/K3") rather than a
+// path: it holds no further '/' and names no existing file system entry.
+// kmeans-plot follows the same rule.
+bool slash_switch(const std::string& arg);
+
 // Upper-cases in place: 'a'..'z', and the code page 437 letters 0x84, 0x86,
 // 0x94 to 0x8E, 0x8F, 0x99. Every other byte stays.
 void upcase(std::string& s);

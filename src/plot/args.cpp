@@ -1,20 +1,12 @@
 #include "plot/args.h"
 
-#include <sys/stat.h>
+#include "cli/switches.h"
 
 namespace kmeans {
 
 namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-// An argument that starts with '/' is switch text ("/S500"), unless it is a
-// path: it holds a further '/' or names an existing file system entry.
-bool slash_switch(const std::string& arg) {
-    if (arg.find('/', 1) != std::string::npos) return false;
-    struct stat st;
-    return stat(arg.c_str(), &st) != 0;
-}
 
 // Reads a decimal number at s[i] into v, moving i past it. False when no
 // digit stands there or the number exceeds `most`.
