@@ -1,5 +1,11 @@
 // Where every message goes, and whether the quiet and debug levels let it
 // through. Callers name the class of a message; this file alone decides.
+//
+// Every text the program writes, here and in the result files (messages,
+// file lines, the help screen), is fixed byte for byte, odd spellings
+// included ("VARNING", "och", "Attemted", "iterationes", "W32 DOS",
+// "custervalues"): scripts and stored files rely on them, and the tests
+// compare them exactly. Do not correct them.
 #pragma once
 
 #include <cstddef>
