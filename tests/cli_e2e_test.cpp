@@ -401,7 +401,7 @@ TEST(CliE2eEnd, NoNoticeAtPanicOrHelp) {
     ScratchDir dir;
     RunResult r = run_kmeans(dir, {"NOPE.DAT", "-C", "-Q3"});
     EXPECT_EQ(r.status, 4);
-    EXPECT_EQ(r.err, "\nPANIC: Can't find/open file: NOPE.DAT\n\n");
+    EXPECT_EQ(r.err, "\nThere is no such file.\nPANIC: Can't find/open file: NOPE.DAT\n\n");
     r = run_kmeans(dir, {"-C", "-Q3"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, one_filename + help_text("kmeans"));
@@ -526,7 +526,7 @@ TEST(CliE2eFiles, MissingDataFile) {
     ScratchDir dir;
     RunResult r = run_kmeans(dir, {"nope.dat", "-Q2"});
     EXPECT_EQ(r.status, 4);
-    EXPECT_EQ(r.err, banner("kmeans") + "\nPANIC: Can't find/open file: nope.dat\n\n");
+    EXPECT_EQ(r.err, banner("kmeans") + "\nThere is no such file.\nPANIC: Can't find/open file: nope.dat\n\n");
     EXPECT_TRUE(dir.entries().empty());
     r = run_kmeans(dir, {"nope.dat"});
     EXPECT_EQ(r.status, 4);
@@ -588,7 +588,7 @@ TEST(CliE2eFiles, PatternWithoutMatchesIsKept) {
     ScratchDir dir;
     RunResult r = run_kmeans(dir, {"*.dat", "-Q3"});
     EXPECT_EQ(r.status, 4);
-    EXPECT_EQ(r.err, "\nPANIC: Can't find/open file: *.dat\n\n");
+    EXPECT_EQ(r.err, "\nThere is no such file.\nPANIC: Can't find/open file: *.dat\n\n");
 }
 
 }  // namespace

@@ -108,7 +108,7 @@ TEST(DataFileOpen, RefusesWhatCannotBeRewound) {
 
     RunResult r = run_kmeans(dir, {"SUB.DAT", "-Q3"});
     EXPECT_EQ(r.status, 4);
-    EXPECT_EQ(r.err, "\nPANIC: Can't find/open file: SUB.DAT\n\n");
+    EXPECT_EQ(r.err, "\nIt is a directory, not a file.\nPANIC: Can't find/open file: SUB.DAT\n\n");
 }
 
 }  // namespace

@@ -916,7 +916,7 @@ TEST(LearnE2E, FilesThatCannotBeOpenedOrCreated) {
     // A missing data file after a good one: the first file's results stay.
     RunResult r = run_kmeans(dir, {"GOOD.DAT", "NONE.DAT", "-Q3"});
     EXPECT_EQ(r.status, 4);
-    EXPECT_EQ(r.err, "\nPANIC: Can't find/open file: NONE.DAT\n\n");
+    EXPECT_EQ(r.err, "\nThere is no such file.\nPANIC: Can't find/open file: NONE.DAT\n\n");
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"GOOD.DAT", "GOOD.KMC", "GOOD.KTF"}));
     EXPECT_EQ(lines_of(dir.read("GOOD.KTF")).size(), 3u);
 
@@ -925,7 +925,7 @@ TEST(LearnE2E, FilesThatCannotBeOpenedOrCreated) {
     if (!fs::exists("/proc/version")) GTEST_SKIP() << "no /proc/version";
     r = run_kmeans(dir, {"/proc/version", "-Q3"});
     EXPECT_EQ(r.status, 5);
-    EXPECT_EQ(r.err, "\nPANIC: Can't create file: /proc/version.KMC\n\n");
+    EXPECT_EQ(r.err, "\nThe directory does not exist or takes no files.\nPANIC: Can't create file: /proc/version.KMC\n\n");
 }
 
 TEST(LearnE2E, DataFileWithoutRowsRunsOutOfMemory) {
@@ -1121,7 +1121,7 @@ TEST(LearnE2E, WriteErrorsEndTheRun) {
         o.binary = limited_binary(bin);
         RunResult r = run_kmeans(dir, {"W.DAT", "-K2", "-R1", "-Q3"}, o);
         EXPECT_EQ(r.status, 5) << r.err;
-        EXPECT_EQ(r.err, "\nPANIC: Can't write file: " + c.failing + "\n\n");
+        EXPECT_EQ(r.err, "\nThe file would pass the size limit for files.\nPANIC: Can't write file: " + c.failing + "\n\n");
         // A failed run replaces neither result file and leaves no temporary.
         EXPECT_EQ(dir.read("W.KMC"), "earlier centres\n");
         EXPECT_EQ(dir.read("W.KTF"), "earlier values\n");

@@ -1,17 +1,56 @@
 #include "base/failure.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include "base/format.h"
 #include "base/limits.h"
 
 namespace kmeans {
 
+// The line that says why a file cannot be read (err as text_open gives it).
+static std::string open_reason(int err) {
+    switch (err) {
+        case 0: return "";
+        case ENOENT: return "\nThere is no such file.";
+        case ENOTDIR: return "\nThere is no such file: a part of its path is not a directory.";
+        case EACCES:
+        case EPERM: return "\nPermission denied: the file may not be read.";
+        case EISDIR: return "\nIt is a directory, not a file.";
+        case not_regular_file:
+            return "\nIt is not a regular file (a pipe, a device or a socket): its rows must be read again on"
+                   " every pass.";
+        case ELOOP: return "\nIts path holds a loop of symbolic links.";
+        case ENAMETOOLONG: return "\nIts name is too long.";
+        default: return format("\nThe system says: %s.", std::strerror(err));
+    }
+}
+
+// The line that says why a result file cannot be created, written or named.
+static std::string write_reason(int err) {
+    switch (err) {
+        case 0: return "";
+        case ENOSPC: return "\nThere is no space left on the device.";
+        case EFBIG: return "\nThe file would pass the size limit for files.";
+        case EDQUOT: return "\nThe disk quota is used up.";
+        case EACCES:
+        case EPERM: return "\nPermission denied: the file may not be written there.";
+        case EROFS: return "\nThe file system is read-only.";
+        case EISDIR: return "\nA directory bears the file's name.";
+        case ENOENT: return "\nThe directory does not exist or takes no files.";
+        case ENOTDIR: return "\nA part of the path is not a directory.";
+        case EIO: return "\nThe device reported an input/output error.";
+        default: return format("\nThe system says: %s.", std::strerror(err));
+    }
+}
+
 std::string failure_text(const Failure& f) {
     const char* path = f.path.c_str();
     switch (f.what) {
         case Fault::none: return "";
-        case Fault::open: return format("\nPANIC: Can't find/open file: %s\n\n", path);
-        case Fault::create: return format("\nPANIC: Can't create file: %s\n\n", path);
-        case Fault::write: return format("\nPANIC: Can't write file: %s\n\n", path);
+        case Fault::open: return open_reason(f.err) + format("\nPANIC: Can't find/open file: %s\n\n", path);
+        case Fault::create: return write_reason(f.err) + format("\nPANIC: Can't create file: %s\n\n", path);
+        case Fault::write: return write_reason(f.err) + format("\nPANIC: Can't write file: %s\n\n", path);
         case Fault::bad_row:
             return f.reason + format("\nPANIC: Bad datafile: %s  Datarow:%lld\n", path, static_cast<long long>(f.row));
         case Fault::changed: return format("\nPANIC: Datafile changed while it was read: %s\n\n", path);

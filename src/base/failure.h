@@ -43,9 +43,15 @@ constexpr const char* memory_centre_text =
     "\nAttemted to reserve %lld bytes memory. (clust[])\nPANIC: Not enough memory for cluster: %lld\n";
 constexpr const char* memory_clustno_text = "Attemted to reserve %lld bytes memory. (clustno)\nPANIC: Not enough memory.\n";
 
-// The text written to standard error before the run ends: `reason`, then
-// the PANIC line ("\nPANIC: Can't find/open file: %s\n\n", ...; for memory
-// the "Attemted to reserve" line first).
+// What text_open gives for a file that opened but is not a regular file
+// (a pipe, terminal or device); a directory gives EISDIR.
+constexpr int not_regular_file = -1;
+
+// The text written to standard error before the run ends: the reason line
+// (`reason`, or for a file the system refused one line from `err`, such as
+// "\nThere is no such file."), then the PANIC line ("\nPANIC: Can't
+// find/open file: %s\n\n", ...; for memory the "Attemted to reserve" line
+// first).
 std::string failure_text(const Failure& f);
 
 // The exit status of a run that ends on `f`: 4 for a file that cannot be

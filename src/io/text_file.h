@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "base/failure.h"
+
 namespace kmeans {
 
 // The longest line the reader takes, its line feed not counted. A longer line
@@ -47,10 +49,6 @@ struct TextFile {
     // buffer end.
     std::size_t buffer_bytes = text_buffer_bytes;
 };
-
-// What text_open gives for a file that opened but is not a regular file
-// (a pipe, terminal or device); a directory gives EISDIR.
-constexpr int not_regular_file = -1;
 
 // Opens `path` for reading. Returns false when it cannot be read, with
 // `why` set to the errno of the failed call, EISDIR for a directory or
