@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <ctime>
+#include <stdexcept>
 #include <string>
 
 #include "base/registry.h"
@@ -24,6 +25,14 @@ bool shown(const Params& p, Show when) {
     return false;
 }
 
+// The console belongs to the main thread outside any map: a map that writes
+// to it is a fault of the program, which ends it (a map's exception reaches
+// the caller of the map, and then the terminate handler).
+static void require_console_owner() {
+    if (!on_main_thread_outside_map())
+        throw std::logic_error("the console was written inside a map or off the main thread");
+}
+
 static std::int64_t monotonic_ns() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -31,6 +40,7 @@ static std::int64_t monotonic_ns() {
 }
 
 void progress_flush() {
+    require_console_owner();
     PendingProgress& pp = registry.progress;
     if (pp.len > 0) std::fwrite(pp.bytes, 1, pp.len, stderr);
     pp.len = 0;
@@ -38,6 +48,7 @@ void progress_flush() {
 }
 
 void progress_write(const char* bytes, std::size_t n) {
+    require_console_owner();
     PendingProgress& pp = registry.progress;
     if (pp.len + n > sizeof pp.bytes) progress_flush();
     if (n > sizeof pp.bytes) {
@@ -72,6 +83,7 @@ static void vemit(std::FILE* to, const char* fmt, va_list ap) {
 }
 
 void say(const Params& p, Show when, std::FILE* to, const char* fmt, ...) {
+    require_console_owner();
     if (!shown(p, when)) return;
     va_list ap;
     va_start(ap, fmt);
@@ -80,6 +92,7 @@ void say(const Params& p, Show when, std::FILE* to, const char* fmt, ...) {
 }
 
 void emit(std::FILE* to, const char* fmt, ...) {
+    require_console_owner();
     va_list ap;
     va_start(ap, fmt);
     vemit(to, fmt, ap);
@@ -87,6 +100,7 @@ void emit(std::FILE* to, const char* fmt, ...) {
 }
 
 void spin(const Params& p, Spinner& s) {
+    require_console_owner();
     if (!shown(p, Show::quiet0)) return;
     char text[2] = {'\b', spinner_char(s)};
     progress_write(text, 2);

@@ -1,5 +1,9 @@
 // Where every message goes, and whether the quiet and debug levels let it
 // through. Callers name the class of a message; this file alone decides.
+//
+// The console belongs to the main thread outside any map (base/parallel.h):
+// every writer here (say, emit, spin, progress_write, progress_flush) throws
+// std::logic_error when called anywhere else, a fault of the program.
 #pragma once
 
 #include <cstddef>
