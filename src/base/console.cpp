@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 
 #include "base/clock.h"
@@ -24,7 +25,17 @@ bool shown(const Levels& l, Show when) {
     return false;
 }
 
+// The console belongs to the main thread outside any map: a map that writes
+// to it is a fault of the program, which ends it (a map's exception reaches
+// the caller of the map, and then the terminate handler).
+static void require_console_owner() {
+    if (!on_main_thread_outside_map())
+        throw std::logic_error("the console was written inside a map or off the main thread");
+}
+
+
 void progress_flush() {
+    require_console_owner();
     PendingProgress& pp = registry.progress;
     if (pp.len > 0) std::fwrite(pp.bytes, 1, pp.len, stderr);
     pp.len = 0;
@@ -32,6 +43,7 @@ void progress_flush() {
 }
 
 void progress_write(const char* bytes, std::size_t n) {
+    require_console_owner();
     PendingProgress& pp = registry.progress;
     if (pp.len + n > sizeof pp.bytes) progress_flush();
     if (n > sizeof pp.bytes) {
@@ -66,6 +78,7 @@ static void vemit(std::FILE* to, const char* fmt, va_list ap) {
 }
 
 void say(const Levels& l, Show when, std::FILE* to, const char* fmt, ...) {
+    require_console_owner();
     if (!shown(l, when)) return;
     va_list ap;
     va_start(ap, fmt);
@@ -74,6 +87,7 @@ void say(const Levels& l, Show when, std::FILE* to, const char* fmt, ...) {
 }
 
 void emit(std::FILE* to, const char* fmt, ...) {
+    require_console_owner();
     va_list ap;
     va_start(ap, fmt);
     vemit(to, fmt, ap);
@@ -81,6 +95,7 @@ void emit(std::FILE* to, const char* fmt, ...) {
 }
 
 void spin(const Levels& l, Spinner& s) {
+    require_console_owner();
     if (!shown(l, Show::quiet0)) return;
     char text[2] = {'\b', spinner_char(s)};
     progress_write(text, 2);

@@ -6,6 +6,10 @@
 // included ("VARNING", "och", "Attemted", "iterationes", "W32 DOS",
 // "custervalues"): scripts and stored files rely on them, and the tests
 // compare them exactly. Do not correct them.
+//
+// The console belongs to the main thread outside any map (base/parallel.h):
+// every writer here (say, emit, spin, progress_write, progress_flush) throws
+// std::logic_error when called anywhere else, a fault of the program.
 #pragma once
 
 #include <cstddef>

@@ -1,17 +1,18 @@
 // The program's printf-like formatter (see format.h for what it accepts and
 // how its output differs from the C library's).
 //
-// The format string is parsed here. A single integer, string or character
-// conversion is handed to snprintf as it stands; a floating conversion gets
-// only its digits from snprintf (sign flags, '#' and precision, no width),
-// then its exponent is widened to three digits and the width is applied.
+// The format string is parsed here. Every conversion is written left to
+// right to an append-only sink, in pieces: the blanks or zeros its width
+// asks for and the text of its value. A number's text comes from snprintf
+// into a small buffer on the stack (its sign flags, '#' and precision, no
+// width); of a floating one, the exponent is written with at least three
+// digits.
 
 #include "base/format.h"
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <sys/types.h>
@@ -19,6 +20,8 @@
 namespace kmeans {
 
 namespace {
+
+enum class Length { none, h, l, ll, z, L };
 
 // One parsed conversion: %[flags][width][.precision][length]conversion.
 struct Conversion {
@@ -29,15 +32,91 @@ struct Conversion {
     bool alt = false;    // '#': alternate form
     int width = 0;       // minimum field width, 0 when none
     int precision = -1;  // -1 when none was given
-    char length[3] = {}; // "", "hh", "h", "l", "ll", "z", "j", "t" or "L"
+    Length length = Length::none;
     char letter = 0;     // the conversion letter
 };
+
+// The most digits a number's precision asks for: its text then always fits
+// the buffer below (the widest, DBL_MAX with %f, has 309 digits before the
+// point).
+constexpr int max_number_precision = 100;
+constexpr std::size_t number_room = 448;
 
 // A va_list held in a struct so that it can be passed by reference on every
 // platform (va_list is an array type on some and a pointer on others).
 struct Args {
     va_list ap;
 };
+
+// Where the text goes: appended to a string, or to a buffer of fixed size
+// that takes what fits and nothing after the first thing that did not.
+struct Sink {
+    std::string* text = nullptr;  // the string, or null for the buffer
+    char* buf = nullptr;          // the buffer: `cap` bytes, its text always ends with '\0'
+    std::size_t cap = 0;
+    std::size_t len = 0;
+    bool cut = false;
+};
+
+void put(Sink& s, const char* p, std::size_t n) {
+    if (s.text != nullptr) {
+        s.text->append(p, n);
+        return;
+    }
+    if (s.cut) return;
+    const std::size_t room = s.cap - 1 - s.len;
+    if (n > room) {
+        n = room;
+        s.cut = true;
+    }
+    std::memcpy(s.buf + s.len, p, n);
+    s.len += n;
+    s.buf[s.len] = '\0';
+}
+
+void put_repeated(Sink& s, char c, std::size_t n) {
+    if (s.text != nullptr) {
+        s.text->append(n, c);
+        return;
+    }
+    char run[32];
+    std::memset(run, c, sizeof run);
+    while (n > 0 && !s.cut) {
+        const std::size_t k = std::min(n, sizeof run);
+        put(s, run, k);
+        n -= k;
+    }
+}
+
+// The text of one value: `n` bytes at `p`, of which the first `lead` (a
+// sign, or the "0x" of %#x) come before any zero padding, and `widen` zeros
+// belong at `widen_at` (the exponent's digits).
+struct Value {
+    const char* p;
+    std::size_t n;
+    std::size_t lead = 0;
+    std::size_t widen_at = 0;
+    std::size_t widen = 0;
+};
+
+// Writes `v` as the field of `c`: blanks on the right for '-', zeros after
+// the lead when `zeros`, blanks on the left otherwise.
+void put_field(Sink& s, const Conversion& c, const Value& v, bool zeros) {
+    const std::size_t size = v.n + v.widen;
+    const std::size_t width = static_cast<std::size_t>(c.width);
+    const std::size_t fill = size < width ? width - size : 0;
+    if (!c.left && !zeros) put_repeated(s, ' ', fill);
+    put(s, v.p, v.lead);
+    if (!c.left && zeros) put_repeated(s, '0', fill);
+    if (v.widen > 0) {
+        put(s, v.p + v.lead, v.widen_at - v.lead);
+        put_repeated(s, '0', v.widen);
+        put(s, v.p + v.widen_at, v.n - v.widen_at);
+    } else {
+        put(s, v.p + v.lead, v.n - v.lead);
+    }
+    if (c.left) put_repeated(s, ' ', fill);
+}
 
 // Reads a decimal number at `p` and advances `p` past it. Values too large
 // for an int are clamped; no format of this program comes near that.
@@ -52,7 +131,7 @@ int read_number(const char*& p) {
 
 // Parses the conversion after a '%' (p points just past it), taking '*'
 // widths and precisions from `args`. Returns the position after the
-// conversion letter, or nullptr when the text is not a conversion.
+// conversion letter, or nullptr when the format ends first.
 const char* parse_conversion(const char* p, Args& args, Conversion& c) {
     for (;; ++p) {
         if (*p == '-') c.left = true;
@@ -78,289 +157,167 @@ const char* parse_conversion(const char* p, Args& args, Conversion& c) {
         ++p;
         if (*p == '*') {
             // A negative '*' precision counts as none given.
-            int prec = va_arg(args.ap, int);
+            const int prec = va_arg(args.ap, int);
             c.precision = prec < 0 ? -1 : prec;
             ++p;
         } else {
             c.precision = read_number(p);
         }
     }
-    int n = 0;
-    if ((p[0] == 'h' && p[1] == 'h') || (p[0] == 'l' && p[1] == 'l')) {
-        c.length[n++] = *p++;
-        c.length[n++] = *p++;
-    } else if (std::strchr("hlzjtL", *p) != nullptr && *p != '\0') {
-        c.length[n++] = *p++;
+    if (p[0] == 'l' && p[1] == 'l') {
+        c.length = Length::ll;
+        p += 2;
+    } else if (*p == 'l') {
+        c.length = Length::l;
+        ++p;
+    } else if (*p == 'h') {
+        c.length = Length::h;
+        ++p;
+    } else if (*p == 'z') {
+        c.length = Length::z;
+        ++p;
+    } else if (*p == 'L') {
+        c.length = Length::L;
+        ++p;
     }
     if (*p == '\0') return nullptr;
     c.letter = *p++;
     return p;
 }
 
-// Writes the C conversion for `c` into `buf` (at least 40 bytes). With
-// `padded` false the width, '-' and '0' are left out, so the C library
-// produces only the bare text of the value.
-void c_conversion(const Conversion& c, bool padded, char* buf) {
+// Writes the C conversion for the bare text of a number into `buf` (at
+// least 16 bytes): '%', the flags '+' ' ' '#', the precision, `length` and
+// the letter.
+void c_conversion(const Conversion& c, const char* length, char* buf) {
     char* p = buf;
     *p++ = '%';
-    if (padded && c.left) *p++ = '-';
     if (c.plus) *p++ = '+';
     if (c.space) *p++ = ' ';
-    if (padded && c.zero) *p++ = '0';
     if (c.alt) *p++ = '#';
-    if (padded && c.width > 0) p += std::snprintf(p, 12, "%d", c.width);
-    if (c.precision >= 0) p += std::snprintf(p, 13, ".%d", c.precision);
-    for (const char* l = c.length; *l != '\0'; ++l) *p++ = *l;
+    if (c.precision >= 0) p += std::snprintf(p, 6, ".%d", std::min(c.precision, max_number_precision));
+    while (*length != '\0') *p++ = *length++;
     *p++ = c.letter;
     *p = '\0';
 }
 
-// Text of a fixed size that takes what fits: where the formatter must not
-// allocate (the fatal-error path, which may run because memory ran out). It
-// offers the few std::string operations the formatter uses, so that one
-// formatter serves both; `buf` always ends with '\0'. Once something did not
-// fit, the text is cut there and stays as it is (a later exponent widening
-// or padding would no longer see the whole field).
-struct FixedText {
-    static constexpr std::size_t npos = std::string::npos;
-    char* buf;
-    std::size_t cap;  // bytes in buf, the terminator included (at least 1)
-    std::size_t len = 0;
-    bool cut = false;
+// The length of what snprintf wrote into a buffer of `room` bytes.
+std::size_t written(int n, std::size_t room) {
+    return n <= 0 ? 0 : std::min(static_cast<std::size_t>(n), room - 1);
+}
 
-    FixedText(char* b, std::size_t c) : buf(b), cap(c) { buf[0] = '\0'; }
-    std::size_t size() const { return len; }
-    char& operator[](std::size_t i) { return buf[i]; }
-    // Room left before the terminator.
-    std::size_t room() const { return cap - 1 - len; }
-    // Makes room for `n` more bytes at `pos`; returns false (and cuts the
-    // text) when they do not fit.
-    bool make_room(std::size_t pos, std::size_t n) {
-        if (cut) return false;
-        if (n > room()) {
-            cut = true;
-            return false;
+// An integer conversion (%d %i %u %x %X %o), its argument of the type its
+// length names.
+void put_integer(Sink& s, const Conversion& c, Args& args) {
+    char conv[16];
+    c_conversion(c, "ll", conv);
+    char text[number_room];
+    int n = 0;
+    if (c.letter == 'd' || c.letter == 'i') {
+        long long v = 0;
+        switch (c.length) {
+            case Length::h: v = static_cast<short>(va_arg(args.ap, int)); break;
+            case Length::l: v = va_arg(args.ap, long); break;
+            case Length::ll: v = va_arg(args.ap, long long); break;
+            case Length::z: v = va_arg(args.ap, ssize_t); break;
+            default: v = va_arg(args.ap, int); break;
         }
-        std::memmove(buf + pos + n, buf + pos, len - pos + 1);
-        len += n;
-        return true;
-    }
-    void append(const char* p, std::size_t n) {
-        if (cut) return;
-        if (n > room()) {
-            append(p, room());
-            cut = true;
-            return;
+        n = std::snprintf(text, sizeof text, conv, v);
+    } else {
+        unsigned long long v = 0;
+        switch (c.length) {
+            case Length::h: v = static_cast<unsigned short>(va_arg(args.ap, unsigned)); break;
+            case Length::l: v = va_arg(args.ap, unsigned long); break;
+            case Length::ll: v = va_arg(args.ap, unsigned long long); break;
+            case Length::z: v = va_arg(args.ap, size_t); break;
+            default: v = va_arg(args.ap, unsigned); break;
         }
-        std::memcpy(buf + len, p, n);
-        len += n;
-        buf[len] = '\0';
+        n = std::snprintf(text, sizeof text, conv, v);
     }
-    void append(std::size_t n, char c) {
-        std::size_t at = len;
-        if (make_room(at, n)) std::memset(buf + at, c, n);
-    }
-    FixedText& operator+=(const char* s) {
-        append(s, std::strlen(s));
-        return *this;
-    }
-    FixedText& operator+=(char c) {
-        append(&c, 1);
-        return *this;
-    }
-    void insert(std::size_t pos, std::size_t n, char c) {
-        if (make_room(pos, n)) std::memset(buf + pos, c, n);
-    }
-    std::size_t find_first_of(const char* set, std::size_t from) const {
-        for (std::size_t i = from; i < len; ++i)
-            if (std::strchr(set, buf[i]) != nullptr) return i;
-        return npos;
-    }
-};
-
-// Appends what snprintf makes of `conversion` and `value` to `out`.
-template <class T>
-void append_c(std::string& out, const char* conversion, T value) {
-    int n = std::snprintf(nullptr, 0, conversion, value);
-    if (n <= 0) return;
-    std::size_t start = out.size();
-    out.resize(start + static_cast<std::size_t>(n) + 1);
-    std::snprintf(&out[start], static_cast<std::size_t>(n) + 1, conversion, value);
-    out.resize(start + static_cast<std::size_t>(n));
+    Value v{text, written(n, sizeof text)};
+    if (v.n > 0 && std::strchr("+- ", text[0]) != nullptr) v.lead = 1;
+    else if (v.n > 1 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) v.lead = 2;
+    // As in C, a precision turns the '0' flag off.
+    put_field(s, c, v, c.zero && c.precision < 0);
 }
 
-// The same into fixed text: snprintf writes straight into the room left.
-template <class T>
-void append_c(FixedText& out, const char* conversion, T value) {
-    if (out.cut) return;
-    int n = std::snprintf(out.buf + out.len, out.room() + 1, conversion, value);
-    if (n <= 0) return;
-    if (static_cast<std::size_t>(n) > out.room()) out.cut = true;
-    out.len += std::min(static_cast<std::size_t>(n), out.room());
-    out.buf[out.len] = '\0';
-}
-
-// Appends a signed integer conversion (%d %i), reading the argument type
-// its length modifier names.
-template <class Text>
-void append_signed(Text& out, const Conversion& c, Args& args) {
-    char conv[40];
-    c_conversion(c, true, conv);
-    const char* l = c.length;
-    if (std::strcmp(l, "l") == 0) append_c(out, conv, va_arg(args.ap, long));
-    else if (std::strcmp(l, "ll") == 0) append_c(out, conv, va_arg(args.ap, long long));
-    else if (std::strcmp(l, "z") == 0) append_c(out, conv, va_arg(args.ap, ssize_t));
-    else if (std::strcmp(l, "j") == 0) append_c(out, conv, va_arg(args.ap, intmax_t));
-    else if (std::strcmp(l, "t") == 0) append_c(out, conv, va_arg(args.ap, ptrdiff_t));
-    else append_c(out, conv, va_arg(args.ap, int));  // none, h, hh: promoted
-}
-
-// Appends an unsigned integer conversion (%u %x %X %o), reading the argument
-// type its length modifier names.
-template <class Text>
-void append_unsigned(Text& out, const Conversion& c, Args& args) {
-    char conv[40];
-    c_conversion(c, true, conv);
-    const char* l = c.length;
-    if (std::strcmp(l, "l") == 0) append_c(out, conv, va_arg(args.ap, unsigned long));
-    else if (std::strcmp(l, "ll") == 0) append_c(out, conv, va_arg(args.ap, unsigned long long));
-    else if (std::strcmp(l, "z") == 0) append_c(out, conv, va_arg(args.ap, size_t));
-    else if (std::strcmp(l, "j") == 0) append_c(out, conv, va_arg(args.ap, uintmax_t));
-    else if (std::strcmp(l, "t") == 0) append_c(out, conv, va_arg(args.ap, ptrdiff_t));
-    else append_c(out, conv, va_arg(args.ap, unsigned));  // none, h, hh: promoted
-}
-
-// Appends a %s or %c conversion. A null string reads "(null)" on every
-// platform; the '0' flag, meaningless for text, is dropped.
-template <class Text>
-void append_text(Text& out, Conversion c, Args& args) {
-    c.zero = false;
-    c.length[0] = '\0';  // no wide characters in this program
-    char conv[40];
-    c_conversion(c, true, conv);
+// A %s or %c conversion. A null string reads "(null)" on every platform; the
+// '0' flag, meaningless for text, and any length (no wide characters here)
+// are ignored.
+void put_text(Sink& s, const Conversion& c, Args& args) {
     if (c.letter == 'c') {
-        append_c(out, conv, va_arg(args.ap, int));
-    } else {
-        const char* s = va_arg(args.ap, const char*);
-        append_c(out, conv, s != nullptr ? s : "(null)");
-    }
-}
-
-// Makes the exponent of the number text from `start` to the end of `out`
-// (if it has one) at least three digits long by inserting zeros after its sign.
-template <class Text>
-void widen_exponent(Text& out, std::size_t start) {
-    std::size_t e = out.find_first_of("eE", start);
-    if (e == std::string::npos) return;
-    std::size_t digits = e + 2;  // after the 'e' and the sign
-    std::size_t count = out.size() - digits;
-    if (count < 3) out.insert(digits, 3 - count, '0');
-}
-
-// Pads the field from `start` to the end of `out` to the width of `c`:
-// blanks on the right for '-', zeros after any sign when `zeros`, blanks on
-// the left otherwise.
-template <class Text>
-void pad_field(Text& out, std::size_t start, const Conversion& c, bool zeros) {
-    std::size_t len = out.size() - start;
-    std::size_t width = static_cast<std::size_t>(c.width);
-    if (len >= width) return;
-    std::size_t fill = width - len;
-    if (c.left) {
-        out.append(fill, ' ');
-    } else if (zeros) {
-        bool signed_text = len > 0 && std::strchr("+- ", out[start]) != nullptr;
-        out.insert(start + (signed_text ? 1 : 0), fill, '0');
-    } else {
-        out.insert(start, fill, ' ');
-    }
-}
-
-// Appends the text of a value that is not finite: "NAN" without any sign,
-// "INF" with the sign a finite value would get.
-template <class Text>
-void append_non_finite(Text& out, const Conversion& c, double value) {
-    if (std::isnan(value)) {
-        out += "NAN";
+        const char ch = static_cast<char>(va_arg(args.ap, int));
+        put_field(s, c, Value{&ch, 1}, false);
         return;
     }
-    if (std::signbit(value)) out += '-';
-    else if (c.plus) out += '+';
-    else if (c.space) out += ' ';
-    out += "INF";
+    const char* str = va_arg(args.ap, const char*);
+    if (str == nullptr) str = "(null)";
+    const std::size_t n =
+        c.precision >= 0 ? strnlen(str, static_cast<std::size_t>(c.precision)) : std::strlen(str);
+    put_field(s, c, Value{str, n}, false);
 }
 
-// Appends a floating conversion (%f %F %e %E %g %G): the C library's digits
-// with a three-digit exponent, then padded to the width.
-template <class Text>
-void append_floating(Text& out, const Conversion& c, Args& args) {
-    double value = std::strcmp(c.length, "L") == 0
-                       ? static_cast<double>(va_arg(args.ap, long double))
-                       : va_arg(args.ap, double);
-    std::size_t start = out.size();
+// A floating conversion (%f %F %e %E %g %G): the C library's digits with an
+// exponent of at least three digits, or NAN or INF with the sign a finite
+// value would get (none for NAN), padded to the width.
+void put_floating(Sink& s, const Conversion& c, Args& args) {
+    const double value =
+        c.length == Length::L ? static_cast<double>(va_arg(args.ap, long double)) : va_arg(args.ap, double);
     if (!std::isfinite(value)) {
-        append_non_finite(out, c, value);
-        pad_field(out, start, c, false);
+        const char* text = std::isnan(value)     ? "NAN"
+                           : std::signbit(value) ? "-INF"
+                           : c.plus              ? "+INF"
+                           : c.space             ? " INF"
+                                                 : "INF";
+        put_field(s, c, Value{text, std::strlen(text)}, false);
         return;
     }
-    Conversion bare = c;
-    bare.length[0] = '\0';
-    char conv[40];
-    c_conversion(bare, false, conv);
-    append_c(out, conv, value);
-    widen_exponent(out, start);
-    pad_field(out, start, c, c.zero);
+    char conv[16];
+    c_conversion(c, "", conv);
+    char text[number_room];
+    Value v{text, written(std::snprintf(text, sizeof text, conv, value), sizeof text)};
+    if (v.n > 0 && std::strchr("+- ", text[0]) != nullptr) v.lead = 1;
+    const char mark = c.letter == 'e' || c.letter == 'g' ? 'e' : c.letter == 'E' || c.letter == 'G' ? 'E' : 0;
+    const char* e = mark != 0 ? static_cast<const char*>(std::memchr(text, mark, v.n)) : nullptr;
+    const std::size_t at = e != nullptr ? static_cast<std::size_t>(e - text) + 2 : 0;  // after the 'e' and the sign
+    if (e != nullptr && at <= v.n && v.n - at < 3) {
+        v.widen_at = at;
+        v.widen = 3 - (v.n - at);
+    }
+    put_field(s, c, v, c.zero);
 }
 
-// Appends the conversion `c`, taking its value from `args`. Returns false
+// Writes the conversion `c`, taking its value from `args`. Returns false
 // for a conversion letter this formatter does not know.
-template <class Text>
-bool append_conversion(Text& out, const Conversion& c, Args& args) {
+bool put_conversion(Sink& s, const Conversion& c, Args& args) {
     switch (c.letter) {
-    case '%':
-        out += '%';
-        return true;
-    case 'd': case 'i':
-        append_signed(out, c, args);
-        return true;
-    case 'u': case 'x': case 'X': case 'o':
-        append_unsigned(out, c, args);
-        return true;
-    case 's': case 'c':
-        append_text(out, c, args);
-        return true;
-    case 'f': case 'F': case 'e': case 'E': case 'g': case 'G':
-        append_floating(out, c, args);
-        return true;
-    default:
-        return false;
+        case '%': put(s, "%", 1); return true;
+        case 'd': case 'i': case 'u': case 'x': case 'X': case 'o': put_integer(s, c, args); return true;
+        case 's': case 'c': put_text(s, c, args); return true;
+        case 'f': case 'F': case 'e': case 'E': case 'g': case 'G': put_floating(s, c, args); return true;
+        default: return false;
     }
 }
 
-// Appends the formatted text to `out` (std::string or FixedText).
-template <class Text>
-void format_into(Text& out, const char* fmt, va_list ap) {
+void format_into(Sink& s, const char* fmt, va_list ap) {
     Args args;
     va_copy(args.ap, ap);
     const char* p = fmt;
     while (*p != '\0') {
         const char* percent = std::strchr(p, '%');
         if (percent == nullptr) {
-            out += p;
+            put(s, p, std::strlen(p));
             break;
         }
-        out.append(p, static_cast<std::size_t>(percent - p));
+        put(s, p, static_cast<std::size_t>(percent - p));
         Conversion c;
         const char* next = parse_conversion(percent + 1, args, c);
         if (next == nullptr) {
             // A '%' cut off by the end of the format: written as it stands.
-            out += percent;
+            put(s, percent, std::strlen(percent));
             break;
         }
-        if (!append_conversion(out, c, args)) {
-            // An unknown conversion is written as it stands.
-            out.append(percent, static_cast<std::size_t>(next - percent));
-        }
+        // An unknown conversion is written as it stands.
+        if (!put_conversion(s, c, args)) put(s, percent, static_cast<std::size_t>(next - percent));
         p = next;
     }
     va_end(args.ap);
@@ -368,12 +325,19 @@ void format_into(Text& out, const char* fmt, va_list ap) {
 
 }  // namespace
 
-void vappend_format(std::string& out, const char* fmt, va_list ap) { format_into(out, fmt, ap); }
+void vappend_format(std::string& out, const char* fmt, va_list ap) {
+    Sink s;
+    s.text = &out;
+    format_into(s, fmt, ap);
+}
 
 std::size_t vformat_fixed(char* buf, std::size_t size, const char* fmt, va_list ap) {
-    FixedText out(buf, size);
-    format_into(out, fmt, ap);
-    return out.size();
+    Sink s;
+    s.buf = buf;
+    s.cap = size;
+    buf[0] = '\0';
+    format_into(s, fmt, ap);
+    return s.len;
 }
 
 void append_format(std::string& out, const char* fmt, ...) {

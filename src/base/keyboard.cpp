@@ -26,7 +26,7 @@ static void set_raw() {
     t.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
     t.c_cc[VMIN] = 0;
     t.c_cc[VTIME] = 0;
-    if (tcsetattr(registry.tty_fd, TCSANOW, &t) == 0) registry.tty_raw = true;
+    if (tcsetattr(registry.tty_fd, TCSANOW, &t) == 0) registry.tty_raw.store(true);
 }
 
 static void install(int sig, void (*handler)(int)) {
@@ -37,13 +37,13 @@ static void install(int sig, void (*handler)(int)) {
     sigaction(sig, &sa, nullptr);
 }
 
-static void on_cancel_signal(int) { registry.cancel_requested = 1; }
+static void on_cancel_signal(int) { registry.cancel_requested.store(1); }
 
 // Suspend: the shell gets the terminal as it was.
 static void on_stop_signal(int sig) {
-    if (registry.tty_raw) {
+    if (registry.tty_raw.load()) {
         tcsetattr(registry.tty_fd, TCSANOW, &registry.tty_saved);
-        registry.tty_raw = false;
+        registry.tty_raw.store(false);
     }
     std::signal(sig, SIG_DFL);
     sigset_t unblock;
@@ -59,7 +59,7 @@ static void on_stop_signal(int sig) {
 // Resumed (also in the foreground after running in the background): take
 // the terminal again when it is ours.
 static void on_continue_signal(int) {
-    if (!registry.tty_raw && foreground()) set_raw();
+    if (!registry.tty_raw.load() && foreground()) set_raw();
 }
 
 // Every signal whose default action ends the process, except SIGPIPE and
@@ -97,24 +97,24 @@ void keyboard_start() {
 }
 
 void keyboard_restore() {
-    if (registry.tty_fd >= 0 && registry.tty_raw) {
+    if (registry.tty_fd >= 0 && registry.tty_raw.load()) {
         // Never stopped by the terminal on the way out.
         std::signal(SIGTTOU, SIG_IGN);
         tcsetattr(registry.tty_fd, TCSANOW, &registry.tty_saved);
-        registry.tty_raw = false;
+        registry.tty_raw.store(false);
     }
 }
 
 bool key_pressed() {
-    if (!registry.tty_raw || !foreground()) return false;
+    if (!on_main_thread_outside_map() || !registry.tty_raw.load() || !foreground()) return false;
     char buf[64];
     ssize_t n = read(registry.tty_fd, buf, sizeof buf);
     return n > 0;
 }
 
 void poll_cancel_timed() {
-    if (registry.cancel_requested) cancel_run();
-    if (registry.tty_fd < 0) return;
+    if (registry.cancel_requested.load()) cancel_run();
+    if (registry.tty_fd < 0 || !on_main_thread_outside_map()) return;
     const std::int64_t now = monotonic_ns();
     if (now - registry.key_polled_ns < 20000000) return;
     registry.key_polled_ns = now;
@@ -122,7 +122,13 @@ void poll_cancel_timed() {
 }
 
 void cancel_run() {
-    if (registry.tty_raw && foreground()) tcflush(registry.tty_fd, TCIFLUSH);
+    if (!on_main_thread_outside_map()) {
+        RunEnd end;
+        end.status = 1;
+        end.cancel = true;
+        throw end;
+    }
+    if (registry.tty_raw.load() && foreground()) tcflush(registry.tty_fd, TCIFLUSH);
     panic(1, "\nINFO: Program cancelled.\n");
 }
 

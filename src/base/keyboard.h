@@ -21,21 +21,29 @@ void keyboard_start();
 void keyboard_restore();
 
 // Reads the terminal without waiting; returns true when a key was pressed.
+// Only the main thread outside any map reads it: elsewhere this returns
+// false at once.
 bool key_pressed();
 
 // Writes the cancellation message, discards waiting keys and exits with 1.
+// Inside a map or off the main thread it throws RunEnd instead, which ends
+// the run the same way on the main thread (see base/parallel.h).
 [[noreturn]] void cancel_run();
 
 // Called once per data row (and at the few other poll points): cancels when a
 // signal arrived, and reads the terminal every 64 calls, so that a row costs
-// no system call.
+// no system call. Safe on any thread; inside a map only signals are seen,
+// the caller of the map reads the terminal between items.
 inline void poll_cancel() {
-    if (registry.cancel_requested) cancel_run();
-    if ((++registry.poll_count & 63u) == 0 && registry.tty_fd >= 0 && key_pressed()) cancel_run();
+    if (registry.cancel_requested.load(std::memory_order_relaxed)) cancel_run();
+    const unsigned count = registry.poll_count.load(std::memory_order_relaxed) + 1;
+    registry.poll_count.store(count, std::memory_order_relaxed);
+    if ((count & 63u) == 0 && registry.tty_fd >= 0 && key_pressed()) cancel_run();
 }
 
 // Cancels when a signal arrived, and reads the terminal at most every 20 ms:
-// for waits and the ends of work items, which come at no fixed pace.
+// for waits and the ends of work items, which come at no fixed pace. Inside
+// a map or off the main thread only signals are seen.
 void poll_cancel_timed();
 
 }  // namespace kmeans

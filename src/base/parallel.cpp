@@ -1,7 +1,9 @@
 #include "base/parallel.h"
 
 #include <algorithm>
+#include <csignal>
 #include <sched.h>
+#include <stdexcept>
 #include <unistd.h>
 
 #include "base/keyboard.h"
@@ -20,9 +22,14 @@ int default_threads() {
     return n > 0 ? static_cast<int>(n) : 1;
 }
 
-// Marks `item` mapped, or records what its map threw and stops the job.
-static void item_ended(Workers& w, std::size_t item, std::exception_ptr failure) {
-    --w.busy;
+// Marks `item` mapped by `worker`, or records what its map threw and stops
+// the job.
+static void item_ended(Workers& w, std::size_t item, int worker, std::exception_ptr failure) {
+    // A worker that left its map in workers_quiesce was counted out there.
+    if (w.mapping[static_cast<std::size_t>(worker)]) {
+        w.mapping[static_cast<std::size_t>(worker)] = 0;
+        --w.busy;
+    }
     if (failure) {
         if (!w.failure) w.failure = failure;
         w.abort = true;
@@ -31,10 +38,13 @@ static void item_ended(Workers& w, std::size_t item, std::exception_ptr failure)
     w.finished.notify_all();
 }
 
-// Runs the map of one claimed item without the lock held.
+// Runs the map of one claimed item without the lock held. Worker 0 is the
+// calling thread, the main one: while it maps, the registry says so.
 static void map_item(Workers& w, std::unique_lock<std::mutex>& lock, std::size_t item, int worker) {
     const auto* map = w.map;
     ++w.busy;
+    w.mapping[static_cast<std::size_t>(worker)] = 1;
+    if (worker == 0) registry.main_in_map = true;
     lock.unlock();
     std::exception_ptr failure;
     try {
@@ -43,7 +53,8 @@ static void map_item(Workers& w, std::unique_lock<std::mutex>& lock, std::size_t
         failure = std::current_exception();
     }
     lock.lock();
-    item_ended(w, item, failure);
+    if (worker == 0) registry.main_in_map = false;
+    item_ended(w, item, worker, failure);
 }
 
 static bool claimable(const Workers& w) { return w.map != nullptr && !w.abort && w.next < w.limit; }
@@ -91,6 +102,14 @@ void workers_start(Workers& w, int threads) {
     pthread_attr_init(&attr);
     pthread_attr_setstacksize(&attr, helper_stack_bytes);
     w.pool.reserve(static_cast<std::size_t>(std::max(0, threads - 1)));
+    w.mapping.assign(static_cast<std::size_t>(std::max(1, threads)), 0);
+    // The helpers start with every signal blocked but the faults, which
+    // belong to the thread that caused them: the handlers of the others
+    // (cancellation, suspend and resume) always run on the main thread.
+    sigset_t blocked, old;
+    sigfillset(&blocked);
+    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGABRT}) sigdelset(&blocked, sig);
+    pthread_sigmask(SIG_BLOCK, &blocked, &old);
     for (int t = 1; t < threads; ++t) {
         auto* start = new HelperStart{&w, t};
         pthread_t id;
@@ -100,14 +119,31 @@ void workers_start(Workers& w, int threads) {
         }
         w.pool.push_back(id);
     }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
     pthread_attr_destroy(&attr);
     w.threads = static_cast<int>(w.pool.size()) + 1;
     registry.workers = &w;
 }
 
-// Lets no further item start and waits until no map is in flight.
+// The worker the calling thread is for `w`: 0 for the main thread, t for
+// helper pool[t - 1], -1 for any other thread.
+static int worker_of_caller(const Workers& w) {
+    const pthread_t self = pthread_self();
+    if (pthread_equal(self, registry.main_thread)) return 0;
+    for (std::size_t t = 0; t < w.pool.size(); ++t)
+        if (pthread_equal(self, w.pool[t])) return static_cast<int>(t) + 1;
+    return -1;
+}
+
+// Lets no further item start and waits until no map is in flight; a map of
+// the calling thread's own counts as ended (see workers_quiesce).
 static void drain(Workers& w, std::unique_lock<std::mutex>& lock) {
     w.abort = true;
+    const int self = worker_of_caller(w);
+    if (self >= 0 && w.mapping[static_cast<std::size_t>(self)]) {
+        w.mapping[static_cast<std::size_t>(self)] = 0;
+        --w.busy;
+    }
     w.finished.wait(lock, [&] { return w.busy == 0; });
     w.map = nullptr;
 }
@@ -124,46 +160,56 @@ static void poll_unlocked(std::unique_lock<std::mutex>& lock) {
     lock.lock();
 }
 
+// Stops the job after a failure: waits for the maps in flight, then rethrows
+// `failure` with the lock released, or ends the run as a RunEnd asks.
+[[noreturn]] static void fail_job(Workers& w, std::unique_lock<std::mutex>& lock, std::exception_ptr failure) {
+    drain(w, lock);
+    w.failure = nullptr;
+    lock.unlock();
+    try {
+        std::rethrow_exception(failure);
+    } catch (const RunEnd& end) {
+        end_run_as(end);
+    }
+}
+
 void run_ordered(Workers& w, std::size_t items, std::size_t window,
                  const std::function<void(std::size_t item, int worker)>& map,
                  const std::function<void(std::size_t item)>& reduce) {
+    if (!on_main_thread_outside_map()) throw std::logic_error("run_ordered called inside a map or off the main thread");
     if (items == 0) return;
     window = std::max<std::size_t>(window, 1);
+    // Allocated before the lock is taken: nothing throws while it is held
+    // (an exception that no handler takes ends the process without
+    // unwinding, and the exit path takes the lock).
+    std::vector<unsigned char> done(items, 0);
     std::unique_lock<std::mutex> lock(w.mutex);
     w.map = &map;
     w.items = items;
     w.next = 0;
     w.limit = std::min(items, window);
-    w.done.assign(items, 0);
+    w.done.swap(done);
     w.abort = false;
     w.failure = nullptr;
     w.wake.notify_all();
 
     std::size_t to_reduce = 0;
     while (to_reduce < items) {
-        if (w.failure) {
-            drain(w, lock);
-            std::exception_ptr failure = w.failure;
-            w.failure = nullptr;
-            lock.unlock();
-            std::rethrow_exception(failure);
-        }
+        if (w.failure) fail_job(w, lock, w.failure);
         if (w.done[to_reduce]) {
             lock.unlock();
+            std::exception_ptr failure;
             try {
                 reduce(to_reduce);
             } catch (...) {
-                lock.lock();
-                drain(w, lock);
-                throw;
+                failure = std::current_exception();
             }
             lock.lock();
+            if (failure) fail_job(w, lock, failure);
             ++to_reduce;
             w.limit = std::min(items, to_reduce + window);
             w.wake.notify_all();
-            continue;
-        }
-        if (claimable(w)) {
+        } else if (claimable(w)) {
             map_item(w, lock, w.next++, 0);
         } else {
             w.finished.wait_for(lock, std::chrono::milliseconds(20));

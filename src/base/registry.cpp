@@ -1,9 +1,11 @@
 #include "base/registry.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <cxxabi.h>
 #include <exception>
 #include <new>
@@ -41,28 +43,89 @@ static void final_cleanup() {
     if (cleanup_messages()) std::fputs("Ready!\n", stderr);
 }
 
-// Called when an exception leaves main or a noexcept function. Running out
-// of memory anywhere (std::bad_alloc from any request that does not report
-// its own failure) ends the run like every other fatal error: a PANIC line,
-// the final clean-up and status 2. So does a call without an exception in
-// flight: this program never rethrows outside a catch and hands every
-// exception of its worker threads to the calling thread (base/parallel), so
-// only the C++ runtime does that, when it cannot even allocate the exception
-// object (a process starved of memory from its start). Anything else is a fault of the
-// program: the clean-up runs, then the usual abort with its diagnosis.
+bool on_main_thread_outside_map() { return pthread_equal(pthread_self(), registry.main_thread) && !registry.main_in_map; }
+
+const char* RunEnd::what() const noexcept { return "the run was ended inside a map or off the main thread"; }
+
+// Writes `n` bytes of `text` to standard error, unbuffered and allocating
+// nothing, for the terminate handler.
+static void write_error(const char* text, std::size_t n) {
+    while (n > 0) {
+        const ssize_t w = write(STDERR_FILENO, text, n);
+        if (w <= 0) return;
+        text += w;
+        n -= static_cast<std::size_t>(w);
+    }
+}
+
+// Writes what waits in the output buffers (the spinner's, when this is the
+// main thread, which owns it), for the terminate handler.
+static void flush_waiting_output() {
+    if (pthread_equal(pthread_self(), registry.main_thread) && registry.progress.len > 0) {
+        write_error(registry.progress.bytes, registry.progress.len);
+        registry.progress.len = 0;
+    }
+    std::fflush(stdout);
+    std::fflush(stderr);
+}
+
+// Out of memory: "\nPANIC: Not enough memory.\n" and status 2. Where panic
+// cannot end the run (on a helper thread, or inside a map) it ends here as
+// panic would, but at once: the text and the clean-up follow once no map of
+// another thread is in flight, and the process ends without returning to
+// the map or running the exit handlers while the main thread may be at work.
+[[noreturn]] static void out_of_memory() {
+    static const char text[] = "\nPANIC: Not enough memory.\n";
+    if (on_main_thread_outside_map()) panic(2, "%s", text);
+    if (registry.workers) workers_quiesce(*registry.workers);
+    flush_waiting_output();
+    write_error(text, sizeof text - 1);
+    final_cleanup();
+    _exit(2);
+}
+
+// A fault of the program: once no map of another thread is in flight, the
+// clean-up runs, then "\nPANIC: Program fault: <what>\n" and the abort.
+[[noreturn]] static void program_fault(const char* what) {
+    if (registry.workers) workers_quiesce(*registry.workers);
+    flush_waiting_output();
+    final_cleanup();
+    static const char head[] = "\nPANIC: Program fault: ";
+    write_error(head, sizeof head - 1);
+    write_error(what, std::strlen(what));
+    write_error("\n", 1);
+    std::abort();
+}
+
+// Called when an exception leaves main or a noexcept function, or when the
+// C++ runtime cannot go on. Running out of memory anywhere (std::bad_alloc
+// from any request that does not report its own failure) ends the run like
+// every other fatal error: a PANIC line, the final clean-up and status 2. So
+// does a call without an exception in flight at a time when memory cannot be
+// had: the runtime makes it when it cannot even allocate an exception object
+// (a process starved of memory). This program itself never rethrows outside
+// a catch and hands every exception of its maps to the calling thread
+// (base/parallel), so any other call is a fault of the program, and so is
+// any other exception: they end with the clean-up, a PANIC line that says
+// what happened, and an abort. Everything here runs within the handler of
+// the exception in flight, which lives only that long.
 [[noreturn]] static void on_terminate() {
-    if (abi::__cxa_current_exception_type() == nullptr) panic(2, "\nPANIC: Not enough memory.\n");
+    if (abi::__cxa_current_exception_type() == nullptr) {
+        // A small request fails too when the runtime's did for lack of memory.
+        void* probe = std::malloc(1024);
+        if (probe == nullptr) out_of_memory();
+        std::free(probe);
+        program_fault("terminate called without an active exception");
+    }
     try {
         throw;  // rethrows the exception in flight, allocating nothing
     } catch (const std::bad_alloc&) {
-        panic(2, "\nPANIC: Not enough memory.\n");
+        out_of_memory();
+    } catch (const std::exception& e) {
+        program_fault(e.what());
     } catch (...) {
+        program_fault("an exception that is no std::exception");
     }
-    final_cleanup();
-#if defined(__GLIBCXX__)
-    __gnu_cxx::__verbose_terminate_handler();
-#endif
-    std::abort();
 }
 
 void register_final_cleanup() {
@@ -79,7 +142,36 @@ int platform_status(int status) {
     return status;
 }
 
+// Where the run cannot end (inside a map or off the main thread), the end
+// is handed over as a RunEnd.
+[[noreturn]] static void hand_over(int status, bool cancel, const char* text, std::size_t len) {
+    RunEnd end;
+    end.status = status;
+    end.cancel = cancel;
+    end.len = std::min(len, sizeof end.text);
+    std::memcpy(end.text, text, end.len);
+    throw end;
+}
+
+// Writes `n` bytes of `text` to standard error after the waiting output and
+// ends the program with `status` (see panic).
+[[noreturn]] static void end_with(int status, const char* text, std::size_t n) {
+    if (!on_main_thread_outside_map()) hand_over(status, false, text, n);
+    if (registry.workers) workers_quiesce(*registry.workers);
+    progress_flush();
+    std::fflush(stdout);
+    std::fwrite(text, 1, n, stderr);
+    finish(status);
+}
+
+void end_run_as(const RunEnd& end) {
+    if (!on_main_thread_outside_map()) throw end;
+    if (end.cancel) cancel_run();
+    end_with(end.status, end.text, end.len);
+}
+
 void finish(int status) {
+    if (!on_main_thread_outside_map()) hand_over(status, false, "", 0);
     if (registry.workers) workers_quiesce(*registry.workers);
     progress_flush();
     std::fflush(stdout);
@@ -94,11 +186,7 @@ void panic(int status, const char* fmt, ...) {
     va_start(ap, fmt);
     std::size_t n = vformat_fixed(text, sizeof text, fmt, ap);
     va_end(ap);
-    if (registry.workers) workers_quiesce(*registry.workers);
-    progress_flush();
-    std::fflush(stdout);
-    std::fwrite(text, 1, n, stderr);
-    finish(status);
+    end_with(status, text, n);
 }
 
 void end_on(const Failure& f) {
