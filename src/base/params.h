@@ -14,6 +14,11 @@ namespace kmeans {
 
 enum Algorithm : int { SKM = 0, AKM = 1, AKMDI = 2 };
 
+// The kernel of every nearest-centre search (KMEANS_KERNEL): automatic picks
+// the fastest for each search's size; the others force that one. No choice
+// changes a result bit.
+enum class Kernel : int { automatic, portable, avx2, avx512 };
+
 // The exact value that marks "no MaxDist given" (switch M absent).
 constexpr float maxdist_unset = -1.0f;
 
@@ -39,6 +44,7 @@ struct Params {
     std::optional<std::uint32_t> seed;  // KMEANS_SEED; without it the clock seeds
     int threads = 0;            // KMEANS_THREADS; 0 = one per processor
     std::int64_t memory_mb = -1;  // KMEANS_MEMORY; -1 = half the physical memory
+    Kernel kernel = Kernel::automatic;  // KMEANS_KERNEL
 };
 
 // Whether switch M gave a MaxDist: the parameter no longer holds the exact

@@ -27,7 +27,7 @@ struct RecallFile {
 static void classify(const Params& p, const StoredCentres& s, RecallFile& f) {
     const int nvars = f.data.nvars;
     CentreSet set;
-    centres_prepare_all(set, s.clust, nvars, s.count, p.cityblock);
+    centres_prepare_all(set, s.clust, nvars, s.count, p.cityblock, p.kernel);
     std::vector<float> best_all = block_scratch(f.data);
     auto map = [&](const RowBlock& b, int worker) {
         std::int32_t* w = f.clustno.data() + b.first;
