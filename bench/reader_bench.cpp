@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "base/centres.h"
-#include "cluster/nearest.h"
+#include "../tests/nearest_test_api.h"
 #include "io/read_row.h"
 
 using namespace kmeans;

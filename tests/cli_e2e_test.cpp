@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "cluster/nearest.h"
 #include "e2e.h"
 
 namespace {
@@ -217,6 +218,41 @@ TEST(CliE2eRefusal, Table) {
         RunResult res = run_kmeans(dir, c.args, opts);
         std::string joined;
         for (const auto& a : c.args) joined += a + " ";
+        EXPECT_EQ(res.status, 4) << joined;
+        EXPECT_EQ(res.err, banner("kmeans") + c.line) << joined;
+        EXPECT_EQ(res.out, "") << joined;
+        EXPECT_TRUE(dir.entries().empty()) << joined;
+    }
+}
+
+// KMEANS_KERNEL takes exactly the three kernel names, and only a kernel this
+// processor runs; both refusals come after those of the switches and of the
+// other variables.
+TEST(CliE2eRefusal, KernelVariable) {
+    const std::string bad = "PANIC: KMEANS_KERNEL must be portable, avx2 or avx512: Value=";
+    std::vector<RefusalCase> cases = {
+        {{"X.DAT"}, {"KMEANS_KERNEL=AVX2"}, bad + "AVX2\n"},
+        {{"X.DAT"}, {"KMEANS_KERNEL="}, bad + "\n"},
+        {{"X.DAT"}, {"KMEANS_KERNEL=avx2 "}, bad + "avx2 \n"},
+        {{"X.DAT"}, {"KMEANS_KERNEL=automatic"}, bad + "automatic\n"},
+        {{"X.DAT", "-K1"}, {"KMEANS_KERNEL=x"}, "PANIC: Number of clusters must be between 2 och 768: Value=1\n"},
+        {{"X.DAT"}, {"KMEANS_KERNEL=x", "KMEANS_THREADS=0"},
+         "PANIC: KMEANS_THREADS must be a whole number from 1 to 1024: Value=0\n"},
+    };
+    for (kmeans::NearestPath path : {kmeans::NearestPath::portable, kmeans::NearestPath::avx2,
+                                     kmeans::NearestPath::avx512}) {
+        const std::string name = kmeans::nearest_path_name(path);
+        if (!kmeans::nearest_path_runs(path))
+            cases.push_back({{"X.DAT"}, {"KMEANS_KERNEL=" + name},
+                             "PANIC: KMEANS_KERNEL=" + name + ": this processor cannot run that kernel\n"});
+    }
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        RunOptions opts;
+        opts.env = c.env;
+        RunResult res = run_kmeans(dir, c.args, opts);
+        std::string joined;
+        for (const auto& e : c.env) joined += e + " ";
         EXPECT_EQ(res.status, 4) << joined;
         EXPECT_EQ(res.err, banner("kmeans") + c.line) << joined;
         EXPECT_EQ(res.out, "") << joined;

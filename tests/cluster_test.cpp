@@ -15,10 +15,10 @@
 #include "base/centres.h"
 #include "cluster/distance.h"
 #include "cluster/init.h"
-#include "cluster/nearest.h"
 #include "cluster/random.h"
 #include "e2e.h"
 #include "io/ranges.h"
+#include "nearest_test_api.h"
 
 using namespace kmeans;
 

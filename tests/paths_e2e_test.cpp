@@ -1,7 +1,8 @@
-// Two ways to the same bytes: whether the rows are kept in memory or read
-// again from the file on every pass, and whether one thread or several do
-// the work, every output (standard output, standard error with its spinner,
-// every result file, the exit status) is the same, byte for byte.
+// Three ways to the same bytes: whether the rows are kept in memory or read
+// again from the file on every pass, whether one thread or several do the
+// work, and which kernel the searches take (KMEANS_KERNEL, each one this
+// processor runs), every output (standard output, standard error with its
+// spinner, every result file, the exit status) is the same, byte for byte.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "cluster/nearest.h"
 #include "e2e.h"
 
 namespace {
@@ -18,12 +20,24 @@ struct Way {
     std::vector<std::string> env;
 };
 
-const Way ways[] = {
-    {"one thread, rows read again from the file", {"KMEANS_THREADS=1", "KMEANS_MEMORY=0"}},
-    {"one thread, rows in memory", {"KMEANS_THREADS=1"}},
-    {"three threads, rows in memory", {"KMEANS_THREADS=3"}},
-    {"two threads, rows read again from the file", {"KMEANS_THREADS=2", "KMEANS_MEMORY=0"}},
-};
+// The first way is the one every other is compared with. Each kernel
+// forced comes with other threads and another place of the rows.
+const std::vector<Way> ways = [] {
+    std::vector<Way> w = {
+        {"one thread, rows read again from the file", {"KMEANS_THREADS=1", "KMEANS_MEMORY=0"}},
+        {"one thread, rows in memory", {"KMEANS_THREADS=1"}},
+        {"three threads, rows in memory", {"KMEANS_THREADS=3"}},
+        {"two threads, rows read again from the file", {"KMEANS_THREADS=2", "KMEANS_MEMORY=0"}},
+    };
+    if (kmeans::nearest_path_runs(kmeans::NearestPath::portable))
+        w.push_back({"the portable kernel, two threads", {"KMEANS_THREADS=2", "KMEANS_KERNEL=portable"}});
+    if (kmeans::nearest_path_runs(kmeans::NearestPath::avx2))
+        w.push_back({"the AVX2 kernel, one thread, rows read again from the file",
+                     {"KMEANS_THREADS=1", "KMEANS_MEMORY=0", "KMEANS_KERNEL=avx2"}});
+    if (kmeans::nearest_path_runs(kmeans::NearestPath::avx512))
+        w.push_back({"the AVX-512 kernel, three threads", {"KMEANS_THREADS=3", "KMEANS_KERNEL=avx512"}});
+    return w;
+}();
 
 using Files = std::vector<std::pair<std::string, std::string>>;
 
@@ -52,7 +66,7 @@ Outcome expect_same_every_way(const Files& inputs, const std::vector<std::string
     const Outcome first = run_way(inputs, args, ways[0]);
     std::string what;
     for (const std::string& a : args) what += a + " ";
-    for (std::size_t w = 1; w < std::size(ways); ++w) {
+    for (std::size_t w = 1; w < ways.size(); ++w) {
         const Outcome o = run_way(inputs, args, ways[w]);
         EXPECT_EQ(o.status, first.status) << what << "| " << ways[w].name;
         EXPECT_EQ(o.out, first.out) << what << "| " << ways[w].name;
@@ -115,6 +129,10 @@ TEST(PathsE2e, LearningGivesTheSameBytesEveryWay) {
     expect_same_every_way({{"C.DAT", data_text(5000, 3, 11, true)}}, {"C.DAT", "-K3", "-R2", "-D"});
     expect_same_every_way({{"O.DAT", "1 2 3\n"}}, {"O.DAT", "-K2", "-R2"});
     expect_same_every_way({{"W.DAT", data_text(40, 2048, 0, false)}}, {"W.DAT", "-K3", "-R2", "-B"});
+    // Rows of two values, where a centre moves after every row: the one size
+    // for which the automatic choice takes the portable kernel there.
+    expect_same_every_way({{"T.DAT", data_text(3000, 2, 0, false)}}, {"T.DAT", "-A", "-K12", "-R2"});
+    expect_same_every_way({{"T.DAT", data_text(3000, 2, 0, false)}}, {"T.DAT", "-I", "-K12", "-R2", "-B"});
 }
 
 TEST(PathsE2e, WhereTheDataEndOrFailIsTheSameEveryWay) {

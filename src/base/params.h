@@ -17,6 +17,11 @@ namespace kmeans {
 
 enum Algorithm : int { SKM = 0, AKM = 1, AKMDI = 2 };
 
+// The kernel of every nearest-centre search (KMEANS_KERNEL): automatic picks
+// the fastest for each search's size; the others force that one. No choice
+// changes a result bit.
+enum class Kernel : int { automatic, portable, avx2, avx512 };
+
 // The exact value that marks "no MaxDist given" (switch M absent).
 constexpr float maxdist_unset = -1.0f;
 
@@ -42,10 +47,11 @@ struct Levels {
 };
 
 // How the work is done, never what it gives: no output byte depends on these
-// (environment variables KMEANS_THREADS and KMEANS_MEMORY).
+// (environment variables KMEANS_THREADS, KMEANS_MEMORY and KMEANS_KERNEL).
 struct Resources {
-    int threads = 0;               // 0 = one per processor
-    std::int64_t memory_mb = -1;   // budget for the rows kept in memory; -1 = half the physical memory
+    int threads = 0;                    // 0 = one per processor
+    std::int64_t memory_mb = -1;        // budget for the rows kept in memory; -1 = half the physical memory
+    Kernel kernel = Kernel::automatic;  // KMEANS_KERNEL: the nearest-search kernel of every pass
 };
 
 // What the run was asked to do: the arguments and the environment as read,

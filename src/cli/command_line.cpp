@@ -35,7 +35,7 @@ CommandLine read_command_line(Params& p, const std::vector<std::string>& args, c
     cl.check = evaluate_switches(p);
     evaluate_seed(p, environment_value(envp, seed_variable), cl.check);
     evaluate_resources(p, environment_value(envp, threads_variable), environment_value(envp, memory_variable),
-                       cl.check);
+                       environment_value(envp, kernel_variable), cl.check);
     return cl;
 }
 

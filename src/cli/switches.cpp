@@ -9,6 +9,7 @@
 
 #include "base/format.h"
 #include "cli/wildcard.h"
+#include "cluster/nearest.h"
 
 namespace kmeans {
 
@@ -245,7 +246,8 @@ SwitchCheck evaluate_switches(Params& p) {
     return check;
 }
 
-void evaluate_resources(Params& p, const char* threads, const char* memory, SwitchCheck& check) {
+void evaluate_resources(Params& p, const char* threads, const char* memory, const char* kernel,
+                        SwitchCheck& check) {
     std::uint64_t v = 0;
     if (check.status != 0) return;
     if (threads) {
@@ -265,6 +267,21 @@ void evaluate_resources(Params& p, const char* threads, const char* memory, Swit
             return;
         }
         p.resources.memory_mb = static_cast<std::int64_t>(v);
+    }
+    if (kernel) {
+        if (std::strcmp(kernel, "portable") == 0) p.resources.kernel = Kernel::portable;
+        else if (std::strcmp(kernel, "avx2") == 0) p.resources.kernel = Kernel::avx2;
+        else if (std::strcmp(kernel, "avx512") == 0) p.resources.kernel = Kernel::avx512;
+        else {
+            check.status = 4;
+            check.refusal = format("PANIC: %s must be portable, avx2 or avx512: Value=%s\n", kernel_variable, kernel);
+            return;
+        }
+        if (!nearest_kernel_runs(p.resources.kernel)) {
+            check.status = 4;
+            check.refusal = format("PANIC: %s=%s: this processor cannot run that kernel\n", kernel_variable, kernel);
+            p.resources.kernel = Kernel::automatic;
+        }
     }
 }
 

@@ -90,18 +90,25 @@ SwitchCheck evaluate_switches(Params& p);
 // refusal (the first refusal wins).
 void evaluate_seed(Params& p, const char* text, SwitchCheck& check);
 
-// The environment variables that set the threads and the memory budget.
+// The environment variables that set the threads, the memory budget and the
+// search kernel.
 constexpr const char* threads_variable = "KMEANS_THREADS";
 constexpr const char* memory_variable = "KMEANS_MEMORY";
+constexpr const char* kernel_variable = "KMEANS_KERNEL";
 constexpr std::int64_t max_memory_mb = std::int64_t{1} << 24;
 
-// After the seed: the values of KMEANS_THREADS (`threads`, 1 to max_threads)
-// and KMEANS_MEMORY (`memory`, megabytes from 0 to max_memory_mb) into
-// p.resources.threads and p.resources.memory_mb (nullptr: not set). A value that is not such a
-// whole number is refused like a switch value, with "PANIC: KMEANS_THREADS
-// must be a whole number from 1 to 1024: Value=%s\n" or "PANIC:
-// KMEANS_MEMORY must be a whole number of megabytes from 0 to 16777216:
-// Value=%s\n" and status 4, unless `check` already holds a refusal.
-void evaluate_resources(Params& p, const char* threads, const char* memory, SwitchCheck& check);
+// After the seed: the values of KMEANS_THREADS (`threads`, 1 to max_threads),
+// KMEANS_MEMORY (`memory`, megabytes from 0 to max_memory_mb) and
+// KMEANS_KERNEL (`kernel`: "portable", "avx2" or "avx512") into
+// p.resources (nullptr: not set), checked in this order. A value that is
+// not such a whole number is refused like a switch value, with "PANIC:
+// KMEANS_THREADS must be a whole number from 1 to 1024: Value=%s\n" or
+// "PANIC: KMEANS_MEMORY must be a whole number of megabytes from 0 to
+// 16777216: Value=%s\n", another kernel name with "PANIC: KMEANS_KERNEL must
+// be portable, avx2 or avx512: Value=%s\n", and a kernel this processor
+// cannot run with "PANIC: KMEANS_KERNEL=%s: this processor cannot run that
+// kernel\n", each with status 4, unless `check` already holds a refusal.
+void evaluate_resources(Params& p, const char* threads, const char* memory, const char* kernel,
+                        SwitchCheck& check);
 
 }  // namespace kmeans

@@ -12,7 +12,7 @@ Failure run_akm(const Params& p, DataFile& data, Centres& clust, std::vector<std
     const int nvars = data.nvars;
     float alpha = p.clustering.rate;
     std::vector<std::uint32_t> count(static_cast<std::size_t>(K));
-    const NearestPath path = nearest_path_for(K, nvars);  // chosen once, not for every row
+    const NearestPath path = nearest_path_row_major(p.resources.kernel, K, nvars);  // chosen once, not for every row
 
     say(p.levels, Show::quiet_lt2, stderr, "Adaptive K-means algorithm.\n");
     for (int it = 1; it <= p.clustering.iterations; ++it) {

@@ -27,7 +27,7 @@ Failure run_akmdi(const Params& p, DataFile& data, Centres& clust, std::vector<s
     std::vector<std::uint32_t> count(static_cast<std::size_t>(K), 0u);
     bool last_slot = false;
     auto in_use = [&](int k) { return count[static_cast<std::size_t>(k)] != 0; };
-    const NearestPath path = nearest_path_for(K, nvars);  // chosen once, not for every row
+    const NearestPath path = nearest_path_row_major(p.resources.kernel, K, nvars);  // chosen once, not for every row
 
     say(p.levels, Show::quiet_lt2, stderr, "Adaptive K-means algorithm with dynamic initialization.\n");
     for (int it = 1; it <= p.clustering.iterations; ++it) {

@@ -20,19 +20,20 @@
 //    rounding keeps the order), so a group of centres whose partial sums all
 //    reach the best one's sum is dropped before its last variables.
 //
-// Three kernels do the arithmetic: a portable one, and AVX2 and AVX-512 ones
-// chosen at run time on processors that have them (no build flag needed).
+// Three kernels do the arithmetic (nearest_kernels.h): a portable one, and
+// AVX2 and AVX-512 ones chosen at run time on processors that have them (no
+// build flag needed), or the one the run parameters force (KMEANS_KERNEL).
 // All three give the same bits; none uses fused multiply-add.
 #pragma once
 
-#include <cfloat>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "base/centres.h"
-#include "cluster/distance.h"
+#include "base/params.h"
+#include "cluster/nearest_kernels.h"
 
 namespace kmeans {
 
@@ -42,41 +43,35 @@ enum class NearestPath : int { portable = 0, avx2 = 1, avx512 = 2 };
 // The fastest kernel this processor runs (decided once, on first use).
 NearestPath nearest_path_best();
 
-// The kernel for a search over `ncand` centres of `nvars` values: the
-// fastest this processor runs, except that for one group of at most 8
-// centres on short rows the wide vectors gain nothing over AVX2, which
-// measured faster (in whole runs as well as alone).
-NearestPath nearest_path_for(int ncand, int nvars);
+// The kernel for a search over `ncand` prepared centres of `nvars` values
+// (CentreSet), given the run's `kernel`: the one it forces, or for
+// automatic the fastest this processor runs, except that for one group of
+// at most 8 centres on short rows the wide vectors gain nothing over AVX2,
+// which measured faster (in whole runs as well as alone). A forced kernel
+// this processor lacks (the command line refuses it) counts as automatic.
+NearestPath nearest_path_for(Kernel kernel, int ncand, int nvars);
+
+// The same for a search over centres as they are stored, row after row
+// (nearest_with()): for automatic, rows of one or two values take the
+// portable kernel.
+NearestPath nearest_path_row_major(Kernel kernel, int ncand, int nvars);
 
 // Whether this processor runs `path`.
 bool nearest_path_runs(NearestPath path);
 
+// Whether this processor runs the kernel `kernel` forces (automatic: true).
+bool nearest_kernel_runs(Kernel kernel);
+
 // The name of `path` for reports: "portable", "avx2" or "avx512".
 const char* nearest_path_name(NearestPath path);
 
-// For a Euclidean distance `r` (a finite float, not negative): the smallest
-// float sum of squares whose distance exceeds `r`. For every float sum s that
-// is not negative, the distance of s is at most r exactly when s < the cut.
-// Being the root of a float, a distance is 0 or a normal float; the cut rests
-// on that (see nearest.cpp).
-float euclid_cut(float r);
-
 namespace detail {
 
-// A candidate test handed to a kernel: `fn(ctx, k)` tells whether cluster k
-// may win; a null `fn` takes every cluster. Kernels call it only for clusters
-// whose distance is below the best so far, so it runs a few times per row,
-// not K times.
-struct TakeRef {
-    bool (*fn)(const void* ctx, int k) = nullptr;
-    const void* ctx = nullptr;
-};
-
 // The search over centres stored row after row (`stride` floats apart),
-// clusters 0..ncand-1, first `nvars` values (at most max_vars). Returns the
-// winner and sets `best`, or returns -1 (with best = FLT_MAX) when no
-// candidate's distance lies below FLT_MAX; the caller then picks the
-// fallback.
+// clusters 0..ncand-1, first `nvars` values (at most max_vars), by kernel
+// `path` (one that nearest_path_runs() accepts). Returns the winner and sets
+// `best`, or returns -1 (with best = FLT_MAX) when no candidate's distance
+// lies below FLT_MAX; the caller then picks the fallback.
 int search_row_major(NearestPath path, const float* centres, int stride, int ncand, const float* x, int nvars,
                      bool use_cityblock, TakeRef take, float& best);
 
@@ -84,19 +79,19 @@ int search_row_major(NearestPath path, const float* centres, int stride, int nca
 
 // Nearest centre to row `x` among the clusters 0..ncand-1 for which `take(k)`
 // holds, over the first `nvars` values, computed by kernel `path` (one that
-// nearest_path_runs() accepts). The search starts from the largest finite
-// float and accepts only a strictly smaller distance, so ties go to the
-// lowest index. `best` receives the winning distance. When no distance lies
-// below the largest finite float, the lowest-numbered candidate is returned
-// and `best` stays at that value; -1 when there is no candidate at all.
-// `take` is asked only about clusters that could win, and about the clusters
-// up to the first candidate when none could.
+// nearest_path_runs() accepts; see nearest_path_row_major()). The search
+// starts from the largest finite float and accepts only a strictly smaller
+// distance, so ties go to the lowest index. `best` receives the winning
+// distance. When no distance lies below the largest finite float, the
+// lowest-numbered candidate is returned and `best` stays at that value; -1
+// when there is no candidate at all. `take` is asked only about clusters
+// that could win, and about the clusters up to the first candidate when none
+// could.
 template <class Take>
 inline int nearest_with(NearestPath path, const Centres& c, const float* x, int nvars, int ncand,
                         bool use_cityblock, float& best, Take take) {
-    detail::TakeRef ref;
-    ref.fn = [](const void* ctx, int k) { return static_cast<bool>((*static_cast<const Take*>(ctx))(k)); };
-    ref.ctx = &take;
+    const TakeRef ref{
+        [](const void* ctx, int k) noexcept { return static_cast<bool>((*static_cast<const Take*>(ctx))(k)); }, &take};
     int w = detail::search_row_major(path, c.v.data(), c.nvars, ncand, x, nvars, use_cityblock, ref, best);
     if (w >= 0) return w;
     for (int k = 0; k < ncand; ++k)
@@ -104,26 +99,13 @@ inline int nearest_with(NearestPath path, const Centres& c, const float* x, int 
     return -1;
 }
 
-// nearest_with() on the fastest kernel: the per-row search of the passes that
-// move centres between rows (nothing to prepare).
-template <class Take>
-inline int nearest(const Centres& c, const float* x, int nvars, int ncand, bool use_cityblock, float& best,
-                   Take take) {
-    return nearest_with(nearest_path_for(ncand, nvars), c, x, nvars, ncand, use_cityblock, best, take);
-}
-
 // The search of nearest_with() over every cluster 0..ncand-1 (with no
 // candidate test to ask, sums are compared a whole block at a time).
 inline int nearest_all_with(NearestPath path, const Centres& c, const float* x, int nvars, int ncand,
                             bool use_cityblock, float& best) {
-    int w = detail::search_row_major(path, c.v.data(), c.nvars, ncand, x, nvars, use_cityblock, detail::TakeRef{},
-                                     best);
+    int w = detail::search_row_major(path, c.v.data(), c.nvars, ncand, x, nvars, use_cityblock,
+                                     TakeRef{nullptr, nullptr}, best);
     return w >= 0 || ncand <= 0 ? w : 0;
-}
-
-// nearest_all_with() on the fastest kernel.
-inline int nearest_all(const Centres& c, const float* x, int nvars, int ncand, bool use_cityblock, float& best) {
-    return nearest_all_with(nearest_path_for(ncand, nvars), c, x, nvars, ncand, use_cityblock, best);
 }
 
 // --- prepared centres: the search of a whole pass over fixed centres -------
@@ -150,41 +132,36 @@ struct CentreSet {
 void centres_update(CentreSet& s, const Centres& c, int k, bool candidate);
 
 // Lays out the clusters 0..ncand-1 of `c` for which `take(k)` holds, first
-// `nvars` values, for the search of kind `use_cityblock` on the fastest
-// kernel for that size. Allocates only when `s` has not held as many values
-// before.
+// `nvars` values, for the search of kind `use_cityblock` on the kernel that
+// nearest_path_for() gives for the run's `kernel` and that size. Allocates
+// only when `s` has not held as many values before.
 template <class Take>
-inline void centres_prepare(CentreSet& s, const Centres& c, int nvars, int ncand, bool use_cityblock, Take take) {
+inline void centres_prepare(CentreSet& s, const Centres& c, int nvars, int ncand, bool use_cityblock, Kernel kernel,
+                            Take take) {
     s.ncand = ncand > 0 ? ncand : 0;
     s.nvars = nvars;
     s.width = (s.ncand + 7) / 8 * 8;
     s.first = -1;
     s.cityblock = use_cityblock;
-    s.path = nearest_path_for(s.ncand, nvars);
+    s.path = nearest_path_for(kernel, s.ncand, nvars);
     s.cols.assign(static_cast<std::size_t>(s.width) * static_cast<std::size_t>(nvars), std::nan(""));
     s.take.assign(static_cast<std::size_t>(s.width), 0);
     for (int k = 0; k < s.ncand; ++k) centres_update(s, c, k, static_cast<bool>(take(k)));
 }
 
 // The same over every cluster 0..ncand-1.
-inline void centres_prepare_all(CentreSet& s, const Centres& c, int nvars, int ncand, bool use_cityblock) {
-    centres_prepare(s, c, nvars, ncand, use_cityblock, [](int) { return true; });
+inline void centres_prepare_all(CentreSet& s, const Centres& c, int nvars, int ncand, bool use_cityblock,
+                                Kernel kernel) {
+    centres_prepare(s, c, nvars, ncand, use_cityblock, kernel, [](int) { return true; });
 }
 
-// The search of nearest() for each of `n` rows, consecutive rows of `nvars`
-// values starting at `rows` (nvars at least s.nvars; the first s.nvars
-// values are searched), against the prepared centres: row i's winner goes to
-// winner[i] (the lowest candidate when no distance lies below the largest
-// finite float, -1 when there is no candidate) and its distance to best[i].
-// Allocates nothing.
+// The search of nearest_with() for each of `n` rows, consecutive rows of
+// `nvars` values starting at `rows` (nvars at least s.nvars; the first
+// s.nvars values are searched), against the prepared centres: row i's
+// winner goes to winner[i] (the lowest candidate when no distance lies below
+// the largest finite float, -1 when there is no candidate) and its distance
+// to best[i]. Allocates nothing.
 void nearest_rows(const CentreSet& s, const float* rows, std::size_t n, int nvars, std::int32_t* winner,
                   float* best);
-
-// nearest_rows() for one row.
-inline int nearest_prepared(const CentreSet& s, const float* x, float& best) {
-    std::int32_t w;
-    nearest_rows(s, x, 1, s.nvars, &w, &best);
-    return w;
-}
 
 }  // namespace kmeans

@@ -27,7 +27,7 @@ Failure run_skm(const Params& p, DataFile& data, Centres& clust, std::vector<std
         std::fill(sums.begin(), sums.end(), 0.0f);
         std::fill(count.begin(), count.end(), 0u);
         const std::size_t cost = static_cast<std::size_t>(K) * static_cast<std::size_t>(nvars);
-        centres_prepare_all(set, clust, nvars, K, p.clustering.cityblock);
+        centres_prepare_all(set, clust, nvars, K, p.clustering.cityblock, p.resources.kernel);
         auto map = [&](const RowBlock& b, int worker) {
             nearest_rows(set, b.values, static_cast<std::size_t>(b.count), nvars, clustno.data() + b.first,
                          best.data() + worker * max_block_rows);

@@ -31,7 +31,8 @@ Failure assignment_pass(const Params& p, LearnFile& f) {
     const int nvars = f.data.nvars;
     f.counts.assign(static_cast<std::size_t>(max_clusters), 0);
     CentreSet set;
-    centres_prepare(set, f.clust, nvars, K, p.clustering.cityblock, [&](int k) { return !never_opened(f.clust.row(k)); });
+    centres_prepare(set, f.clust, nvars, K, p.clustering.cityblock, p.resources.kernel,
+                    [&](int k) { return !never_opened(f.clust.row(k)); });
     std::vector<float> best = block_scratch(f.data);
     // The winners go to clustno, which the final pass fills anew.
     auto map = [&](const RowBlock& b, int worker) {
@@ -57,7 +58,7 @@ Failure assignment_pass(const Params& p, LearnFile& f) {
 Failure final_pass(const Params& p, LearnFile& f) {
     const int nvars = f.data.nvars;
     CentreSet set;
-    centres_prepare_all(set, f.clust, nvars, f.nused, p.clustering.cityblock);
+    centres_prepare_all(set, f.clust, nvars, f.nused, p.clustering.cityblock, p.resources.kernel);
     std::vector<float> best = block_scratch(f.data);
     auto map = [&](const RowBlock& b, int worker) {
         nearest_rows(set, b.values, static_cast<std::size_t>(b.count), nvars, f.clustno.data() + b.first,

@@ -27,7 +27,7 @@ struct RecallFile {
 static Failure classify(const Params& p, const StoredCentres& s, RecallFile& f) {
     const int nvars = f.data.nvars;
     CentreSet set;
-    centres_prepare_all(set, s.clust, nvars, s.count, p.clustering.cityblock);
+    centres_prepare_all(set, s.clust, nvars, s.count, p.clustering.cityblock, p.resources.kernel);
     std::vector<float> best_all = block_scratch(f.data);
     auto map = [&](const RowBlock& b, int worker) {
         std::int32_t* w = f.clustno.data() + b.first;

@@ -1,0 +1,93 @@
+// The AVX2 kernel of the nearest-centre search, compiled with -mavx2 (and
+// only on x86-64; see CMakeLists.txt). Everything but its two entry points
+// lies in the anonymous namespace: see nearest_kernels.h.
+#include <cfloat>
+#include <cstddef>
+#include <cstdint>
+#include <immintrin.h>
+
+#include "base/limits.h"
+#include "cluster/nearest_kernels.h"
+
+namespace kmeans {
+
+namespace {
+
+#include "cluster/nearest_search.inc"
+#include "cluster/nearest_x86.inc"
+
+// The lane set of 8 double sums: two halves of 4.
+struct Acc {
+    __m256d lo, hi;
+};
+
+// Adds the terms of (x - c) for the 8 centre values c_lo, c_hi to `a`.
+template <bool CB>
+inline void add8(Acc& a, __m256d xv, __m256d c_lo, __m256d c_hi) {
+    const __m256d d_lo = _mm256_sub_pd(xv, c_lo), d_hi = _mm256_sub_pd(xv, c_hi);
+    if (CB) {
+        const __m256d sign = _mm256_set1_pd(-0.0);
+        a.lo = _mm256_add_pd(a.lo, _mm256_andnot_pd(sign, d_lo));
+        a.hi = _mm256_add_pd(a.hi, _mm256_andnot_pd(sign, d_hi));
+    } else {
+        a.lo = _mm256_add_pd(a.lo, _mm256_mul_pd(d_lo, d_lo));
+        a.hi = _mm256_add_pd(a.hi, _mm256_mul_pd(d_hi, d_hi));
+    }
+}
+
+constexpr int G1 = 2;  // groups side by side for one row
+constexpr int G4 = 1;  // groups side by side for four rows
+
+inline Acc zero() { return Acc{_mm256_setzero_pd(), _mm256_setzero_pd()}; }
+
+inline __m256 round8(const Acc& a) { return _mm256_set_m128(_mm256_cvtpd_ps(a.hi), _mm256_cvtpd_ps(a.lo)); }
+
+// Adds values vb..vb+nv-1 of the 8 row-major centres `rows` to `a`; `xd` is
+// the row in double.
+template <bool CB>
+inline void add_rows(Acc& a, const float* const* rows, const double* xd, int vb, int nv) {
+    __m256 t[8];
+    rows_transposed(rows, vb, nv, t);
+    for (int v = 0; v < nv; ++v)
+        add8<CB>(a, _mm256_broadcast_sd(xd + vb + v), _mm256_cvtps_pd(_mm256_castps256_ps128(t[v])),
+                 _mm256_cvtps_pd(_mm256_extractf128_ps(t[v], 1)));
+}
+
+// Adds values v0..v1-1 of G groups of 8 prepared centres (`col0` at the first
+// centre of value 0) for R rows.
+template <bool CB, int R, int G>
+inline void add_cols(Acc (&a)[R][G], const double* col0, std::size_t width, const float* const* xs, int v0, int v1) {
+    for (int v = v0; v < v1; ++v) {
+        const double* col = col0 + static_cast<std::size_t>(v) * width;
+        __m256d c[G][2];
+        #pragma GCC unroll 8
+        for (int g = 0; g < G; ++g) {
+            c[g][0] = _mm256_loadu_pd(col + 8 * g);
+            c[g][1] = _mm256_loadu_pd(col + 8 * g + 4);
+        }
+        #pragma GCC unroll 8
+        for (int r = 0; r < R; ++r) {
+            const __m256d xv = _mm256_set1_pd(static_cast<double>(xs[r][v]));
+            #pragma GCC unroll 8
+            for (int g = 0; g < G; ++g) add8<CB>(a[r][g], xv, c[g][0], c[g][1]);
+        }
+    }
+}
+
+#include "cluster/nearest_kernels.inc"
+
+}  // namespace
+
+int nearest_row_major_avx2(const float* centres, int stride, int ncand, const float* x, int nvars, bool cityblock,
+                           TakeRef take, float& best) {
+    return cityblock ? row_major<true>(centres, stride, ncand, x, nvars, take, best)
+                     : row_major<false>(centres, stride, ncand, x, nvars, take, best);
+}
+
+void nearest_rows_avx2(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n, int nvars,
+                       std::int32_t* winner, float* best) {
+    if (cityblock) search_rows<true>(s, rows, n, nvars, winner, best);
+    else search_rows<false>(s, rows, n, nvars, winner, best);
+}
+
+}  // namespace kmeans

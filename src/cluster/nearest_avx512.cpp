@@ -1,0 +1,82 @@
+// The AVX-512 kernel of the nearest-centre search, compiled with -mavx2
+// -mavx512f -mavx512vl (and only on x86-64; see CMakeLists.txt). Everything
+// but its two entry points lies in the anonymous namespace: see
+// nearest_kernels.h.
+#include <cfloat>
+#include <cstddef>
+#include <cstdint>
+#include <immintrin.h>
+
+#include "base/limits.h"
+#include "cluster/nearest_kernels.h"
+
+namespace kmeans {
+
+namespace {
+
+#include "cluster/nearest_search.inc"
+#include "cluster/nearest_x86.inc"
+
+// The lane set of 8 double sums: one vector.
+using Acc = __m512d;
+constexpr int G1 = 4;  // groups side by side for one row
+constexpr int G4 = 2;  // groups side by side for four rows
+
+inline Acc zero() { return _mm512_setzero_pd(); }
+
+// The zero-masking conversions with every lane selected are the plain ones;
+// the plain intrinsics of GCC 12 draw a false "may be used uninitialized".
+inline __m512d widen8(__m256 f) { return _mm512_maskz_cvtps_pd(0xFF, f); }
+inline __m256 round8(Acc a) { return _mm512_maskz_cvtpd_ps(0xFF, a); }
+
+// Adds the terms of (x - c) for the 8 centre values `c` to `a`.
+template <bool CB>
+inline void add8(Acc& a, __m512d xv, __m512d c) {
+    const __m512d d = _mm512_sub_pd(xv, c);
+    a = _mm512_add_pd(a, CB ? _mm512_abs_pd(d) : _mm512_mul_pd(d, d));
+}
+
+// Adds values vb..vb+nv-1 of the 8 row-major centres `rows` to `a`; `xd` is
+// the row in double.
+template <bool CB>
+inline void add_rows(Acc& a, const float* const* rows, const double* xd, int vb, int nv) {
+    __m256 t[8];
+    rows_transposed(rows, vb, nv, t);
+    for (int v = 0; v < nv; ++v) add8<CB>(a, _mm512_set1_pd(xd[vb + v]), widen8(t[v]));
+}
+
+// Adds values v0..v1-1 of G groups of 8 prepared centres (`col0` at the first
+// centre of value 0) for R rows.
+template <bool CB, int R, int G>
+inline void add_cols(Acc (&a)[R][G], const double* col0, std::size_t width, const float* const* xs, int v0, int v1) {
+    for (int v = v0; v < v1; ++v) {
+        const double* col = col0 + static_cast<std::size_t>(v) * width;
+        __m512d c[G];
+        #pragma GCC unroll 8
+        for (int g = 0; g < G; ++g) c[g] = _mm512_loadu_pd(col + 8 * g);
+        #pragma GCC unroll 8
+        for (int r = 0; r < R; ++r) {
+            const __m512d xv = _mm512_set1_pd(static_cast<double>(xs[r][v]));
+            #pragma GCC unroll 8
+            for (int g = 0; g < G; ++g) add8<CB>(a[r][g], xv, c[g]);
+        }
+    }
+}
+
+#include "cluster/nearest_kernels.inc"
+
+}  // namespace
+
+int nearest_row_major_avx512(const float* centres, int stride, int ncand, const float* x, int nvars,
+                             bool cityblock, TakeRef take, float& best) {
+    return cityblock ? row_major<true>(centres, stride, ncand, x, nvars, take, best)
+                     : row_major<false>(centres, stride, ncand, x, nvars, take, best);
+}
+
+void nearest_rows_avx512(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n, int nvars,
+                         std::int32_t* winner, float* best) {
+    if (cityblock) search_rows<true>(s, rows, n, nvars, winner, best);
+    else search_rows<false>(s, rows, n, nvars, winner, best);
+}
+
+}  // namespace kmeans

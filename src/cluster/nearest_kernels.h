@@ -1,0 +1,80 @@
+// The entry points of the nearest-centre search kernels, each kernel in a
+// translation unit of its own: nearest_portable.cpp, and on x86-64
+// nearest_avx2.cpp and nearest_avx512.cpp, compiled for those instruction
+// sets (see CMakeLists.txt). nearest.cpp chooses between them.
+//
+// Every kernel computes, for 8 centres at a time, each centre's sum exactly
+// as distance() does: (x[v] - c[v]) in double, squared (or its absolute value
+// taken) in double, added to the centre's own double sum in variable order,
+// the sum rounded to float. Lanes never mix: lane j of every vector belongs
+// to centre j of the group. The sums are then decided in the order of the
+// clusters (accept() and its vector forms decide8() and decide_block()).
+// All three give the same bits; none uses fused multiply-add.
+//
+// A translation unit compiled for AVX-512 must not define any function that
+// another unit may define too (an inline or template function of a header):
+// the linker keeps one copy, and the AVX-512 one would end the program on a
+// processor without it. So this header holds only plain declarations and
+// plain structs, the vector units keep everything else in an anonymous
+// namespace, and the ctest "kernel_symbols" checks their object files.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace kmeans {
+
+// A candidate test handed to a kernel: `fn(ctx, k)` tells whether cluster k
+// may win; a null `fn` takes every cluster. Kernels call it only for clusters
+// whose distance is below the best so far, so it runs a few times per row,
+// not K times.
+struct TakeRef {
+    bool (*fn)(const void* ctx, int k) noexcept;
+    const void* ctx;
+};
+
+// Prepared centres as the kernels read them (see CentreSet in nearest.h):
+// value v of centre k at cols[v * width + k], width a multiple of 8, NaN for
+// a cluster that is not a candidate and for the padding; `first` the lowest
+// candidate, -1 for none.
+struct CentreColumns {
+    const double* cols;
+    int nvars;
+    int width;
+    int first;
+};
+
+// For a Euclidean distance `r` (a finite float, not negative): the smallest
+// float sum of squares whose distance exceeds `r`. For every float sum s that
+// is not negative, the distance of s is at most r exactly when s < the cut.
+// Being the root of a float, a distance is 0 or a normal float; the cut rests
+// on that (see nearest_search.inc).
+float euclid_cut(float r);
+
+// The search over centres stored row after row (`stride` floats apart),
+// clusters 0..ncand-1, first `nvars` values (at most max_vars) of row `x`,
+// by the distance of kind `cityblock`; `take` sifts the candidates. Returns
+// the winner and sets `best`, or returns -1 (with best = FLT_MAX) when no
+// candidate's distance lies below FLT_MAX.
+int nearest_row_major_portable(const float* centres, int stride, int ncand, const float* x, int nvars,
+                               bool cityblock, TakeRef take, float& best);
+
+// The search of each of `n` rows (consecutive rows of `nvars` values from
+// `rows`, the first s.nvars searched) against the prepared centres `s`:
+// row i's winner to winner[i] (s.first when no distance lies below FLT_MAX)
+// and its distance to best[i]. Allocates nothing.
+void nearest_rows_portable(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n, int nvars,
+                           std::int32_t* winner, float* best);
+
+// The same two searches on AVX2 and on AVX-512 (AVX-512F and VL), for a
+// processor that has them; built on x86-64 only (KMEANS_VECTOR_KERNELS).
+int nearest_row_major_avx2(const float* centres, int stride, int ncand, const float* x, int nvars, bool cityblock,
+                           TakeRef take, float& best);
+void nearest_rows_avx2(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n, int nvars,
+                       std::int32_t* winner, float* best);
+int nearest_row_major_avx512(const float* centres, int stride, int ncand, const float* x, int nvars,
+                             bool cityblock, TakeRef take, float& best);
+void nearest_rows_avx512(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n, int nvars,
+                         std::int32_t* winner, float* best);
+
+}  // namespace kmeans

@@ -1,0 +1,134 @@
+// The portable kernel of the nearest-centre search: plain C++ that any
+// processor runs, compiled without instruction-set options. See
+// nearest_kernels.h.
+#include <cfloat>
+#include <cstddef>
+#include <cstdint>
+
+#include "cluster/nearest_kernels.h"
+
+namespace kmeans {
+
+namespace {
+
+#include "cluster/nearest_search.inc"
+
+// The sum of one centre `c` (as distance() adds it).
+template <bool CB>
+inline float sum1(const float* x, const float* c, int nvars) {
+    double s = 0.0;
+    for (int v = 0; v < nvars; ++v) {
+        const double d = static_cast<double>(x[v]) - static_cast<double>(c[v]);
+        s += CB ? __builtin_fabs(d) : d * d;
+    }
+    return static_cast<float>(s);
+}
+
+// Row-major centres, 4 at a time (four independent chains of additions),
+// the last few one by one.
+template <bool CB>
+int row_major(const float* centres, int stride, int ncand, const float* x, int nvars, TakeRef take, float& best) {
+    Best b = start(CB);
+    const std::size_t step = static_cast<std::size_t>(stride);
+    const float* c0 = centres;
+    int k0 = 0;
+    for (; k0 + 4 <= ncand; k0 += 4, c0 += 4 * step) {
+        const float* c1 = c0 + step;
+        const float* c2 = c1 + step;
+        const float* c3 = c2 + step;
+        double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+        for (int v = 0; v < nvars; ++v) {
+            const double xv = x[v];
+            const double d0 = xv - static_cast<double>(c0[v]), d1 = xv - static_cast<double>(c1[v]);
+            const double d2 = xv - static_cast<double>(c2[v]), d3 = xv - static_cast<double>(c3[v]);
+            if (CB) {
+                s0 += __builtin_fabs(d0);
+                s1 += __builtin_fabs(d1);
+                s2 += __builtin_fabs(d2);
+                s3 += __builtin_fabs(d3);
+            } else {
+                s0 += d0 * d0;
+                s1 += d1 * d1;
+                s2 += d2 * d2;
+                s3 += d3 * d3;
+            }
+        }
+        const float sums[4] = {static_cast<float>(s0), static_cast<float>(s1), static_cast<float>(s2),
+                               static_cast<float>(s3)};
+        accept<CB>(b, sums, 4, k0, take);
+    }
+    for (; k0 < ncand; ++k0, c0 += step) {
+        const float s = sum1<CB>(x, c0, nvars);
+        accept<CB>(b, &s, 1, k0, take);
+    }
+    best = b.dist;
+    return b.winner;
+}
+
+// The groups of 8 prepared centres from k0 on, G groups side by side; stops
+// early when every partial sum has reached the best one's sum.
+template <bool CB, int G>
+void groups(const CentreColumns& s, int k0, const float* x, Best& b) {
+    double acc[G][8] = {};
+    const std::size_t width = static_cast<std::size_t>(s.width);
+    const int nvars = s.nvars;
+    for (int v = 0; v < nvars;) {
+        const int end = nvars - v > 32 ? v + 16 : nvars;
+        for (; v < end; ++v) {
+            const double xv = x[v];
+            const double* col = s.cols + static_cast<std::size_t>(v) * width + static_cast<std::size_t>(k0);
+            #pragma GCC unroll 8
+            for (int g = 0; g < G; ++g)
+                for (int j = 0; j < 8; ++j) {
+                    const double d = xv - col[8 * g + j];
+                    acc[g][j] += CB ? __builtin_fabs(d) : d * d;
+                }
+        }
+        if (v < nvars) {
+            bool any = false;
+            #pragma GCC unroll 8
+            for (int g = 0; g < G; ++g)
+                for (int j = 0; j < 8; ++j) any |= static_cast<float>(acc[g][j]) < b.bound;
+            if (!any) return;
+        }
+    }
+    #pragma GCC unroll 8
+    for (int g = 0; g < G; ++g) {
+        float sums[8];
+        for (int j = 0; j < 8; ++j) sums[j] = static_cast<float>(acc[g][j]);
+        accept<CB>(b, sums, 8, k0 + 8 * g, take_all);
+    }
+}
+
+// The prepared search of each row, group by group.
+template <bool CB>
+void search_rows(const CentreColumns& s, const float* rows, std::size_t n, int nvars, std::int32_t* winner,
+                 float* best) {
+    for (std::size_t i = 0; i < n; ++i) {
+        const float* x = rows + i * static_cast<std::size_t>(nvars);
+        Best b = start(CB);
+        int k0 = 0;
+        for (; k0 + 16 <= s.width; k0 += 16) groups<CB, 2>(s, k0, x, b);
+        for (; k0 < s.width; k0 += 8) groups<CB, 1>(s, k0, x, b);
+        winner[i] = b.winner >= 0 ? b.winner : s.first;
+        best[i] = b.dist;
+    }
+}
+
+}  // namespace
+
+float euclid_cut(float r) { return cut_of(r); }
+
+int nearest_row_major_portable(const float* centres, int stride, int ncand, const float* x, int nvars,
+                               bool cityblock, TakeRef take, float& best) {
+    return cityblock ? row_major<true>(centres, stride, ncand, x, nvars, take, best)
+                     : row_major<false>(centres, stride, ncand, x, nvars, take, best);
+}
+
+void nearest_rows_portable(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n, int nvars,
+                           std::int32_t* winner, float* best) {
+    if (cityblock) search_rows<true>(s, rows, n, nvars, winner, best);
+    else search_rows<false>(s, rows, n, nvars, winner, best);
+}
+
+}  // namespace kmeans

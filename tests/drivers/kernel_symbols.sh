@@ -1,0 +1,39 @@
+#!/bin/sh
+# Checks the object files of the vector kernels (nearest_avx2.cpp.o,
+# nearest_avx512.cpp.o): each defines its two entry points,
+# kmeans::nearest_rows_KIND and kmeans::nearest_row_major_KIND, as plain
+# functions, and no other global symbol, weak ones included. An inline or
+# template function that another unit defines too would be one: the linker
+# keeps a single copy, and if it kept the one compiled for AVX-512, a
+# processor without it would die in whatever unit called it.
+#
+# Usage: kernel_symbols.sh OBJECT...   (exactly the two kernel objects)
+status=0
+if [ $# -ne 2 ]; then
+  echo "expected the 2 kernel objects, got $#: $*"
+  status=1
+fi
+for obj in "$@"; do
+  case "$obj" in
+    */nearest_avx2.cpp.o) kind=avx2 ;;
+    */nearest_avx512.cpp.o) kind=avx512 ;;
+    *) echo "$obj: not a kernel object"; status=1; continue ;;
+  esac
+  # nm -P: "name type value size", one line per symbol.
+  if ! syms=$(nm -P -g --defined-only "$obj"); then
+    status=1
+    continue
+  fi
+  bad=$(printf '%s\n' "$syms" | grep -v -E "^_ZN6kmeans[0-9]+nearest_(rows|row_major)_${kind}E[^ ]* T ")
+  if [ -n "$bad" ]; then
+    printf '%s defines more than its entry points:\n%s\n' "$obj" "$bad"
+    status=1
+  fi
+  for entry in rows row_major; do
+    if ! printf '%s\n' "$syms" | grep -q -E "^_ZN6kmeans[0-9]+nearest_${entry}_${kind}E[^ ]* T "; then
+      echo "$obj: no function kmeans::nearest_${entry}_${kind}"
+      status=1
+    fi
+  done
+done
+exit $status
