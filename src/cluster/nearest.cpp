@@ -3,6 +3,8 @@
 // own (nearest_kernels.h).
 #include "cluster/nearest.h"
 
+#include <cassert>
+
 #include <limits>
 
 namespace kmeans {
@@ -66,6 +68,9 @@ const char* nearest_path_name(NearestPath path) {
 
 int detail::search_row_major(NearestPath path, const float* centres, int stride, int ncand, const float* x,
                              int nvars, bool use_cityblock, TakeRef take, float& best) {
+    assert(ncand >= 0);
+    assert(nvars >= 0 && nvars <= max_vars && nvars <= stride);
+    assert(nearest_path_runs(path));
 #ifdef KMEANS_VECTOR_KERNELS
     if (path == NearestPath::avx512)
         return nearest_row_major_avx512(centres, stride, ncand, x, nvars, use_cityblock, take, best);
@@ -77,6 +82,7 @@ int detail::search_row_major(NearestPath path, const float* centres, int stride,
 }
 
 void centres_update(CentreSet& s, const Centres& c, int k, bool candidate) {
+    assert(k >= 0 && k < s.ncand && k < c.K && s.nvars <= c.nvars);
     const float* row = c.row(k);
     const std::size_t width = static_cast<std::size_t>(s.width);
     for (int v = 0; v < s.nvars; ++v)
@@ -97,6 +103,9 @@ void centres_update(CentreSet& s, const Centres& c, int k, bool candidate) {
 
 void nearest_rows(const CentreSet& s, const float* rows, std::size_t n, int nvars, std::int32_t* winner,
                   float* best) {
+    assert(s.nvars >= 0 && s.nvars <= nvars && nvars <= max_vars);
+    assert(s.ncand <= s.width && s.width % 8 == 0 && s.cols.size() == static_cast<std::size_t>(s.width) * s.nvars);
+    assert(nearest_path_runs(s.path));
     const CentreColumns cols{s.cols.data(), s.nvars, s.width, s.first};
 #ifdef KMEANS_VECTOR_KERNELS
     if (s.path == NearestPath::avx512) return nearest_rows_avx512(cols, s.cityblock, rows, n, nvars, winner, best);
