@@ -77,8 +77,48 @@ INSTANTIATE_TEST_SUITE_P(
                       // past N is delivered.
                       ChangeCase{"same_size_and_time_more_rows", "1 2\n3 4\n!xxxxxx\n", "1 2\n3 4\n5 6\n!xx\n", true},
                       ChangeCase{"same_size_and_time_other_width", "1 2\n3 4\n", "1\n2\n3\n4\n", true},
-                      ChangeCase{"same_size_and_time_fewer_rows", "1 2\n3 4\n", "1 2\n\n3 4\n", true}),
+                      ChangeCase{"same_size_and_time_fewer_rows", "1 2\n3 4\n", "1 2\n\n3 4\n", true},
+                      // Same size, time and rows (as rsync --inplace -t leaves
+                      // it): only the change time tells.
+                      ChangeCase{"same_size_time_and_rows", "1 2\n3 4\n", "5 6\n7 8\n", true}),
     [](const auto& info) { return std::string(info.param.what); });
+
+// A file that changes after it was opened and before its first pass ends is
+// a file that changed, with the rows in memory or read again: the pass reads
+// only the bytes it held when it was opened, and neither rows appended to it
+// nor a row cut short by a truncation are taken as its rows.
+TEST(DataFileChanged, DuringTheFirstPass) {
+    const std::string rows = "1 2\n3 4\n5 6\n7 8\n";
+    struct Case {
+        const char* what;
+        std::string after;
+    };
+    const Case cases[] = {{"rows appended", rows + "9 10\n11 12\n"},
+                          {"truncated in a row", rows.substr(0, 10)},
+                          {"a bad row written in place", "1 2\n3 x\n5 6\n7 8\n"}};
+    for (const Case& c : cases) {
+        for (std::int64_t budget : {std::int64_t{0}, std::int64_t{-1}}) {
+            SCOPED_TRACE(std::string(c.what) + (budget == 0 ? ", rows read again" : ", rows in memory"));
+            ScratchDir dir;
+            dir.write("D.DAT", rows);
+            const std::string path = (dir.path / "D.DAT").string();
+            Params p;
+            p.levels.quiet = 3;
+            p.resources.memory_mb = budget;
+            auto d = std::make_unique<DataFile>();
+            auto ranges = std::make_unique<Ranges>();
+            ranges_reset(*ranges);
+            Workers workers;
+            workers_start(workers, 2);
+            ASSERT_FALSE(failed(data_open(*d, path, workers)));
+            dir.write("D.DAT", c.after);
+            const Failure f = first_pass(p, *d, ranges.get());
+            EXPECT_EQ(f.what, Fault::changed);
+            EXPECT_EQ(failure_text(f), "\nPANIC: Datafile changed while it was read: " + path + "\n\n");
+            data_close(*d);
+        }
+    }
+}
 
 }  // namespace
 

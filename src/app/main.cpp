@@ -12,6 +12,7 @@
 
 int main(int argc, char** argv) {
     using namespace kmeans;
+    open_standard_descriptors();
     Params params;
     register_final_cleanup();
     keyboard_start();

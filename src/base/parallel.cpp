@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <malloc.h>
 #include <sched.h>
+#include <sys/resource.h>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -95,9 +99,40 @@ Workers::~Workers() {
     if (registry.workers == this) registry.workers = nullptr;
 }
 
+// What one more thread may hold in address space at once: its stack, and
+// the buffers of the two parts of a data file it may be reading (a read
+// buffer, the part's rows, its line) and its share of a block pass.
+constexpr std::uint64_t thread_address_bytes = std::uint64_t{8} << 20;
+
+int threads_within_address_limit(int threads) {
+    rlimit lim{};
+    if (threads <= 1 || getrlimit(RLIMIT_AS, &lim) != 0 || lim.rlim_cur == RLIM_INFINITY) return threads;
+    // The address space in use now (the first field of statm, in pages).
+    std::uint64_t used = 0;
+    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+        unsigned long long pages = 0;
+        if (std::fscanf(f, "%llu", &pages) == 1) used = pages * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+        std::fclose(f);
+    }
+    const std::uint64_t limit = lim.rlim_cur;
+    const std::uint64_t room = limit > used ? limit - used : 0;
+    // Half the room stays for the rest of the run (centres, cluster numbers,
+    // the rows kept in memory); every thread gets its share of the other half.
+    const std::uint64_t more = room / 2 / thread_address_bytes;
+    return static_cast<int>(std::min<std::uint64_t>(static_cast<std::uint64_t>(threads), 1 + more));
+}
+
 void workers_start(Workers& w, int threads) {
+    // Under an address-space limit (ulimit -v) the threads are as many as
+    // it leaves room for, and they share one memory arena: glibc reserves
+    // 64 MiB of address space for every arena of its own a thread gets.
     // A thread that cannot be started (no memory for its stack) is no
-    // failure: the work is shared among those that could.
+    // failure either: the work is shared among those that could.
+    rlimit lim{};
+    if (threads > 1 && getrlimit(RLIMIT_AS, &lim) == 0 && lim.rlim_cur != RLIM_INFINITY) {
+        mallopt(M_ARENA_MAX, 1);
+        threads = threads_within_address_limit(threads);
+    }
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     pthread_attr_setstacksize(&attr, helper_stack_bytes);

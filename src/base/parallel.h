@@ -69,8 +69,14 @@ struct Workers {
 // run on.
 int default_threads();
 
-// Starts threads - 1 helper threads (none for one thread; fewer when no more
-// can be started) and registers `w` so that the exit path can wait for its
+// The threads (of `threads` asked for, at least one) that the address-space
+// limit of the process (RLIMIT_AS) leaves room for; all of them when there
+// is no limit.
+int threads_within_address_limit(int threads);
+
+// Starts threads - 1 helper threads (none for one thread; fewer when the
+// address-space limit leaves no room for more, or no more can be started)
+// and registers `w` so that the exit path can wait for its
 // maps. Called on the main thread before any job.
 void workers_start(Workers& w, int threads);
 

@@ -10,6 +10,7 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "base/format.h"
@@ -125,6 +126,20 @@ static void flush_waiting_output() {
         program_fault(e.what());
     } catch (...) {
         program_fault("an exception that is no std::exception");
+    }
+}
+
+void open_standard_descriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // The lowest free number is this one. Should /dev/null be missing,
+        // the root directory holds the number just as well (writes to it fail).
+        int got = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (got < 0) got = open("/", O_RDONLY | O_DIRECTORY);
+        if (got >= 0 && got != fd) {
+            dup2(got, fd);
+            close(got);
+        }
     }
 }
 

@@ -62,6 +62,12 @@ extern Registry registry;
 // written, the terminal read and the run ended (panic, finish, cancel_run).
 bool on_main_thread_outside_map();
 
+// Opens /dev/null on each of the descriptors 0, 1 and 2 that is closed, so
+// that no file the program opens later can take its number (a result file
+// on descriptor 2 would receive the console's text). The first thing every
+// program of the project does, before anything else opens a file.
+void open_standard_descriptors();
+
 // Registers the final clean-up to run at every exit, and the handler of
 // std::terminate: running out of memory anywhere (an uncaught std::bad_alloc,
 // or the runtime unable to allocate an exception at all) ends the run with

@@ -6,15 +6,28 @@
 
 namespace kmeans {
 
-static Failure file_changed(const DataFile& d) {
+Failure data_changed(const DataFile& d) {
     Failure f;
     f.what = Fault::changed;
     f.path = d.name;
     return f;
 }
 
+static FileStamp stamp_of(const struct stat& st) {
+    FileStamp s;
+    s.dev = st.st_dev;
+    s.ino = st.st_ino;
+    s.size = st.st_size;
+    s.mtime_sec = st.st_mtim.tv_sec;
+    s.mtime_nsec = st.st_mtim.tv_nsec;
+    s.ctime_sec = st.st_ctim.tv_sec;
+    s.ctime_nsec = st.st_ctim.tv_nsec;
+    return s;
+}
+
 Failure data_open(DataFile& d, const std::string& name, Workers& workers) {
     d.name = name;
+    d.path = name;
     d.workers = &workers;
     if (int why = 0; !text_open(d.text, name, why)) {
         Failure f;
@@ -25,18 +38,16 @@ Failure data_open(DataFile& d, const std::string& name, Workers& workers) {
     }
     struct stat st{};
     fstat(d.text.fd, &st);
-    d.size = st.st_size;
-    d.mtime_sec = st.st_mtim.tv_sec;
-    d.mtime_nsec = st.st_mtim.tv_nsec;
+    d.opened = stamp_of(st);
+    d.size = d.opened.size;
     return Failure{};
 }
 
-// Whether the open file still has the size and modification time it had
-// when it was opened. One fstat per pass.
-static bool unchanged(const DataFile& d) {
+bool data_unchanged(const DataFile& d) {
     struct stat st{};
-    return fstat(d.text.fd, &st) == 0 && st.st_size == d.size && st.st_mtim.tv_sec == d.mtime_sec &&
-           st.st_mtim.tv_nsec == d.mtime_nsec;
+    if (fstat(d.text.fd, &st) != 0 || !(stamp_of(st) == d.opened)) return false;
+    struct stat named{};
+    return stat(d.path.c_str(), &named) == 0 && named.st_dev == st.st_dev && named.st_ino == st.st_ino;
 }
 
 void data_close(DataFile& d) {
@@ -69,16 +80,17 @@ static FileParts file_parts(const DataFile& d) {
 // modification time changed (looked at before and after the pass).
 static Failure each_part(DataFile& d, const FileParts& fp, const std::function<void(Part&, std::size_t, int)>& map,
                          const std::function<void(Part&, std::size_t)>& reduce) {
-    if (!unchanged(d)) return file_changed(d);
+    if (!data_unchanged(d)) return data_changed(d);
     const std::size_t window = static_cast<std::size_t>(d.workers->threads) * 2;
     std::vector<Part> slots(window);
     std::atomic<bool> changed{false};
+    const PartPlan plan{d.text.fd, d.size, d.part_bytes, fp.all};
     run_ordered(
         *d.workers, fp.parts, window,
         [&](std::size_t i, int worker) {
             if (changed.load(std::memory_order_relaxed)) return;
             Part& part = slots[i % window];
-            reread_part(part, d.text.fd, i, fp.all, d.part_bytes, d.part_rows[i], d.nvars);
+            reread_part(part, plan, i, d.part_rows[i], d.nvars);
             if (part.end != PartEnd::changed) map(part, i, worker);
         },
         [&](std::size_t i) {
@@ -90,7 +102,7 @@ static Failure each_part(DataFile& d, const FileParts& fp, const std::function<v
             }
             reduce(part, i);
         });
-    if (changed.load(std::memory_order_relaxed) || !unchanged(d)) return file_changed(d);
+    if (changed.load(std::memory_order_relaxed) || !data_unchanged(d)) return data_changed(d);
     return Failure{};
 }
 

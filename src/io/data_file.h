@@ -29,8 +29,21 @@ namespace kmeans {
 // pass, or the file, read again.
 enum class RowSource { memory, file };
 
+// What a data file was when it was opened: its identity (device, inode), its
+// size, its modification and change times. The change time moves with
+// every write and cannot be put back, so a rewrite that keeps the size and
+// restores the modification time still shows.
+struct FileStamp {
+    std::uint64_t dev = 0, ino = 0;
+    std::int64_t size = 0;
+    std::int64_t mtime_sec = 0, ctime_sec = 0;
+    long mtime_nsec = 0, ctime_nsec = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
 struct DataFile {
-    std::string name;        // the argument as typed
+    std::string name;        // the argument as typed, for messages
+    std::string path;        // the name it was opened by (the same, unless a caller renames it for its messages)
     TextFile text;
     Workers* workers = nullptr;  // the threads of the passes
     int nvars = 0;           // values per row, fixed by the first row
@@ -40,9 +53,8 @@ struct DataFile {
     RowTable table;          // every row as parsed, while the source is memory
     std::int64_t part_bytes = 0;  // the parts the first pass read (see file_parts.h)
     std::vector<std::int64_t> part_rows;  // data rows in each part, up to the part where the data end
-    std::int64_t size = 0;   // size and modification time when it was opened
-    std::int64_t mtime_sec = 0;
-    long mtime_nsec = 0;
+    FileStamp opened;        // the file when it was opened
+    std::int64_t size = 0;   // its size then: no pass reads beyond it
 };
 
 // Opens the data file, whose parallel passes run on `workers`, and notes its
@@ -53,13 +65,24 @@ struct DataFile {
 // Closes the file and releases its table.
 void data_close(DataFile& d);
 
+// Whether the file is still what it was when it was opened: the open file
+// has its stamp, and the name still names that file. Every pass looks at
+// its start and its end (one fstat and one stat).
+[[nodiscard]] bool data_unchanged(const DataFile& d);
+
+// The failure of a data file that changed while it was read.
+Failure data_changed(const DataFile& d);
+
 // The first pass: resets nvars, reads every row, polls for cancellation,
 // turns the spinner at every 64th row, updates `ranges` (when not null) with
 // each row, sets N and decides where the later passes take the rows from:
 // from memory while they fit the budget of `p` (keep_rows), else from the
-// file. A refused row ends the pass with a bad_row failure (its number and
-// what the reader found); for a row refused for its count the "\nstr:" line
-// is written first, as the reader meets it, then the spinner's turn for it.
+// file. It reads the bytes the file held when it was opened and no more,
+// and a file that changed meanwhile ends it with a `changed` failure (also
+// when the change made a row look bad). A refused row ends the pass with a
+// bad_row failure (its number and what the reader found); for a row refused
+// for its count the "\nstr:" line is written first, as the reader meets it,
+// then the spinner's turn for it.
 // When the data end at a row without values and more lines with text follow
 // (comment and blank lines not counted, nor anything after a Ctrl-Z), writes
 // below quiet level 3 "\nVARNING: The data of %s end at line %lld; %lld more

@@ -33,7 +33,7 @@ std::int64_t lines_left_out(TextFile& f, bool poll, bool& at_mark) {
 }
 
 // Empties `part` and opens its lines; false when no line starts in it.
-static bool open_part(Part& part, int fd, std::size_t i, std::size_t parts, std::int64_t part_bytes) {
+static bool open_part(Part& part, const PartPlan& plan, std::size_t i) {
     part.values.clear();
     part.rows = 0;
     part.nvars = 0;
@@ -42,17 +42,17 @@ static bool open_part(Part& part, int fd, std::size_t i, std::size_t parts, std:
     part.newlines = 0;
     part.left_out = 0;
     part.left_out_mark = false;
-    const std::int64_t from = static_cast<std::int64_t>(i) * part_bytes;
-    const std::int64_t to = i + 1 == parts ? -1 : from + part_bytes;
-    const std::int64_t start = next_line_start(fd, from, to < 0 ? INT64_MAX : to, part.scratch);
+    const std::int64_t from = static_cast<std::int64_t>(i) * plan.part_bytes;
+    const std::int64_t to = i + 1 == plan.parts ? -1 : from + plan.part_bytes;
+    const std::int64_t start = next_line_start(plan.fd, from, to < 0 ? plan.size : std::min(to, plan.size), part.scratch);
     if (start < 0) return false;
-    text_open_range(part.text, fd, start, to);
+    text_open_range(part.text, plan.fd, start, to, plan.size);
     if (part.row.size() != static_cast<std::size_t>(max_vars)) part.row.assign(max_vars, 0.0f);
     return true;
 }
 
-void read_part(Part& part, int fd, std::size_t i, std::size_t parts, std::int64_t part_bytes, bool count_left_out) {
-    if (!open_part(part, fd, i, parts, part_bytes)) return;
+void read_part(Part& part, const PartPlan& plan, std::size_t i, bool count_left_out) {
+    if (!open_part(part, plan, i)) return;
     int nvars = 0;
     for (;;) {
         const int n = read_row(part.text, part.row.data(), nvars, part.why);
@@ -81,9 +81,8 @@ void read_part(Part& part, int fd, std::size_t i, std::size_t parts, std::int64_
     part.newlines = part.text.newlines;
 }
 
-void reread_part(Part& part, int fd, std::size_t i, std::size_t parts, std::int64_t part_bytes, std::int64_t rows,
-                 int nvars) {
-    if (!open_part(part, fd, i, parts, part_bytes)) {
+void reread_part(Part& part, const PartPlan& plan, std::size_t i, std::int64_t rows, int nvars) {
+    if (!open_part(part, plan, i)) {
         if (rows != 0) part.end = PartEnd::changed;
         return;
     }

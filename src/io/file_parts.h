@@ -49,20 +49,28 @@ std::int64_t part_bytes_for(std::int64_t size, int threads);
 // least one).
 std::size_t part_count(std::int64_t size, std::int64_t part_bytes);
 
-// First pass: reads part `i` of the file open as `fd` into `part`: every row
-// up to the first row that ends or refuses the data, and the ranges of the
-// rows. After an empty row, counts the lines left out in the rest of the
-// part when `count_left_out`. Writes nothing and never ends the run: the
-// caller decides.
-void read_part(Part& part, int fd, std::size_t i, std::size_t parts, std::int64_t part_bytes,
-               bool count_left_out);
+// How a file is cut into parts: the file open as `fd`, read only up to
+// `size` bytes (its size when it was opened: bytes appended later are never
+// read), in `parts` parts of `part_bytes` bytes.
+struct PartPlan {
+    int fd = -1;
+    std::int64_t size = 0;
+    std::int64_t part_bytes = 0;
+    std::size_t parts = 0;
+};
+
+// First pass: reads part `i` of `plan` into `part`: every row up to the
+// first row that ends or refuses the data, and the ranges of the rows.
+// After an empty row, counts the lines left out in the rest of the part
+// when `count_left_out`. Writes nothing and never ends the run: the caller
+// decides.
+void read_part(Part& part, const PartPlan& plan, std::size_t i, bool count_left_out);
 
 // Later pass: reads part `i` again, expecting what the first pass found
 // there: `rows` rows of `nvars` values each, then no further row (the part,
 // or the data, end). part.end is PartEnd::changed when the file holds
 // anything else.
-void reread_part(Part& part, int fd, std::size_t i, std::size_t parts, std::int64_t part_bytes, std::int64_t rows,
-                 int nvars);
+void reread_part(Part& part, const PartPlan& plan, std::size_t i, std::int64_t rows, int nvars);
 
 // Counts the lines that `f` still holds, up to its end or to a Ctrl-Z at the
 // start of a line (`at_mark` tells which), that are neither comment lines

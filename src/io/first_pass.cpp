@@ -40,6 +40,7 @@ Failure first_pass_in_parts(const Params& p, DataFile& d, Ranges* ranges, std::i
     const std::size_t parts = part_count(size, part_bytes);
     d.part_bytes = part_bytes;
     d.part_rows.assign(parts, 0);
+    const PartPlan plan{d.text.fd, size, part_bytes, parts};
     const std::size_t window = static_cast<std::size_t>(d.workers->threads) * 2;
     std::vector<Part> slots(window);
     const bool warn = shown(p.levels, Show::quiet_lt3);
@@ -61,12 +62,20 @@ Failure first_pass_in_parts(const Params& p, DataFile& d, Ranges* ranges, std::i
             part.end = PartEnd::none;
             return;
         }
-        read_part(part, d.text.fd, i, parts, part_bytes, warn);
+        read_part(part, plan, i, warn);
     };
 
     // A refused row: its "\nstr:" line at once, before the spinner turns,
     // as the reader meets it; the spinner; the failure that ends the pass.
     auto refuse = [&](RowRefusal why, const std::string& line) {
+        ended = true;
+        last_part.store(0, std::memory_order_relaxed);
+        // A row cut short or run together by an edit made during the pass
+        // is no bad row of the file that was opened.
+        if (!data_unchanged(d)) {
+            failure = data_changed(d);
+            return;
+        }
         if (why.kind == row_count_mismatch) {
             why.expected = d.nvars;
             emit(stderr, "%s", row_reason(why, line).c_str());
@@ -76,8 +85,6 @@ Failure first_pass_in_parts(const Params& p, DataFile& d, Ranges* ranges, std::i
         failure.path = d.name;
         failure.row = rowno;
         if (why.kind != row_count_mismatch) failure.reason = row_reason(why, line);
-        ended = true;
-        last_part.store(0, std::memory_order_relaxed);
     };
 
     auto reduce = [&](std::size_t i) {
@@ -116,6 +123,7 @@ Failure first_pass_in_parts(const Params& p, DataFile& d, Ranges* ranges, std::i
     };
 
     run_ordered(*d.workers, parts, window, map, reduce);
+    if (!failed(failure) && !data_unchanged(d)) failure = data_changed(d);
     if (failed(failure)) {
         table_release(d.table);
         d.source = RowSource::file;
@@ -129,10 +137,10 @@ Failure first_pass_in_parts(const Params& p, DataFile& d, Ranges* ranges, std::i
     if (ended && end.end == DataEnd::empty_row && warn) {
         if (!left_out_mark && end_part + 1 < parts) {
             const std::int64_t from = next_line_start(d.text.fd, static_cast<std::int64_t>(end_part + 1) * part_bytes,
-                                                      INT64_MAX, slots[0].scratch);
+                                                      size, slots[0].scratch);
             if (from >= 0) {
                 TextFile rest;
-                text_open_range(rest, d.text.fd, from, -1);
+                text_open_range(rest, d.text.fd, from, -1, size);
                 bool at_mark = false;
                 left_out += lines_left_out(rest, true, at_mark);
             }

@@ -52,6 +52,7 @@ inline unsigned char cls(char c) {
 
 inline bool is_digit(char c) { return (cls(c) & cls_digit) != 0; }
 
+// Finds the end of the text that "%f" would consume as a number starting at
 // `p` (which is on a digit, '-' or '.'): optional '-', digits, optional '.',
 // digits, with at least one digit in all, then an optional exponent. Returns
 // nullptr when no value can be converted there, including a mantissa whose

@@ -57,7 +57,9 @@ bool fill(TextFile& f) {
     }
     for (;;) {
         const bool at_start = f.read_at == 0;
-        ssize_t got = ::pread(f.fd, f.buf.data(), f.buf.size(), f.read_at);
+        std::size_t want = f.buf.size();
+        if (f.limit >= 0) want = static_cast<std::size_t>(std::clamp<std::int64_t>(f.limit - f.read_at, 0, static_cast<std::int64_t>(want)));
+        ssize_t got = want == 0 ? 0 : ::pread(f.fd, f.buf.data(), want, f.read_at);
         if (got > 0) {
             f.read_at += got;
             f.pos = 0;
@@ -72,8 +74,6 @@ bool fill(TextFile& f) {
         return false;
     }
 }
-
-// Finds the end of the text that "%f" would consume as a number starting at
 
 }  // namespace
 
@@ -106,13 +106,14 @@ bool text_open(TextFile& f, const std::string& path, int& why) {
     return true;
 }
 
-void text_open_range(TextFile& f, int fd, std::int64_t from, std::int64_t stop) {
+void text_open_range(TextFile& f, int fd, std::int64_t from, std::int64_t stop, std::int64_t limit) {
     text_close(f);
     f.fd = fd;
     f.owns_fd = false;
     text_rewind(f);
     f.read_at = from;
     f.stop = stop;
+    f.limit = limit;
 }
 
 std::int64_t next_line_start(int fd, std::int64_t at, std::int64_t before, std::vector<char>& scratch) {
@@ -139,6 +140,7 @@ void text_close(TextFile& f) {
     f.fd = -1;
     f.owns_fd = true;
     f.stop = -1;
+    f.limit = -1;
     f.pos = f.len = 0;
     f.eof = false;
 }

@@ -31,6 +31,7 @@ struct TextFile {
     bool owns_fd = true;    // text_close closes fd (not so for a range of another's file)
     std::int64_t read_at = 0;  // file offset of the next byte to read into buf
     std::int64_t stop = -1; // a range: the first line starting at or past this offset is not read
+    std::int64_t limit = -1;  // the first offset never read (-1: none): the file ends there for this reader
     bool line_start = true; // the next byte starts a line of the file (it follows a line feed)
     bool stopped = false;   // the range ended at `stop` (eof is set too)
     std::vector<char> buf;  // read buffer, allocated once at open
@@ -71,7 +72,9 @@ inline bool text_open(TextFile& f, const std::string& path) {
 // byte-order mark is passed over only at offset 0. So ranges that meet at
 // line starts read, one after the other, exactly the lines of the whole
 // file.
-void text_open_range(TextFile& f, int fd, std::int64_t from, std::int64_t stop);
+// Nothing at or past offset `limit` is read (-1: no limit): the file ends
+// there for `f`, whatever it holds now.
+void text_open_range(TextFile& f, int fd, std::int64_t from, std::int64_t stop, std::int64_t limit);
 
 // The offset in the file of the first line start at or after `at` (after the
 // first line feed at or after at - 1), or -1 when there is none before

@@ -34,11 +34,13 @@ static void parameter_line(const Params& p) {
 
 // The .KMC and the .KTF of `arg`, both created here, before anything is
 // learned: unnamed until the commit. Names that an earlier argument's
-// results already bear are refused first.
+// results already bear are refused first; what an interrupted run left
+// under them is finished or removed.
 static Failure create_result_files(LearnRun& run, LearnFile& f, const std::string& arg) {
     const std::string centre_name = result_name(arg, ".KMC");
     const std::string value_name = result_name(arg, ".KTF");
     if (Failure fail = claim_result_names(run.written, arg, {centre_name, value_name}); failed(fail)) return fail;
+    say_recovery(result_recover({centre_name, value_name}));
     if (Failure fail = result_create(f.centre_file, centre_name); failed(fail)) return fail;
     return result_create(f.value_file, value_name);
 }
@@ -97,7 +99,9 @@ static int learn_file(const Params& p, LearnRun& run, const std::string& arg) {
 
     // Both results take their names as a pair, or neither does.
     say(p.levels, Show::debug2, stdout, "\nRoughCleaning\n");
-    must(result_commit_pair(f->centre_file, f->value_file));
+    Recovery rec;
+    must(result_commit_pair(f->centre_file, f->value_file, &rec));
+    say_recovery(rec);
     data_close(f->data);
     return f->nused;
 }

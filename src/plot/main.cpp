@@ -113,6 +113,7 @@ int plot_main(const std::vector<std::string>& args) {
 }  // namespace kmeans
 
 int main(int argc, char** argv) {
+    kmeans::open_standard_descriptors();
     kmeans::register_final_cleanup();  // a hidden temporary file never outlives the run
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     return kmeans::plot_main(args);

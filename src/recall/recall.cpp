@@ -52,6 +52,7 @@ static void recall_file(const Params& p, Workers& workers, const StoredCentres& 
     must(data_open(f->data, arg, workers));
     const std::string name = result_name(arg, ".KMR");
     must(claim_result_names(written, arg, {name}));
+    say_recovery(result_recover({name}));
     must(result_create(f->result, name));
     say(p.levels, Show::quiet_lt3, stderr, "\nWorking on file: %-12s  Creating file: %s\n", arg.c_str(), name.c_str());
 
@@ -73,12 +74,15 @@ static void recall_file(const Params& p, Workers& workers, const StoredCentres& 
 
     if (p.levels.debug != 0) result_printf(f->result, "%s MaxDist:%-10.4G\n", arg.c_str(), static_cast<double>(s.MaxDist));
     for (std::int32_t c : f->clustno) result_int_line(f->result, c);
-    must(result_commit(f->result));
+    Recovery rec;
+    must(result_commit(f->result, &rec));
+    say_recovery(rec);
     data_close(f->data);
 }
 
 void recall_files(const Params& p, Workers& workers) {
     StoredCentres centres;
+    say_recovery(result_recover({p.invocation.centre_file}));
     must(read_centre_file(p, centres));
     WrittenResults written;
     for (const std::string& arg : p.invocation.data_files) {
