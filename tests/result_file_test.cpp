@@ -207,6 +207,23 @@ TEST(ResultPair, CommitIsAtomicUnderEveryFallbackAndKill) {
             EXPECT_EQ(dir.entries(), earlier ? pair_only : std::vector<std::string>{"A.KTF"});
         }
     }
+    // A hidden temporary is left alone while its writer lives (it holds a
+    // lock on it) and removed once the writer is gone (its descriptor
+    // closed, as by a kill).
+    ScratchDir dir;
+    CommitSeam hidden_files;
+    hidden_files.no_unnamed_files = true;
+    ResultFile live, dead;
+    live.seam = dead.seam = &hidden_files;
+    ASSERT_FALSE(kmeans::failed(kmeans::result_create(live, (dir.path / "A.KMC").string())));
+    ASSERT_FALSE(kmeans::failed(kmeans::result_create(dead, (dir.path / "A.KTF").string())));
+    close(dead.fd);
+    const kmeans::Recovery rec =
+        kmeans::result_recover({(dir.path / "A.KMC").string(), (dir.path / "A.KTF").string()});
+    EXPECT_EQ(rec.removed, std::vector<std::string>{dead.temp});
+    ASSERT_EQ(dir.entries().size(), 1u);
+    EXPECT_EQ((dir.path / dir.entries()[0]).string(), live.temp);
+    close(live.fd);
 }
 
 }  // namespace
