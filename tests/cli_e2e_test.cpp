@@ -180,6 +180,24 @@ struct RefusalCase {
     std::string line;
 };
 
+// Every case is refused with status 4, the banner and its PANIC line, and
+// leaves nothing behind.
+void expect_refused(const std::vector<RefusalCase>& cases) {
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        RunOptions opts;
+        opts.env = c.env;
+        RunResult res = run_kmeans(dir, c.args, opts);
+        std::string joined;
+        for (const auto& a : c.args) joined += a + " ";
+        for (const auto& e : c.env) joined += e + " ";
+        EXPECT_EQ(res.status, 4) << joined;
+        EXPECT_EQ(res.err, banner("kmeans") + c.line) << joined;
+        EXPECT_EQ(res.out, "") << joined;
+        EXPECT_TRUE(dir.entries().empty()) << joined;
+    }
+}
+
 TEST(CliE2eRefusal, Table) {
     const std::string r = "PANIC: Number of iterationes must be greater than 0: Value=";
     const std::string k = "PANIC: Number of clusters must be between 2 och 768: Value=";
@@ -211,18 +229,7 @@ TEST(CliE2eRefusal, Table) {
          "PANIC: KMEANS_SEED must be a whole number from 0 to 4294967295: Value=4294967296\n"},
         {{"X.DAT", "-K1"}, {"KMEANS_SEED=abc"}, k + "1\n"},
     };
-    for (const auto& c : cases) {
-        ScratchDir dir;
-        RunOptions opts;
-        opts.env = c.env;
-        RunResult res = run_kmeans(dir, c.args, opts);
-        std::string joined;
-        for (const auto& a : c.args) joined += a + " ";
-        EXPECT_EQ(res.status, 4) << joined;
-        EXPECT_EQ(res.err, banner("kmeans") + c.line) << joined;
-        EXPECT_EQ(res.out, "") << joined;
-        EXPECT_TRUE(dir.entries().empty()) << joined;
-    }
+    expect_refused(cases);
 }
 
 // KMEANS_KERNEL takes exactly the three kernel names, and only a kernel this
@@ -246,18 +253,7 @@ TEST(CliE2eRefusal, KernelVariable) {
             cases.push_back({{"X.DAT"}, {"KMEANS_KERNEL=" + name},
                              "PANIC: KMEANS_KERNEL=" + name + ": this processor cannot run that kernel\n"});
     }
-    for (const auto& c : cases) {
-        ScratchDir dir;
-        RunOptions opts;
-        opts.env = c.env;
-        RunResult res = run_kmeans(dir, c.args, opts);
-        std::string joined;
-        for (const auto& e : c.env) joined += e + " ";
-        EXPECT_EQ(res.status, 4) << joined;
-        EXPECT_EQ(res.err, banner("kmeans") + c.line) << joined;
-        EXPECT_EQ(res.out, "") << joined;
-        EXPECT_TRUE(dir.entries().empty()) << joined;
-    }
+    expect_refused(cases);
 }
 
 // KMEANS_SEED fixes the random start whatever the clock: the same seed gives

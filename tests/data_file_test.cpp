@@ -28,6 +28,24 @@ struct ChangeCase {
 
 class DataFileChanged : public ::testing::TestWithParam<ChangeCase> {};
 
+// A data file opened on two threads, quietly, with the memory budget
+// `budget` (0: the later passes read the file again).
+struct Opened {
+    Params p;
+    std::unique_ptr<DataFile> d = std::make_unique<DataFile>();
+    std::unique_ptr<Ranges> ranges = std::make_unique<Ranges>();
+    Workers workers;
+    Failure open;
+    Opened(const std::string& path, std::int64_t budget) {
+        p.levels.quiet = 3;
+        p.resources.memory_mb = budget;
+        ranges_reset(*ranges);
+        workers_start(workers, 2);
+        open = data_open(*d, path, workers);
+    }
+    ~Opened() { data_close(*d); }
+};
+
 // Reads the whole file again in a later pass into a table of the N rows that
 // the first pass counted, as the passes fill clustno; returns the pass's
 // failure. A row delivered at or past N would throw here and abort the test.
@@ -41,16 +59,10 @@ TEST_P(DataFileChanged, StopsTheRunWithStatus5) {
     ScratchDir dir;
     dir.write("D.DAT", t.before);
     const std::string path = (dir.path / "D.DAT").string();
-    Params p;
-    p.levels.quiet = 1;
-    p.resources.memory_mb = 0;  // the later passes read the file
-    auto d = std::make_unique<DataFile>();
-    auto ranges = std::make_unique<Ranges>();
-    ranges_reset(*ranges);
-    Workers workers;
-    workers_start(workers, 2);
-    ASSERT_FALSE(failed(data_open(*d, path, workers)));
-    ASSERT_FALSE(failed(first_pass(p, *d, ranges.get())));
+    Opened o(path, 0);  // the later passes read the file
+    DataFile* d = o.d.get();
+    ASSERT_FALSE(failed(o.open));
+    ASSERT_FALSE(failed(first_pass(o.p, *d, o.ranges.get())));
     EXPECT_FALSE(failed(later_pass(*d)));  // unchanged: passes quietly
     const fs::path path_fs = dir.path / "D.DAT";
     const auto time = fs::last_write_time(path_fs);
@@ -102,20 +114,12 @@ TEST(DataFileChanged, DuringTheFirstPass) {
             ScratchDir dir;
             dir.write("D.DAT", rows);
             const std::string path = (dir.path / "D.DAT").string();
-            Params p;
-            p.levels.quiet = 3;
-            p.resources.memory_mb = budget;
-            auto d = std::make_unique<DataFile>();
-            auto ranges = std::make_unique<Ranges>();
-            ranges_reset(*ranges);
-            Workers workers;
-            workers_start(workers, 2);
-            ASSERT_FALSE(failed(data_open(*d, path, workers)));
+            Opened o(path, budget);
+            ASSERT_FALSE(failed(o.open));
             dir.write("D.DAT", c.after);
-            const Failure f = first_pass(p, *d, ranges.get());
+            const Failure f = first_pass(o.p, *o.d, o.ranges.get());
             EXPECT_EQ(f.what, Fault::changed);
             EXPECT_EQ(failure_text(f), "\nPANIC: Datafile changed while it was read: " + path + "\n\n");
-            data_close(*d);
         }
     }
 }
