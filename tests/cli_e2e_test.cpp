@@ -182,7 +182,8 @@ struct RefusalCase {
 
 // Every case is refused with status 4, the banner and its PANIC line, and
 // leaves nothing behind.
-void expect_refused(const std::vector<RefusalCase>& cases) {
+template <class Cases>
+void expect_refused(const Cases& cases) {
     for (const auto& c : cases) {
         ScratchDir dir;
         RunOptions opts;
