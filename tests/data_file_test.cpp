@@ -29,7 +29,7 @@ struct ChangeCase {
 class DataFileChanged : public ::testing::TestWithParam<ChangeCase> {};
 
 // A data file opened on two threads, quietly, with the memory budget
-// `budget` (0: the later passes read the file again).
+// `budget` (0: the later passes read the data file again, no spill file).
 struct Opened {
     Params p;
     std::unique_ptr<DataFile> d = std::make_unique<DataFile>();
@@ -39,6 +39,7 @@ struct Opened {
     Opened(const std::string& path, std::int64_t budget) {
         p.levels.quiet = 3;
         p.resources.memory_mb = budget;
+        if (budget == 0) p.resources.spill_dir = spill_off;  // read from the data file itself
         ranges_reset(*ranges);
         workers_start(workers, 2);
         open = data_open(*d, path, workers);

@@ -107,3 +107,27 @@ TEST(FaultsE2e, InterruptedCommitIsFinishedByTheNextRun) {
 }
 
 }  // namespace
+
+namespace {
+
+// Rows beyond the memory budget go to a spill file; where none can be
+// written (no such place) the run reads the data file again, says so in one
+// INFO line, and gives the same results.
+TEST(FaultsE2e, SpillThatCannotBeWrittenFallsBackToTheDataFile) {
+    ScratchDir want, dir;
+    want.write("S.DAT", rows);
+    dir.write("S.DAT", rows);
+    RunOptions opts;
+    opts.env = {"KMEANS_SEED=7"};
+    ASSERT_EQ(run_kmeans(want, {"S.DAT", "-K2", "-Q3"}, opts).status, 0);
+    opts.env = {"KMEANS_SEED=7", "KMEANS_MEMORY=0", "KMEANS_SPILL=/nonexistent/place"};
+    const RunResult r = run_kmeans(dir, {"S.DAT", "-K2", "-Q3"}, opts);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "\nINFO: No spill file can be written in /nonexistent/place (The directory does not exist or"
+                     " takes no files.) for the rows of S.DAT beyond the memory budget: they are read from it"
+                     " again on every pass.\n");
+    EXPECT_EQ(dir.read("S.KMC"), want.read("S.KMC"));
+    EXPECT_EQ(dir.read("S.KTF"), want.read("S.KTF"));
+}
+
+}  // namespace

@@ -1,8 +1,9 @@
-// Three ways to the same bytes: whether the rows are kept in memory or read
-// again from the file on every pass, whether one thread or several do the
-// work, and which kernel the searches take (KMEANS_KERNEL, each one this
-// processor runs), every output (standard output, standard error with its
-// spinner, every result file, the exit status) is the same, byte for byte.
+// Three ways to the same bytes: whether the rows are kept in memory, in a
+// spill file, or read again from the data file on every pass, whether one
+// thread or several do the work, and which kernel the searches take
+// (KMEANS_KERNEL, each one this processor runs), every output (standard
+// output, standard error with its spinner, every result file, the exit
+// status) is the same, byte for byte; a spill file leaves nothing behind.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -24,16 +25,18 @@ struct Way {
 // forced comes with other threads and another place of the rows.
 const std::vector<Way> ways = [] {
     std::vector<Way> w = {
-        {"one thread, rows read again from the file", {"KMEANS_THREADS=1", "KMEANS_MEMORY=0"}},
+        {"one thread, rows read again from the file", {"KMEANS_THREADS=1", "KMEANS_MEMORY=0", "KMEANS_SPILL=off"}},
         {"one thread, rows in memory", {"KMEANS_THREADS=1"}},
         {"three threads, rows in memory", {"KMEANS_THREADS=3"}},
-        {"two threads, rows read again from the file", {"KMEANS_THREADS=2", "KMEANS_MEMORY=0"}},
+        {"two threads, rows read again from the file", {"KMEANS_THREADS=2", "KMEANS_MEMORY=0", "KMEANS_SPILL=off"}},
+        {"two threads, rows in a spill file", {"KMEANS_THREADS=2", "KMEANS_MEMORY=0"}},
+        {"one thread, rows in a spill file", {"KMEANS_THREADS=1", "KMEANS_MEMORY=0"}},
     };
     if (kmeans::nearest_path_runs(kmeans::NearestPath::portable))
         w.push_back({"the portable kernel, two threads", {"KMEANS_THREADS=2", "KMEANS_KERNEL=portable"}});
     if (kmeans::nearest_path_runs(kmeans::NearestPath::avx2))
         w.push_back({"the AVX2 kernel, one thread, rows read again from the file",
-                     {"KMEANS_THREADS=1", "KMEANS_MEMORY=0", "KMEANS_KERNEL=avx2"}});
+                     {"KMEANS_THREADS=1", "KMEANS_MEMORY=0", "KMEANS_SPILL=off", "KMEANS_KERNEL=avx2"}});
     if (kmeans::nearest_path_runs(kmeans::NearestPath::avx512))
         w.push_back({"the AVX-512 kernel, three threads", {"KMEANS_THREADS=3", "KMEANS_KERNEL=avx512"}});
     return w;

@@ -26,22 +26,25 @@ static std::string open_reason(int err) {
     }
 }
 
+std::string system_problem(int err) {
+    switch (err) {
+        case ENOSPC: return "There is no space left on the device.";
+        case EFBIG: return "The file would pass the size limit for files.";
+        case EDQUOT: return "The disk quota is used up.";
+        case EACCES:
+        case EPERM: return "Permission denied: the file may not be written there.";
+        case EROFS: return "The file system is read-only.";
+        case EISDIR: return "A directory bears the file's name.";
+        case ENOENT: return "The directory does not exist or takes no files.";
+        case ENOTDIR: return "A part of the path is not a directory.";
+        case EIO: return "The device reported an input/output error.";
+        default: return format("The system says: %s.", std::strerror(err));
+    }
+}
+
 // The line that says why a result file cannot be created, written or named.
 static std::string write_reason(int err) {
-    switch (err) {
-        case 0: return "";
-        case ENOSPC: return "\nThere is no space left on the device.";
-        case EFBIG: return "\nThe file would pass the size limit for files.";
-        case EDQUOT: return "\nThe disk quota is used up.";
-        case EACCES:
-        case EPERM: return "\nPermission denied: the file may not be written there.";
-        case EROFS: return "\nThe file system is read-only.";
-        case EISDIR: return "\nA directory bears the file's name.";
-        case ENOENT: return "\nThe directory does not exist or takes no files.";
-        case ENOTDIR: return "\nA part of the path is not a directory.";
-        case EIO: return "\nThe device reported an input/output error.";
-        default: return format("\nThe system says: %s.", std::strerror(err));
-    }
+    return err == 0 ? std::string() : format("\n%s", system_problem(err).c_str());
 }
 
 std::string failure_text(const Failure& f) {
@@ -62,6 +65,8 @@ std::string failure_text(const Failure& f) {
         case Fault::centre_count:
             return format("\nPANIC: More than %d centres in centre file: %s\n\n", max_clusters, path);
         case Fault::no_centres: return format("\nPANIC: No centres in centre file: %s\n\n", path);
+        case Fault::spill:
+            return write_reason(f.err) + format("\nPANIC: Can't read back the rows kept in a spill file in: %s\n\n", path);
         case Fault::memory_centre:
             return format(memory_centre_text, f.bytes, static_cast<long long>(f.row));
         case Fault::memory_clustno:

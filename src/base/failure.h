@@ -22,6 +22,7 @@ enum class Fault : unsigned char {
     no_centres,      // the centre file holds no centre (5)
     memory_centre,   // a centre row cannot be reserved (2)
     memory_clustno,  // the cluster numbers cannot be reserved (2)
+    spill,           // the spill file does not give back the rows kept in it (5)
 };
 
 struct Failure {
@@ -46,6 +47,10 @@ constexpr const char* memory_clustno_text = "Attemted to reserve %lld bytes memo
 // What text_open gives for a file that opened but is not a regular file
 // (a pipe, terminal or device); a directory gives EISDIR.
 constexpr int not_regular_file = -1;
+
+// What the system said when a file could not be created or written, in
+// one sentence ("There is no space left on the device.").
+std::string system_problem(int err);
 
 // The text written to standard error before the run ends: the reason line
 // (`reason`, or for a file the system refused one line from `err`, such as

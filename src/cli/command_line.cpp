@@ -36,6 +36,10 @@ CommandLine read_command_line(Params& p, const std::vector<std::string>& args, c
     evaluate_seed(p, environment_value(envp, seed_variable), cl.check);
     evaluate_resources(p, environment_value(envp, threads_variable), environment_value(envp, memory_variable),
                        environment_value(envp, kernel_variable), cl.check);
+    // Where rows beyond the memory budget go: never refused (a place that
+    // takes no file only sends the rows back to the data file).
+    if (const char* spill = environment_value(envp, spill_variable); spill && *spill) p.resources.spill_dir = spill;
+    if (const char* tmp = environment_value(envp, "TMPDIR"); tmp && *tmp) p.resources.tmp_dir = tmp;
     return cl;
 }
 

@@ -94,6 +94,7 @@ void evaluate_seed(Params& p, const char* text, SwitchCheck& check);
 // search kernel.
 constexpr const char* threads_variable = "KMEANS_THREADS";
 constexpr const char* memory_variable = "KMEANS_MEMORY";
+constexpr const char* spill_variable = "KMEANS_SPILL";
 constexpr const char* kernel_variable = "KMEANS_KERNEL";
 constexpr std::int64_t max_memory_mb = std::int64_t{1} << 24;
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <sys/stat.h>
 
 namespace kmeans {
@@ -53,6 +54,7 @@ bool data_unchanged(const DataFile& d) {
 void data_close(DataFile& d) {
     text_close(d.text);
     table_release(d.table);
+    spill_close(d.spill);
 }
 
 // The parts of the file that hold data rows, and where each one's rows
@@ -106,7 +108,69 @@ static Failure each_part(DataFile& d, const FileParts& fp, const std::function<v
     return Failure{};
 }
 
+// The failure of a spill file that does not give back its rows.
+static Failure spill_failure(const DataFile& d, int err) {
+    Failure f;
+    f.what = Fault::spill;
+    f.path = d.spill.dir;
+    f.err = err;
+    return f;
+}
+
+// A later pass over the spill file in blocks of `per_block` rows from row 0:
+// map(block, worker) after the block is read on any thread, reduce(block)
+// on the calling thread in file order. At most about 32 MiB of blocks are
+// held at once, at least two blocks. A read error ends the pass with a
+// spill failure before the reduce of the first block it hit.
+static Failure each_spilled_block(DataFile& d, std::int64_t per_block,
+                                  const std::function<void(const RowBlock&, int worker)>& map,
+                                  const std::function<void(const RowBlock&)>& reduce) {
+    const std::size_t width = static_cast<std::size_t>(d.nvars);
+    const std::size_t blocks = static_cast<std::size_t>((d.N + per_block - 1) / per_block);
+    const std::size_t block_bytes = static_cast<std::size_t>(per_block) * width * sizeof(float);
+    const std::size_t window = std::clamp<std::size_t>((std::size_t{32} << 20) / std::max<std::size_t>(block_bytes, 1),
+                                                       2, static_cast<std::size_t>(d.workers->threads) * 2);
+    std::vector<std::vector<float>> slots(window);
+    std::atomic<int> read_error{0};
+    auto block_at = [&](std::size_t i) {
+        RowBlock b;
+        b.index = i;
+        b.first = static_cast<std::int64_t>(i) * per_block;
+        b.count = std::min(per_block, d.N - b.first);
+        b.values = slots[i % window].data();
+        return b;
+    };
+    run_ordered(
+        *d.workers, blocks, window,
+        [&](std::size_t i, int worker) {
+            if (read_error.load(std::memory_order_relaxed) != 0) return;
+            std::vector<float>& slot = slots[i % window];
+            const RowBlock b = block_at(i);
+            slot.resize(static_cast<std::size_t>(b.count) * width);
+            if (!spill_read(d.spill, b.first * static_cast<std::int64_t>(width), slot.size(), slot.data())) {
+                read_error.store(errno != 0 ? errno : EIO, std::memory_order_relaxed);
+                return;
+            }
+            map(block_at(i), worker);
+        },
+        [&](std::size_t i) {
+            if (read_error.load(std::memory_order_relaxed) == 0) reduce(block_at(i));
+        });
+    if (const int err = read_error.load(std::memory_order_relaxed); err != 0) return spill_failure(d, err);
+    return Failure{};
+}
+
+// How many rows a block of a row-by-row pass over the spill file holds.
+constexpr std::int64_t spill_chunk_rows = 16384;
+
 Failure each_row_from_file(DataFile& d, const std::function<void(std::int64_t, const float*)>& on_row) {
+    if (d.source == RowSource::spill) {
+        const std::size_t width = static_cast<std::size_t>(d.nvars);
+        return each_spilled_block(d, spill_chunk_rows, [](const RowBlock&, int) {}, [&](const RowBlock& b) {
+            const float* x = b.values;
+            for (std::int64_t r = b.first; r < b.first + b.count; ++r, x += width) on_row(r, x);
+        });
+    }
     const FileParts fp = file_parts(d);
     const std::size_t width = static_cast<std::size_t>(d.nvars);
     return each_part(d, fp, [](Part&, std::size_t, int) {}, [&](Part& part, std::size_t i) {
@@ -128,7 +192,7 @@ static std::size_t blocks_in(std::int64_t rows, std::int64_t per_block) {
 
 std::size_t block_count(const DataFile& d, std::size_t row_cost) {
     const std::int64_t per_block = block_rows(row_cost);
-    if (rows_in_memory(d)) return blocks_in(d.N, per_block);
+    if (d.source != RowSource::file) return blocks_in(d.N, per_block);
     std::size_t n = 0;
     for (std::int64_t rows : d.part_rows) n += blocks_in(rows, per_block);
     return n;
@@ -162,6 +226,7 @@ Failure each_block(const Levels& l, DataFile& d, SpinFrom from, std::size_t row_
             [&](std::size_t i) { finish_block(block_at(i)); });
         return Failure{};
     }
+    if (d.source == RowSource::spill) return each_spilled_block(d, per_block, map, finish_block);
     // From the file: the blocks of each part as it is read again, numbered
     // on from those of the parts before it.
     const FileParts fp = file_parts(d);

@@ -22,12 +22,14 @@
 #include "io/ranges.h"
 #include "io/read_row.h"
 #include "io/row_table.h"
+#include "io/spill.h"
 
 namespace kmeans {
 
 // Where the later passes take the rows from: the table kept by the first
-// pass, or the file, read again.
-enum class RowSource { memory, file };
+// pass, the spill file it wrote (rows beyond the memory budget), or the data
+// file, read again.
+enum class RowSource { memory, spill, file };
 
 // What a data file was when it was opened: its identity (device, inode), its
 // size, its modification and change times. The change time moves with
@@ -51,6 +53,8 @@ struct DataFile {
     Spinner spinner;         // the progress indicator of this file's passes
     RowSource source = RowSource::file;  // decided by the first pass (keep_rows, first_pass.cpp)
     RowTable table;          // every row as parsed, while the source is memory
+    SpillFile spill;         // every row as parsed, when the source is the spill file
+    std::vector<std::string> spill_places;  // where a spill file may go (spill_places)
     std::int64_t part_bytes = 0;  // the parts the first pass read (see file_parts.h)
     std::vector<std::int64_t> part_rows;  // data rows in each part, up to the part where the data end
     FileStamp opened;        // the file when it was opened
@@ -98,11 +102,12 @@ Failure data_changed(const DataFile& d);
 // Whether the later passes read the rows from memory.
 inline bool rows_in_memory(const DataFile& d) { return d.source == RowSource::memory; }
 
-// A later pass that reads the file again, row by row, on the calling thread
-// in file order, while other threads read ahead: for every row r, calls
-// on_row(r, values). A file that no longer holds what the first pass found
-// there (its size or modification time changed, or other rows) ends the pass
-// with a `changed` failure, so no row at or past N is ever delivered.
+// A later pass that reads the rows again (from the spill file, or from the
+// data file), row by row, on the calling thread in file order, while other
+// threads read ahead: for every row r, calls on_row(r, values). A data file
+// that no longer holds what the first pass found there (its size or
+// modification time changed, or other rows) ends the pass with a `changed`
+// failure, so no row at or past N is ever delivered.
 [[nodiscard]] Failure each_row_from_file(DataFile& d, const std::function<void(std::int64_t, const float*)>& on_row);
 
 // One later pass, row by row: for every row r (0-based) in file order polls

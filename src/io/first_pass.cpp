@@ -15,18 +15,35 @@
 
 namespace kmeans {
 
+// The rows go no further than the data file: every later pass reads it
+// again. Unless the spill file was turned off, an INFO line says why.
+static void read_again(DataFile& d) {
+    spill_close(d.spill);
+    d.source = RowSource::file;
+    if (!d.spill_places.empty())
+        emit(stderr, "\nINFO: No spill file can be written in %s (%s) for the rows of %s beyond the memory budget:"
+                     " they are read from it again on every pass.\n",
+             d.spill.dir.c_str(), system_problem(d.spill.err).c_str(), d.name.c_str());
+}
+
 // Where the later passes take the rows from, decided here and only here: the
-// rows are kept in memory while they fit the budget; the first row that
-// does not (or memory that cannot be had) sends every later pass to the
-// file, and the table is given up at once. `expected` is an estimate of all
-// the values the file holds, known after its first part: a table that will
-// clearly not fit is given up before the budget is full.
+// rows are kept in memory while they fit the budget; from the first rows that
+// do not (or memory that cannot be had) they go to a spill file, those kept so
+// far first, and the table is given up; where no spill file can be written
+// (read_again) every later pass reads the data file. `expected` is an
+// estimate of all the values the file holds, known after its first part: a
+// table that will clearly not fit is given up before the budget is full.
 static void keep_rows(DataFile& d, const float* values, std::size_t n, std::size_t expected) {
-    if (d.source != RowSource::memory) return;
-    if (expected > d.table.limit || !table_append(d.table, values, n)) {
+    if (d.source == RowSource::memory) {
+        if (expected <= d.table.limit && table_append(d.table, values, n)) return;
+        if (spill_open(d.spill, d.spill_places) &&
+            spill_append(d.spill, d.table.values, d.table.used, d.spill_places))
+            d.source = RowSource::spill;
+        else
+            read_again(d);
         table_release(d.table);
-        d.source = RowSource::file;
     }
+    if (d.source == RowSource::spill && !spill_append(d.spill, values, n, d.spill_places)) read_again(d);
 }
 
 Failure first_pass(const Params& p, DataFile& d, Ranges* ranges) {
@@ -35,7 +52,11 @@ Failure first_pass(const Params& p, DataFile& d, Ranges* ranges) {
 
 Failure first_pass_in_parts(const Params& p, DataFile& d, Ranges* ranges, std::int64_t part_bytes) {
     d.nvars = 0;
-    d.source = table_reserve(d.table, table_budget(p.resources)) ? RowSource::memory : RowSource::file;
+    // A table that cannot be had (a budget of 0) sends the first rows on.
+    table_reserve(d.table, table_budget(p.resources));
+    d.source = RowSource::memory;
+    d.spill_places = p.resources.spill_dir == spill_off ? std::vector<std::string>{}
+                                                        : spill_places(p.resources, d.path);
     const std::int64_t size = d.size;
     const std::size_t parts = part_count(size, part_bytes);
     d.part_bytes = part_bytes;
@@ -126,6 +147,7 @@ Failure first_pass_in_parts(const Params& p, DataFile& d, Ranges* ranges, std::i
     if (!failed(failure) && !data_unchanged(d)) failure = data_changed(d);
     if (failed(failure)) {
         table_release(d.table);
+        spill_close(d.spill);
         d.source = RowSource::file;
         return failure;
     }
