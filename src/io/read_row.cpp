@@ -208,45 +208,82 @@ const char* quick_number(const char* p, float& out) {
 }  // namespace
 
 
-int parse_row(const std::string& line, float* row, RowRefusal& why) {
+// A refused byte at `q` of the line starting at `begin`.
+static int bad_char(const char* begin, const char* q, RowRefusal& why) {
+    why.kind = row_bad_char;
+    why.column = static_cast<int>(q - begin) + 1;
+    why.byte = static_cast<unsigned char>(*q);
+    return row_bad_char;
+}
+
+// The first byte of [q, end) outside the accepted set, or nullptr.
+static const char* first_refused(const char* q, const char* end) {
+    for (; q != end; ++q)
+        if (!(cls(*q) & cls_accepted)) return q;
+    return nullptr;
+}
+
+// parse_row into `row` itself; a refused byte may be found after values were
+// written there.
+static int parse_into(const std::string& line, float* row, RowRefusal& why) {
     const char* p = line.c_str();  // ends with '\0', which stops every scan below
     const char* const begin = p;
     const char* const end = p + line.size();
-
-    for (const char* q = p; q != end; ++q) {
-        if (!(cls(*q) & cls_accepted)) {
-            why.kind = row_bad_char;
-            why.column = static_cast<int>(q - begin) + 1;
-            why.byte = static_cast<unsigned char>(*q);
-            return row_bad_char;
-        }
-    }
+    // Every byte is looked at once: the numbers hold only accepted bytes, and
+    // the skips between them check each byte they pass. A refusal of the row
+    // for its values gives way to a refused byte anywhere in it, which the
+    // rest of the line is searched for first. A NUL inside the line stops a
+    // skip like the terminator, and is refused there.
+    auto refused = [&](int kind) {
+        if (const char* q = first_refused(p, end)) return bad_char(begin, q, why);
+        return why.kind = kind;
+    };
 
     int n = 0;
-    while (p != end && !(cls(*p) & cls_start)) ++p;
-    while (p != end) {
+    for (;;) {
+        // Up to the next value start.
+        unsigned char c;
+        while (!((c = cls(*p)) & (cls_start | cls_end))) {
+            if (!(c & cls_accepted)) return bad_char(begin, p, why);
+            ++p;
+        }
+        if (p == end) return n;
+        if (!(c & cls_start)) return bad_char(begin, p, why);  // a NUL in the line
         float v;
         const char* num_end = quick_number(p, v);
         if (num_end == nullptr) {
             num_end = scan_number(p, end);
-            if (num_end == nullptr) break;  // no value here: the row ends
-            if (n == max_vars) return why.kind = row_too_many;
+            if (num_end == nullptr) {  // no value here: the row ends
+                if (const char* q = first_refused(p, end)) return bad_char(begin, q, why);
+                return n;
+            }
+            if (n == max_vars) return refused(row_too_many);
             if (!convert(p, num_end, v)) {
-                why.kind = row_out_of_range;
                 why.column = static_cast<int>(p - begin) + 1;
                 why.value = n + 1;
-                return row_out_of_range;
+                return refused(row_out_of_range);
             }
         } else if (n == max_vars) {
-            return why.kind = row_too_many;
+            return refused(row_too_many);
         }
         row[n++] = v;
-        // Pass over whatever follows the number up to a separator, then
-        // over separators and anything else up to the next value start.
+        // Whatever follows the number up to a separator is passed over.
         p = num_end;
-        while (!(cls(*p) & (cls_sep | cls_end))) ++p;
-        while (!(cls(*p) & (cls_start | cls_end))) ++p;
+        while (!((c = cls(*p)) & (cls_sep | cls_end))) {
+            if (!(c & cls_accepted)) return bad_char(begin, p, why);
+            ++p;
+        }
+        if (p == end) return n;
+        if (!(c & cls_sep)) return bad_char(begin, p, why);  // a NUL in the line
     }
+}
+
+int parse_row(const std::string& line, float* row, RowRefusal& why) {
+    // The values go to a buffer of their own first, so that a refused row
+    // leaves `row` untouched.
+    float values[max_vars];
+    const int n = parse_into(line, values, why);
+    if (n > 0) std::memcpy(row, values, static_cast<std::size_t>(n) * sizeof(float));
     return n;
 }
 
