@@ -40,6 +40,8 @@ static std::string write_reason(int err) {
         case ENOENT: return "\nThe directory does not exist or takes no files.";
         case ENOTDIR: return "\nA part of the path is not a directory.";
         case EIO: return "\nThe device reported an input/output error.";
+        case EPIPE: return "\nThe pipe is closed at its other end.";
+        case EBADF: return "\nIt is closed, or open for reading only.";
         default: return format("\nThe system says: %s.", std::strerror(err));
     }
 }

@@ -30,6 +30,8 @@ static bool cleanup_messages() { return registry.params && registry.params->leve
 // cannot be removed is named on standard error), and gives the terminal its
 // settings back. Allocates no memory: it may run because memory ran out.
 static void final_cleanup() {
+    if (registry.cleaned_up) return;
+    registry.cleaned_up = true;
     if (cleanup_messages()) std::fputs("\nMajorClean...", stderr);
     for (const std::string& path : registry.temp_paths) {
         if (unlink(path.c_str()) != 0 && errno != ENOENT) {
@@ -176,6 +178,26 @@ void finish(int status) {
     progress_flush();
     std::fflush(stdout);
     std::exit(platform_status(status));
+}
+
+void finish_run(int status) {
+    if (!on_main_thread_outside_map()) finish(status);
+    if (registry.workers) workers_quiesce(*registry.workers);
+    progress_flush();
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) end_on_output_failure(errno);
+    // The clean-up writes too (at debug level 2), before standard error is judged.
+    final_cleanup();
+    if (std::ferror(stderr)) status = 5;
+    std::exit(platform_status(status));
+}
+
+void end_on_output_failure(int err) {
+    Failure f;
+    f.what = Fault::write;
+    f.path = standard_output_name;
+    f.err = err != 0 ? err : EIO;
+    end_on(f);
 }
 
 // Formats into a buffer on the stack: the fatal path allocates nothing, so it
