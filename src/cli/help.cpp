@@ -74,7 +74,7 @@ bool notice_by_chance(std::int64_t now) {
 void write_notice() {
     emit(stderr,
          "\nkmeans: K-means clustering of numeric text files (SKM, AKM, AKMDI).\n"
-         "Documentation: README.md in the kmeans source distribution.\n");
+         "Documentation: man kmeans, and README.md in /usr/share/doc/kmeans/ (or the sources).\n");
 }
 
 }  // namespace kmeans
