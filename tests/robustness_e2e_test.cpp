@@ -190,7 +190,8 @@ TEST(RobustnessE2e, FailedWritesOfTheConsoleAreFailures) {
         if (c.out == Sink::capture) {
             EXPECT_EQ(r.out, want.out);
         }
-        EXPECT_EQ(dir.entries(), (std::vector<std::string>{"IRIS.DAT", "IRIS.KMC", "IRIS.KTF", "S.DAT", "S.KMC", "S.KTF"}));
+        EXPECT_EQ(dir.entries(),
+                  (std::vector<std::string>{"IRIS.DAT", "IRIS.KMC", "IRIS.KTF", "S.DAT", "S.KMC", "S.KTF"}));
         for (const std::string& name : results) EXPECT_EQ(dir.read(name), ref.read(name)) << name;
     }
 
