@@ -1,12 +1,14 @@
 # Installation and packages.
 #
-#   cmake --install <build> --prefix <dir>    bin/kmeans, share/man/man1/kmeans.1.gz
-#   cd <build> && cpack -G DEB                 kmeans-<version>-Linux.deb
+#   cmake --install <build> --prefix <dir>    bin/kmeans, share/man/man1/kmeans.1.gz,
+#                                              share/doc/kmeans/{README.md,LICENSE,copyright}
+#   cd <build> && cpack -G DEB                 kmeans_<version>_<arch>.deb
 #   cd <build> && cpack -G TGZ                 kmeans-<version>-Linux.tar.gz
 #
 # Included at the end of the top-level CMakeLists.txt, after every program
 # target is defined, so that `if(TARGET ...)` below sees them all. Only the
-# programs and their manual pages are installed: no library, header or test.
+# programs, their manual pages, the README and the licence are installed: no
+# library, header or test.
 
 include(GNUInstallDirs)
 
@@ -44,6 +46,12 @@ if(TARGET kmeans-plot)
   endif()
 endif()
 
+# The README (which the -C notice and --help point to), the licence, and the
+# licence in Debian's machine-readable copyright format, where Debian keeps
+# every package's (/usr/share/doc/kmeans/copyright).
+install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES cmake/debian-copyright DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
+
 # Packages: `cpack` alone builds a .tar.gz and, where dpkg-deb exists, a .deb.
 set(KMEANS_MAINTAINER "kmeans developers <kmeans@example.org>"
   CACHE STRING "Maintainer named in the packages (Name <address>)")
@@ -62,6 +70,7 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
   "under the Euclidean or the Cityblock distance, and classifies new rows\n"
   "with centres learned before. Results and file formats are exact and\n"
   "reproducible to the bit.")
+set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_CURRENT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 # Values reach CPackConfig.cmake as written here (regular expressions below).
 set(CPACK_VERBATIM_VARIABLES ON)
@@ -73,6 +82,8 @@ if(KMEANS_DPKG_DEB)
 endif()
 
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${KMEANS_MAINTAINER})
+# Debian's own file name: kmeans_1.15.0_amd64.deb.
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Depends from the libraries the binaries link (dpkg-shlibdeps, in dpkg-dev).
@@ -92,6 +103,6 @@ if(KMEANS_TESTS)
   add_test(NAME package
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/drivers/package_test.sh
       ${CMAKE_CPACK_COMMAND} ${CMAKE_CURRENT_BINARY_DIR}/CPackConfig.cmake
-      ${CMAKE_CURRENT_SOURCE_DIR}/examples/IRIS.DAT ${PROJECT_VERSION})
+      ${CMAKE_CURRENT_SOURCE_DIR}/examples/IRIS.DAT ${PROJECT_VERSION} ${CMAKE_CURRENT_SOURCE_DIR})
   set_tests_properties(package PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
 endif()

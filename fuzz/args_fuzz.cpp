@@ -13,7 +13,8 @@
 // (a model matcher, case ignored), all such files are there, and a pattern
 // that matches nothing stays as it is; the refusal status is 0 or 4, with a
 // "PANIC: " line exactly when it is 4; accepted values lie in their ranges;
-// every message is whole lines.
+// every message is whole lines; an argument "--help" or "--version" leaves
+// everything else unread.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -174,6 +175,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Params p;
     p.invocation.program = "kmeans";
     const CommandLine cl = read_command_line(p, args, envp.data());
+
+    // An argument "--help" or "--version" is answered alone: nothing is read.
+    Question asked = Question::none;
+    for (const std::string& arg : args) {
+        if (arg == "--help" || arg == "--version") {
+            asked = arg == "--help" ? Question::help : Question::version;
+            break;
+        }
+    }
+    require(cl.question == asked, "--help or --version noted otherwise than the first of them asks");
+    if (asked != Question::none) {
+        require(p.invocation.switches.empty() && p.invocation.data_files.empty() && p.invocation.centre_file.empty() &&
+                    cl.walk_messages.empty() && !cl.help && cl.check.status == 0,
+                "a question is answered with the command line read all the same");
+        return 0;
+    }
 
     // The walk, as far as it went: the switch text, the names kept as typed.
     std::string switches;

@@ -131,6 +131,71 @@ TEST(CliE2eHelp, WithDebugSwitchTheDiagnosticLineComesFirst) {
     EXPECT_EQ(r.err, banner("kmeans") + one_filename + help_text("kmeans"));
 }
 
+// What --help writes after the help screen for the program named `name`
+// (the switch variable is named after it).
+std::string environment_list(const std::string& variable) {
+    return "\nEnvironment variables:\n"
+           "  " + variable + std::string(17 - variable.size(), ' ') +
+           "switch text read after the command line's (" + variable + "=K8A)\n"
+           "  KMEANS_SEED      random start seed, 0 to 4294967295 (default: the clock)\n"
+           "  KMEANS_THREADS   threads, 1 to 1024 (default: one per processor)\n"
+           "  KMEANS_MEMORY    megabytes for rows kept in memory (default: half the memory)\n"
+           "  KMEANS_KERNEL    search kernel of the run: portable, avx2 or avx512\n"
+           "\nManual: man kmeans, and README.md in /usr/share/doc/kmeans/ (or the sources).\n";
+}
+
+// An argument exactly "--help" or "--version", anywhere, is answered alone
+// on standard output with status 0: no banner, no switch read (nor refused),
+// no run, no file touched; the first of the two counts. Anything else that
+// merely looks like them stays switch text. The answers name a copy of the
+// program by its own name.
+TEST(CliE2eQuestion, AnsweredAloneOnStandardOutput) {
+    ScratchDir bin;
+    fs::copy_file(kmeans_binary(), bin.path / "clus.exe");
+    const std::string clus = (bin.path / "clus.exe").string();
+    const std::string help = help_text("kmeans") + extra_line + environment_list("KMEANS");
+    struct Case {
+        std::vector<std::string> args;
+        std::vector<std::string> env;
+        std::string binary;
+        std::string out;
+    };
+    const Case cases[] = {
+        {{"--help"}, {}, "", help},
+        {{"D.DAT", "-K1", "--help"}, {"KMEANS=DQ3", "KMEANS_SEED=x"}, "", help},
+        {{"D.DAT", "+A", "+B", "--help", "--version"}, {}, "", help},
+        {{"--version"}, {}, "", "kmeans 1.15\n"},
+        {{"-?", "'*'", "--version", "--help", "D.DAT"}, {"KMEANS_THREADS=0"}, "", "kmeans 1.15\n"},
+        {{"--version"}, {}, clus, "clus 1.15\n"},
+        {{"--help"}, {}, clus, help_text("clus") + extra_line + environment_list("CLUS")},
+    };
+    for (const Case& c : cases) {
+        std::string joined;
+        for (const auto& a : c.args) joined += a + " ";
+        ScratchDir dir;
+        dir.write("D.DAT", small_data);
+        RunOptions opts;
+        opts.env = c.env;
+        opts.binary = c.binary;
+        RunResult r = run_kmeans(dir, c.args, opts);
+        EXPECT_EQ(r.status, 0) << joined;
+        EXPECT_EQ(r.out, c.out) << joined;
+        EXPECT_EQ(r.err, "") << joined;
+        EXPECT_EQ(dir.entries(), std::vector<std::string>{"D.DAT"}) << joined;
+    }
+    // Only the exact words: "--HELP" and "-help" are switch text as ever.
+    ScratchDir dir;
+    RunResult r = run_kmeans(dir, {"--HELP"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, banner("kmeans") + one_filename + help_text("kmeans"));
+    dir.write("D.DAT", small_data);
+    r = run_kmeans(dir, {"D.DAT", "-help", "-K2", "-R1", "-Q3"});
+    EXPECT_EQ(r.status, 0);
+    const std::string unknown = "INFO: Unknown character in switch/environment: ";
+    EXPECT_EQ(r.err, unknown + "\"H\"\n" + unknown + "\"E\"\n" + unknown + "\"L\"\n" + unknown + "\"P\"\n");
+    EXPECT_TRUE(dir.exists("D.KMC"));
+}
+
 // ---------------------------------------------------------------- program name
 
 TEST(CliE2eName, CopyUnderAnotherName) {

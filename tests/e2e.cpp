@@ -105,11 +105,24 @@ RunResult run_kmeans(const ScratchDir& dir, const std::vector<std::string>& args
     if (pid == 0) {
         if (chdir(dir.path.c_str()) != 0) _exit(127);
         int in = open("/dev/null", O_RDONLY);
-        int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(in, 0);
-        dup2(out, 1);
-        dup2(err, 2);
+        // Descriptor `fd` to `sink`; `capture` the file that captures it.
+        auto direct = [](int fd, Sink sink, const fs::path& capture) {
+            int to = -1;
+            if (sink == Sink::capture) to = open(capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (sink == Sink::full_device) to = open("/dev/full", O_WRONLY);
+            if (sink == Sink::closed_pipe) {
+                int ends[2];
+                if (pipe(ends) != 0) _exit(127);
+                close(ends[0]);
+                to = ends[1];
+            }
+            if (sink == Sink::closed) close(fd);
+            else if (to < 0 || dup2(to, fd) < 0) _exit(127);
+            if (to >= 0 && to != fd) close(to);  // a closed descriptor stays closed
+        };
+        direct(1, opts.out, out_path);
+        direct(2, opts.err, err_path);
         // A new session: the program has no controlling terminal, as under CI.
         setsid();
         std::vector<char*> argv;

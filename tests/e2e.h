@@ -43,10 +43,18 @@ struct ScratchDir {
     std::vector<std::string> entries() const;
 };
 
+// Where the program's standard output or error goes: a file the result
+// holds, /dev/full (every write fails: no space), a pipe whose reading end
+// is closed (every write fails: a broken pipe), or nowhere (the descriptor
+// is closed).
+enum class Sink { capture, full_device, closed_pipe, closed };
+
 struct RunOptions {
     std::vector<std::string> env;   // extra "NAME=value" entries
     std::string binary;             // the program to run; default the built kmeans
     std::string faketime;           // when set, run under faketime with this frozen time
+    Sink out = Sink::capture;       // standard output
+    Sink err = Sink::capture;       // standard error
 };
 
 // Options that run the program with its clock frozen at `seconds` since the

@@ -24,20 +24,22 @@ RunResult run_closed(const ScratchDir& dir, const std::string& closing, const st
 
 // With any of the standard descriptors closed, no result file takes its
 // number: Learn and Recall write exactly the files of a run with all three
-// open, and nothing of the console gets into them.
+// open, and nothing of the console gets into them. (The messages a closed
+// standard error could not take make the status 5.)
 TEST(FaultsE2e, ClosedStandardDescriptorsLeaveTheResultsAlone) {
     ScratchDir want;
     want.write("S.DAT", rows);
     RunOptions seeded;
     seeded.env = {"KMEANS_SEED=7"};
     ASSERT_EQ(run_kmeans(want, {"S.DAT", "-K2"}, seeded).status, 0);
-    ASSERT_EQ(run_kmeans(want, {"S.DAT", "+S", "-D"}, seeded).status, 0);
+    ASSERT_EQ(run_kmeans(want, {"S.DAT", "+S"}, seeded).status, 0);
     for (const char* closing : {"0<&- 2>&-", "0<&- 1>&- 2>&-", "1>&-", "2>&-"}) {
         SCOPED_TRACE(closing);
         ScratchDir dir;
         dir.write("S.DAT", rows);
-        EXPECT_EQ(run_closed(dir, closing, {"S.DAT", "-K2"}).status, 0);
-        EXPECT_EQ(run_closed(dir, closing, {"S.DAT", "+S", "-D"}).status, 0);
+        const int status = std::string(closing).find("2>&-") != std::string::npos ? 5 : 0;
+        EXPECT_EQ(run_closed(dir, closing, {"S.DAT", "-K2"}).status, status);
+        EXPECT_EQ(run_closed(dir, closing, {"S.DAT", "+S"}).status, status);
         for (const char* name : {"S.KMC", "S.KTF", "S.KMR"}) EXPECT_EQ(dir.read(name), want.read(name)) << name;
         EXPECT_EQ(dir.entries(), want.entries());
     }

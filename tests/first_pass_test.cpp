@@ -94,7 +94,7 @@ int model_pass(const Params& p, const std::string& path, std::string& out) {
         ++rowno;
     }
     d->N = rowno - 1;
-    if (why.end == DataEnd::empty_row && shown(p.levels, Show::quiet_lt3)) {
+    if (why.end == DataEnd::empty_row) {
         bool at_mark = false;
         const std::int64_t left = lines_left_out(d->text, true, at_mark);
         if (left > 0)

@@ -9,8 +9,10 @@
 #include <fstream>
 #include <map>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "e2e.h"
@@ -263,6 +265,39 @@ TEST(PlotE2e, RefusesWithOneLineAndLeavesNoPicture) {
     }
 }
 
+// An argument exactly "--help" or "--version", anywhere, is answered alone
+// on standard output with status 0: nothing else is read, no file touched.
+TEST(PlotE2e, QuestionsAreAnsweredAlone) {
+    const std::string help =
+        "usage: kmeans-plot <DataFile.ext> (+ClustCFile) (-V#,#,...)(-S#)(-Q)\n"
+        "\n"
+        "Draws what kmeans wrote for DataFile, its Learn result (the .KMC and .KTF)\n"
+        "or with +ClustCFile its Recall result (the .KMR), as one SVG picture beside\n"
+        "it, named like the results with the extension .SVG.\n"
+        "\n"
+        "  -V#,#,...  the variables shown, from 1, at most four (default: the first four)\n"
+        "  -S#        the most rows drawn, 1 to 1000000 (default: 20000)\n"
+        "  -Q         no \"Writing file\" line\n"
+        "\n"
+        "Manual: man kmeans-plot\n";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--help"}, help},
+        {{"D.DAT", "-Z", "+A", "+B", "--help", "--version"}, help},
+        {{"--version"}, "kmeans-plot 1.15\n"},
+        {{"D.DAT", "-V9", "--version"}, "kmeans-plot 1.15\n"},
+    };
+    for (const auto& [args, out] : cases) {
+        SCOPED_TRACE(args.back());
+        ScratchDir dir;
+        dir.write("D.DAT", "1 2\n3 4\n");
+        RunResult r = run_plot(dir, args);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, out);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(dir.entries(), std::vector<std::string>{"D.DAT"});
+    }
+}
+
 // --- pieces --------------------------------------------------------------------
 
 TEST(PlotPieces, SampleIsEvenAndEndsAtTheLastRow) {
@@ -341,6 +376,76 @@ TEST(PlotPieces, OneVariableIsDrawnAgainstTheRowNumber) {
     EXPECT_NE(svg.find(">row<"), std::string::npos);
     EXPECT_NE(svg.find(">v2<"), std::string::npos);
     EXPECT_EQ(svg.find("nan"), std::string::npos);
+}
+
+// Clusters next to each other in number never share a colour, and none of
+// the first 40 shares both colour and mark with another or with the grey of
+// the rows without a cluster. A picture of 20 clusters draws every cluster's
+// dots in its mark, and the labels of 20 centres on nearly one spot stand
+// apart: no two label boxes of a panel overlap (a digit taken as 0.6 em wide
+// and 0.72 em high, about what a sans-serif bold digit covers).
+TEST(PlotPieces, ClustersStayApartInColourMarkAndLabel) {
+    std::set<std::pair<std::string, int>> looks;
+    for (int k = 1; k <= 40; ++k) {
+        if (k < 40) {
+            EXPECT_STRNE(cluster_colour(k), cluster_colour(k + 1)) << k;
+        }
+        EXPECT_STRNE(cluster_colour(k), cluster_colour(-1)) << k;
+        looks.insert({cluster_colour(k), static_cast<int>(cluster_mark(k))});
+    }
+    EXPECT_EQ(looks.size(), 40u);
+
+    PlotInput in;
+    in.title = "T.DAT";
+    in.vars = {1, 2};
+    in.lo = {0, 0};
+    in.hi = {1, 1};
+    in.K = 20;
+    in.counts.assign(21, 1);
+    in.counts[0] = 0;
+    for (int k = 1; k <= in.K; ++k) {
+        in.values.push_back(static_cast<float>(k) / 21);
+        in.values.push_back(static_cast<float>(21 - k) / 21);
+        in.cluster.push_back(k);
+        in.row.push_back(k - 1);
+        in.centres.push_back(0.5f + static_cast<float>(k) * 1e-4f);
+        in.centres.push_back(0.5f - static_cast<float>(k % 3) * 1e-4f);
+    }
+    in.total_rows = in.K;
+    const std::string svg = plot_svg(in);
+
+    for (int k = 1; k <= in.K; ++k) {
+        const std::string open = "<g class=\"dots k" + std::to_string(k) + "\"";
+        for (std::size_t at = svg.find(open); at != std::string::npos; at = svg.find(open, at + 1)) {
+            const std::size_t mark = svg.find(">\n", at) + 2;
+            EXPECT_EQ(svg.compare(mark, 7, k <= 10 ? "<circle" : "<rect x"), 0) << k;
+        }
+    }
+
+    struct Label {
+        double x0, y0, x1, y1;
+    };
+    std::size_t panels = 0;
+    for (std::size_t at = svg.find("<g class=\"panel\">"); at != std::string::npos;
+         at = svg.find("<g class=\"panel\">", at + 1)) {
+        const std::size_t end = svg.find("<g class=\"panel\">", at + 1);
+        const std::string panel = svg.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        static const std::regex label(R"re(<text x="([-0-9.]+)" y="([-0-9.]+)" [^>]*fill="#111">(\d+)</text>)re");
+        std::vector<Label> boxes;
+        for (std::sregex_iterator it(panel.begin(), panel.end(), label), e; it != e; ++it) {
+            const double x = std::stod((*it)[1]), y = std::stod((*it)[2]);
+            boxes.push_back({x, y - 0.72 * 13, x + 0.6 * 13 * static_cast<double>((*it)[3].length()), y});
+        }
+        if (boxes.empty()) continue;  // a diagonal panel
+        ++panels;
+        ASSERT_EQ(boxes.size(), 20u);
+        for (std::size_t i = 0; i < boxes.size(); ++i)
+            for (std::size_t j = i + 1; j < boxes.size(); ++j)
+                EXPECT_TRUE(boxes[i].x1 <= boxes[j].x0 || boxes[j].x1 <= boxes[i].x0 || boxes[i].y1 <= boxes[j].y0 ||
+                            boxes[j].y1 <= boxes[i].y0)
+                    << "labels " << i + 1 << " and " << j + 1 << " overlap";
+    }
+    EXPECT_EQ(panels, 2u);
 }
 
 }  // namespace

@@ -134,3 +134,87 @@ TEST(RobustnessE2e, OverflowingValuesStopBeforeAnyResult) {
 }
 
 }  // namespace
+
+namespace {
+
+// A failed write of standard output ends the run as a failed result file
+// does: one reason line, a PANIC naming standard output, status 5, after
+// everything else the run wrote; results committed before stay, the same
+// bytes as when the output is read, and a failure in the middle of a data
+// file leaves nothing of it (no hidden file either). Standard error cannot
+// report its own failure, but it turns a normal end into status 5. A closed
+// descriptor stays unused, so no result file takes its place.
+TEST(RobustnessE2e, FailedWritesOfTheConsoleAreFailures) {
+    const std::string panic = "\nPANIC: Can't write file: standard output\n\n";
+    const std::string iris = read_file(examples_dir() + "/IRIS.DAT");
+    const std::vector<std::string> args = {"S.DAT", "IRIS.DAT", "-K3", "-R2", "-D", "-Q2"};
+    const std::vector<std::string> results = {"IRIS.KMC", "IRIS.KTF", "S.KMC", "S.KTF"};
+    RunOptions opts;
+    opts.env = {"KMEANS_SEED=1"};
+    ScratchDir ref;
+    ref.write("S.DAT", "1 2\n3 4\n10 10\n11 12\n");
+    ref.write("IRIS.DAT", iris);
+    const RunResult want = run_kmeans(ref, args, opts);
+    ASSERT_EQ(want.status, 0) << want.err;
+    ASSERT_NE(want.out, "");
+    ASSERT_NE(want.err, "");
+
+    struct Case {
+        const char* what;
+        Sink out, err;
+        std::string err_text;  // standard error when it is captured
+    };
+    const Case cases[] = {
+        {"output to /dev/full", Sink::full_device, Sink::capture,
+         want.err + "\nThere is no space left on the device." + panic},
+        {"output to a closed pipe", Sink::closed_pipe, Sink::capture,
+         want.err + "\nThe pipe is closed at its other end." + panic},
+        {"output closed", Sink::closed, Sink::capture, want.err + "\nIt is closed, or open for reading only." + panic},
+        {"error to /dev/full", Sink::capture, Sink::full_device, ""},
+        {"error to a closed pipe", Sink::capture, Sink::closed_pipe, ""},
+        {"both closed", Sink::closed, Sink::closed, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchDir dir;
+        dir.write("S.DAT", "1 2\n3 4\n10 10\n11 12\n");
+        dir.write("IRIS.DAT", iris);
+        RunOptions o = opts;
+        o.out = c.out;
+        o.err = c.err;
+        const RunResult r = run_kmeans(dir, args, o);
+        EXPECT_EQ(r.status, 5);
+        if (c.err == Sink::capture) {
+            EXPECT_EQ(r.err, c.err_text);
+        }
+        if (c.out == Sink::capture) {
+            EXPECT_EQ(r.out, want.out);
+        }
+        EXPECT_EQ(dir.entries(),
+                  (std::vector<std::string>{"IRIS.DAT", "IRIS.KMC", "IRIS.KTF", "S.DAT", "S.KMC", "S.KTF"}));
+        for (const std::string& name : results) EXPECT_EQ(dir.read(name), ref.read(name)) << name;
+    }
+
+    // Listings that fill the output's buffer fail in the middle of the file.
+    ScratchDir dir;
+    dir.write("IRIS.DAT", iris);
+    RunOptions o = opts;
+    o.out = Sink::full_device;
+    RunResult r = run_kmeans(dir, {"IRIS.DAT", "-K20", "-R10", "-D2", "-Q3"}, o);
+    EXPECT_EQ(r.status, 5);
+    EXPECT_EQ(count_of(r.err, "PANIC"), 1u) << r.err;
+    EXPECT_NE(r.err.find("\nThere is no space left on the device." + panic + "\nMajorClean...Ready!\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"IRIS.DAT"});
+
+    // The answer to --help fails alike; a run that writes nothing fails nothing.
+    r = run_kmeans(dir, {"--help"}, o);
+    EXPECT_EQ(r.status, 5);
+    EXPECT_EQ(r.err, "\nThere is no space left on the device." + panic);
+    r = run_kmeans(dir, {"IRIS.DAT", "-K3", "-Q3"}, o);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+}
+
+}  // namespace

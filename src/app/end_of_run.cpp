@@ -11,7 +11,7 @@ void end_run(const Params& p, int last_nused) {
     const std::int64_t now = read_clock().rounded;
     if (p.levels.notice || (notice_by_chance(now) && shown(p.levels, Show::quiet0))) write_notice();
     if (p.levels.stopwatch) emit(stderr, "\nElapsed time: %ld s.\n", static_cast<long>(now - p.invocation.start_time));
-    finish(run_status(p.levels, last_nused));
+    finish_run(run_status(p.levels, last_nused));
 }
 
 }  // namespace kmeans

@@ -4,6 +4,7 @@
 #include "app/end_of_run.h"
 #include "app/startup.h"
 #include "base/clock.h"
+#include "base/console.h"
 #include "base/keyboard.h"
 #include "base/parallel.h"
 #include "base/registry.h"
@@ -12,7 +13,7 @@
 
 int main(int argc, char** argv) {
     using namespace kmeans;
-    open_standard_descriptors();
+    hold_standard_streams();
     Params params;
     register_final_cleanup();
     keyboard_start();

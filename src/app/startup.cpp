@@ -19,11 +19,16 @@ void start_up(Params& p, const ClockReading& start, int argc, char** argv, const
 
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     const CommandLine cl = read_command_line(p, args, envp);
+    if (cl.question != Question::none) {
+        if (cl.question == Question::help) write_long_help(p.invocation);
+        else write_version(p.invocation);
+        finish_run(0);
+    }
     write_lines(cl.walk_messages);
     if (cl.env_line) emit(stdout, "env:(%s) sw:(%s)\n", p.invocation.env_value.c_str(), p.invocation.switches.c_str());
     if (shown(p.levels, Show::quiet_lt3)) write_banner(p.invocation);
     if (cl.help) {
-        write_help(p.invocation, cl.no_data_file);
+        write_help(stderr, p.invocation, cl.no_data_file, cl.options_line);
         finish(1);
     }
 

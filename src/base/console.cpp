@@ -1,9 +1,12 @@
 #include "base/console.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "base/clock.h"
 #include "base/registry.h"
@@ -11,6 +14,12 @@
 #include "base/format.h"
 
 namespace kmeans {
+
+void hold_standard_streams() {
+    // The descriptors below fd are open by then, so open() gives fd itself.
+    for (int fd = 0; fd <= 2; ++fd)
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) open("/dev/null", O_RDONLY);
+}
 
 bool shown(const Levels& l, Show when) {
     switch (when) {
@@ -55,6 +64,14 @@ void progress_write(const char* bytes, std::size_t n) {
     if (monotonic_ns() - pp.written_ns >= 100000000) progress_flush();
 }
 
+// Writes `n` bytes of `text` to `to`; a failed write to standard output
+// ends the run.
+static void write_text(std::FILE* to, const char* text, std::size_t n) {
+    errno = 0;
+    const std::size_t written = std::fwrite(text, 1, n, to);
+    if (to == stdout && (written < n || std::ferror(stdout))) end_on_output_failure(errno);
+}
+
 // Formats and writes in one call, so that a message is one write, after the
 // spinner output that came before it. A message that fits the stack buffer
 // needs no memory from the heap, so the messages of a failed memory request
@@ -68,13 +85,13 @@ static void vemit(std::FILE* to, const char* fmt, va_list ap) {
     va_end(copy);
     if (n + 1 < sizeof fixed) {
         progress_flush();
-        std::fwrite(fixed, 1, n, to);
+        write_text(to, fixed, n);
         return;
     }
     std::string text;
     vappend_format(text, fmt, ap);
     progress_flush();
-    std::fwrite(text.data(), 1, text.size(), to);
+    write_text(to, text.data(), text.size());
 }
 
 void say(const Levels& l, Show when, std::FILE* to, const char* fmt, ...) {

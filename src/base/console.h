@@ -30,11 +30,20 @@ enum class Show {
     used2,      // the bare used-cluster count
 };
 
+// Opens /dev/null for reading on each of the descriptors 0, 1 and 2 that is
+// closed, so that no file the program opens takes the place of standard
+// input, output or error (where messages would land in a result file); a
+// write to such a stream fails (EBADF) as one to a closed descriptor does.
+// Called first thing by every program.
+void hold_standard_streams();
+
 // True when a message of class `when` is written under the levels `l`.
 bool shown(const Levels& l, Show when);
 
 // Writes a formatted message (see format.h for the conversions) to `to`
-// (stderr or stdout) when its class is shown.
+// (stderr or stdout) when its class is shown. A failed write to standard
+// output ends the run (end_on_output_failure, base/registry.h); a failed one
+// to standard error decides the status of a normal end (finish_run).
 void say(const Levels& l, Show when, std::FILE* to, const char* fmt, ...)
     __attribute__((format(printf, 4, 5)));
 

@@ -38,6 +38,8 @@ std::string system_problem(int err) {
         case ENOENT: return "The directory does not exist or takes no files.";
         case ENOTDIR: return "A part of the path is not a directory.";
         case EIO: return "The device reported an input/output error.";
+        case EPIPE: return "The pipe is closed at its other end.";
+        case EBADF: return "It is closed, or open for reading only.";
         default: return format("The system says: %s.", std::strerror(err));
     }
 }

@@ -10,7 +10,6 @@
 #include <exception>
 #include <new>
 #include <string>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include "base/format.h"
@@ -31,6 +30,8 @@ static bool cleanup_messages() { return registry.params && registry.params->leve
 // cannot be removed is named on standard error), and gives the terminal its
 // settings back. Allocates no memory: it may run because memory ran out.
 static void final_cleanup() {
+    if (registry.cleaned_up) return;
+    registry.cleaned_up = true;
     if (cleanup_messages()) std::fputs("\nMajorClean...", stderr);
     for (const std::string& path : registry.temp_paths) {
         if (unlink(path.c_str()) != 0 && errno != ENOENT) {
@@ -129,20 +130,6 @@ static void flush_waiting_output() {
     }
 }
 
-void open_standard_descriptors() {
-    for (int fd = 0; fd <= 2; ++fd) {
-        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
-        // The lowest free number is this one. Should /dev/null be missing,
-        // the root directory holds the number just as well (writes to it fail).
-        int got = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
-        if (got < 0) got = open("/", O_RDONLY | O_DIRECTORY);
-        if (got >= 0 && got != fd) {
-            dup2(got, fd);
-            close(got);
-        }
-    }
-}
-
 void register_final_cleanup() {
     std::atexit(final_cleanup);
     std::set_terminate(on_terminate);
@@ -191,6 +178,26 @@ void finish(int status) {
     progress_flush();
     std::fflush(stdout);
     std::exit(platform_status(status));
+}
+
+void finish_run(int status) {
+    if (!on_main_thread_outside_map()) finish(status);
+    if (registry.workers) workers_quiesce(*registry.workers);
+    progress_flush();
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) end_on_output_failure(errno);
+    // The clean-up writes too (at debug level 2), before standard error is judged.
+    final_cleanup();
+    if (std::ferror(stderr)) status = 5;
+    std::exit(platform_status(status));
+}
+
+void end_on_output_failure(int err) {
+    Failure f;
+    f.what = Fault::write;
+    f.path = standard_output_name;
+    f.err = err != 0 ? err : EIO;
+    end_on(f);
 }
 
 // Formats into a buffer on the stack: the fatal path allocates nothing, so it

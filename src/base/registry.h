@@ -44,6 +44,7 @@ struct Registry {
     std::atomic<bool> tty_raw{false};    // our settings are in force (also changed by SIGTSTP, SIGCONT)
     termios tty_saved{};                 // settings to restore (set before any thread starts)
     std::vector<std::string> temp_paths; // main thread: hidden result files not yet in place, removed at exit
+    bool cleaned_up = false;             // main thread: the final clean-up has run (it runs once)
     std::atomic<int> cancel_requested{0};  // set by the cancelling signals
     // Calls of poll_cancel, for its pace of terminal reads. Counted with a
     // relaxed load and store: calls on several threads at once may lose a
@@ -61,12 +62,6 @@ extern Registry registry;
 // True on the main thread outside any map: only there may the console be
 // written, the terminal read and the run ended (panic, finish, cancel_run).
 bool on_main_thread_outside_map();
-
-// Opens /dev/null on each of the descriptors 0, 1 and 2 that is closed, so
-// that no file the program opens later can take its number (a result file
-// on descriptor 2 would receive the console's text). The first thing every
-// program of the project does, before anything else opens a file.
-void open_standard_descriptors();
 
 // Registers the final clean-up to run at every exit, and the handler of
 // std::terminate: running out of memory anywhere (an uncaught std::bad_alloc,
@@ -109,6 +104,22 @@ struct RunEnd : std::exception {
 // Ends the program with program status `status`; the final clean-up runs.
 // Inside a map or off the main thread it throws RunEnd instead.
 [[noreturn]] void finish(int status);
+
+// Ends a run that did all it was asked to. Standard output is flushed
+// first: when that or any write to it failed, the run ends on that failure
+// instead (end_on_output_failure). Otherwise the final clean-up runs and the
+// program ends with program status `status`, or with 5 when a write to
+// standard error failed (which it cannot report itself).
+[[noreturn]] void finish_run(int status);
+
+// What a PANIC calls standard output.
+constexpr const char* standard_output_name = "standard output";
+
+// Ends the run on a failed write or flush of standard output, `err` being
+// the errno it gave (0, when none was left, reads as EIO): the reason line
+// and "\nPANIC: Can't write file: standard output\n\n", status 5, as
+// end_on does for a result file.
+[[noreturn]] void end_on_output_failure(int err);
 
 // Ends the run on `f`: writes failure_text(f) to standard error and ends
 // the program with failure_status(f). A memory failure is written without

@@ -20,8 +20,18 @@ std::string program_base_name(const char* argv0) {
     return name.substr(0, name.find('.'));
 }
 
+Question question_asked(const std::vector<std::string>& args) {
+    for (const std::string& arg : args) {
+        if (arg == "--help") return Question::help;
+        if (arg == "--version") return Question::version;
+    }
+    return Question::none;
+}
+
 CommandLine read_command_line(Params& p, const std::vector<std::string>& args, const char* const* envp) {
     CommandLine cl;
+    cl.question = question_asked(args);
+    if (cl.question != Question::none) return cl;  // no switch is read, no pattern expanded
     ArgWalk walk = walk_args(p, args);
     cl.walk_messages = std::move(walk.messages);
     append_environment(p, envp);
@@ -30,6 +40,7 @@ CommandLine read_command_line(Params& p, const std::vector<std::string>& args, c
     p.levels.quiet = switch_level(p.invocation.switches, 'Q');
     cl.no_data_file = p.invocation.data_files.empty();
     cl.help = walk.second_centre || cl.no_data_file;
+    cl.options_line = p.invocation.switches.find('?') != std::string::npos;
     if (cl.help) return cl;  // the other switches are not looked at
     cl.unknown = unknown_characters(p.invocation.switches);
     cl.check = evaluate_switches(p);

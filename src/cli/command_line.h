@@ -10,11 +10,20 @@
 
 namespace kmeans {
 
+// An argument that asks for an answer instead of a run.
+enum class Question { none, help, version };
+
+// The question asked by the first argument that is exactly "--help" or
+// "--version", none when no argument is.
+Question question_asked(const std::vector<std::string>& args);
+
 // What start-up has to show and decide, in the order it is shown.
 struct CommandLine {
+    Question question = Question::none;  // answered alone, on standard output, with status 0
     std::vector<std::string> walk_messages;  // lines of the argument walk
     bool env_line = false;       // the switch string holds 'D': "env:(%s) sw:(%s)\n"
     bool help = false;           // the help screen ends the run
+    bool options_line = false;   // the switch string holds '?': the help screen's line on -Q, -T, -D, -C
     bool no_data_file = false;   // no data-file argument: the help screen's PANIC line
     std::vector<std::string> unknown;  // one INFO line per unknown switch character
     SwitchCheck check;           // switch INFO lines, then the first refusal
@@ -25,7 +34,9 @@ struct CommandLine {
 std::string program_base_name(const char* argv0);
 
 // Fills `p` from `args` (the program's own name excluded) and the
-// environment `envp` (p.invocation.program must be set): walks the arguments, appends
+// environment `envp` (p.invocation.program must be set). When an argument
+// asks a question (question_asked), only that is noted: nothing else is
+// read and `p` stays as it was. Otherwise walks the arguments, appends
 // the environment value, reads the quiet level, and, unless the help screen
 // is due, lists the unknown switch characters, evaluates every other switch
 // and then the seed variable KMEANS_SEED. Every switch is read here.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 #include "base/params.h"
 
@@ -10,9 +11,18 @@ namespace kmeans {
 // " <<< name >>>  Version: ..." and an empty line, on standard error.
 void write_banner(const Invocation& run);
 
-// The help screen on standard error. `no_data_file` adds the leading
-// "ONE filename" PANIC line; a '?' in the switch string adds the last line.
-void write_help(const Invocation& run, bool no_data_file);
+// The help screen on `to`. `no_data_file` adds the leading "ONE filename"
+// PANIC line, `options_line` the last line (on -Q, -T, -D and -C).
+void write_help(std::FILE* to, const Invocation& run, bool no_data_file, bool options_line);
+
+// The answer to --help on standard output: the help screen with its last
+// line, then the environment variables (environment_variables, after the
+// one named after the program) and where the manual is.
+void write_long_help(const Invocation& run);
+
+// The answer to --version on standard output: "NAME 1.15" (the program's
+// base name and version) and a line feed.
+void write_version(const Invocation& run);
 
 // The maker's notice: two lines naming the program and its documentation.
 void write_notice();

@@ -98,6 +98,21 @@ constexpr const char* spill_variable = "KMEANS_SPILL";
 constexpr const char* kernel_variable = "KMEANS_KERNEL";
 constexpr std::int64_t max_memory_mb = std::int64_t{1} << 24;
 
+// Every environment variable with a fixed name that a run reads, with what
+// `--help` says of it (at most 61 characters, so that its line fits 80
+// columns; the switch variable, named after the program, comes before
+// them). A new variable is added here.
+struct EnvironmentVariable {
+    const char* name;
+    const char* meaning;
+};
+constexpr EnvironmentVariable environment_variables[] = {
+    {seed_variable, "random start seed, 0 to 4294967295 (default: the clock)"},
+    {threads_variable, "threads, 1 to 1024 (default: one per processor)"},
+    {memory_variable, "megabytes for rows kept in memory (default: half the memory)"},
+    {kernel_variable, "search kernel of the run: portable, avx2 or avx512"},
+};
+
 // After the seed: the values of KMEANS_THREADS (`threads`, 1 to max_threads),
 // KMEANS_MEMORY (`memory`, megabytes from 0 to max_memory_mb) and
 // KMEANS_KERNEL (`kernel`: "portable", "avx2" or "avx512") into

@@ -89,8 +89,9 @@ Failure data_changed(const DataFile& d);
 // then the spinner's turn for it.
 // When the data end at a row without values and more lines with text follow
 // (comment and blank lines not counted, nor anything after a Ctrl-Z), writes
-// below quiet level 3 "\nVARNING: The data of %s end at line %lld; %lld more
-// lines are left out.\n" ("1 more line is left out" for one).
+// "\nVARNING: The data of %s end at line %lld; %lld more lines are left
+// out.\n" ("1 more line is left out" for one) at every quiet level: lines
+// of data are lost.
 [[nodiscard]] Failure first_pass(const Params& p, DataFile& d, Ranges* ranges);
 
 // The first pass with the file cut into parts of `part_bytes` bytes (each

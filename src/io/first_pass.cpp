@@ -64,7 +64,6 @@ Failure first_pass_in_parts(const Params& p, DataFile& d, Ranges* ranges, std::i
     const PartPlan plan{d.text.fd, size, part_bytes, parts};
     const std::size_t window = static_cast<std::size_t>(d.workers->threads) * 2;
     std::vector<Part> slots(window);
-    const bool warn = shown(p.levels, Show::quiet_lt3);
     std::atomic<std::size_t> last_part{parts};  // parts after it need no reading
 
     std::int64_t rowno = 1;        // the number of the next row
@@ -83,7 +82,7 @@ Failure first_pass_in_parts(const Params& p, DataFile& d, Ranges* ranges, std::i
             part.end = PartEnd::none;
             return;
         }
-        read_part(part, plan, i, warn);
+        read_part(part, plan, i, true);
     };
 
     // A refused row: its "\nstr:" line at once, before the spinner turns,
@@ -156,7 +155,7 @@ Failure first_pass_in_parts(const Params& p, DataFile& d, Ranges* ranges, std::i
     if (rows_in_memory(d)) table_trim(d.table);
 
     // The lines left out after an empty row in the parts after its own.
-    if (ended && end.end == DataEnd::empty_row && warn) {
+    if (ended && end.end == DataEnd::empty_row) {
         if (!left_out_mark && end_part + 1 < parts) {
             const std::int64_t from = next_line_start(d.text.fd, static_cast<std::int64_t>(end_part + 1) * part_bytes,
                                                       size, slots[0].scratch);

@@ -64,6 +64,8 @@ std::string read_switches(const std::string& arg, const std::string& sw, PlotArg
 }  // namespace
 
 std::string parse_plot_args(const std::vector<std::string>& args, PlotArgs& a) {
+    a.question = question_asked(args);
+    if (a.question != Question::none) return "";
     std::string seen;
     bool have_centres = false;
     for (const std::string& arg : args) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/command_line.h"
+
 namespace kmeans {
 
 // The default and the largest sample limit (switch S).
@@ -13,6 +15,7 @@ constexpr std::int64_t plot_default_limit = 20000;
 constexpr std::int64_t plot_max_limit = 1000000;
 
 struct PlotArgs {
+    Question question = Question::none;  // --help or --version: answered alone, nothing else read
     std::string data;         // the data file as typed
     std::string centres;      // Recall: the centre file (".KMC" added when the name has no '.'); empty for Learn
     std::vector<int> vars;    // -V: 1-based variable numbers (up to four); empty: the first four
@@ -20,7 +23,9 @@ struct PlotArgs {
     bool quiet = false;       // -Q: no "Writing file" line
 };
 
-// Reads `args` (the program name excluded) into `a`. Switch letters are
+// Reads `args` (the program name excluded) into `a`. An argument that is
+// exactly "--help" or "--version" (the first of them counts) is noted in
+// a.question and nothing else is read. Switch letters are
 // case-insensitive and several may share one argument ("-V1,3Q"); for every
 // letter the first occurrence counts, and a letter followed by '-' keeps its
 // default. An argument starting with '/' is switch text only when it holds no

@@ -3,12 +3,17 @@
 // coloured by cluster, the centres marked, a legend with the row counts.
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "base/console.h"
+#include "base/limits.h"
 #include "base/registry.h"
+#include "cli/command_line.h"
 #include "io/result_file.h"
 #include "io/result_names.h"
 #include "plot/args.h"
@@ -48,16 +53,43 @@ bool write_whole_file(const std::string& name, const std::string& text) {
     return !failed(result_commit(f));
 }
 
+constexpr const char* usage_line = "usage: kmeans-plot <DataFile.ext> (+ClustCFile) (-V#,#,...)(-S#)(-Q)\n";
+
+// The answer to --help or --version (`program` being the base name) on
+// standard output; a failed write ends the run.
+int answer(Question q, const std::string& program) {
+    if (q == Question::version) {
+        std::printf("%s %s\n", program.c_str(), version);
+    } else {
+        std::fputs(usage_line, stdout);
+        std::fputs("\n"
+                   "Draws what kmeans wrote for DataFile, its Learn result (the .KMC and .KTF)\n"
+                   "or with +ClustCFile its Recall result (the .KMR), as one SVG picture beside\n"
+                   "it, named like the results with the extension .SVG.\n"
+                   "\n"
+                   "  -V#,#,...  the variables shown, from 1, at most four (default: the first four)\n"
+                   "  -S#        the most rows drawn, 1 to 1000000 (default: 20000)\n"
+                   "  -Q         no \"Writing file\" line\n"
+                   "\n"
+                   "Manual: man kmeans-plot\n",
+                   stdout);
+    }
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        fail(status_file, std::string("cannot write standard output: ") + std::strerror(errno));
+    return 0;
+}
+
 // The whole run: the command line, the files, the picture. Returns the exit
 // status; failures end the run through fail().
-int plot_main(const std::vector<std::string>& args) {
+int plot_main(const std::string& program, const std::vector<std::string>& args) {
     if (args.empty()) {
-        std::fputs("usage: kmeans-plot <DataFile.ext> (+ClustCFile) (-V#,#,...)(-S#)(-Q)\n", stderr);
+        std::fputs(usage_line, stderr);
         return status_usage;
     }
     PlotArgs a;
     std::string reason = parse_plot_args(args, a);
     if (!reason.empty()) fail(status_usage, reason);
+    if (a.question != Question::none) return answer(a.question, program);
 
     const bool recall = !a.centres.empty();
     const std::string centre_path = recall ? a.centres : result_name(a.data, ".KMC");
@@ -113,8 +145,8 @@ int plot_main(const std::vector<std::string>& args) {
 }  // namespace kmeans
 
 int main(int argc, char** argv) {
-    kmeans::open_standard_descriptors();
+    kmeans::hold_standard_streams();
     kmeans::register_final_cleanup();  // a hidden temporary file never outlives the run
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-    return kmeans::plot_main(args);
+    return kmeans::plot_main(kmeans::program_base_name(argc > 0 ? argv[0] : nullptr), args);
 }

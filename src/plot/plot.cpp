@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <iterator>
 #include <string_view>
+#include <utility>
 
 #include "plot/svg.h"
 
@@ -22,11 +24,24 @@ constexpr double legend_column = 180;  // the narrowest legend column
 constexpr double legend_row = 22;
 constexpr int hist_bins = 20;
 
-// Tableau 10 without its grey, which marks the rows without a cluster.
+// Ten hues told apart at a glance, in an order in which neighbours differ
+// most: Tableau 10 without its grey (which marks the rows without a
+// cluster), then a deep indigo. Clusters 11 to 20 take them again with
+// another mark (cluster_mark), and so on.
 constexpr const char* palette[] = {"#4e79a7", "#f28e2b", "#e15759", "#76b7b2", "#59a14f",
-                                   "#edc948", "#b07aa1", "#ff9da7", "#9c755f"};
+                                   "#edc948", "#b07aa1", "#ff9da7", "#9c755f", "#3d2b7a"};
 constexpr int palette_size = static_cast<int>(sizeof palette / sizeof palette[0]);
 constexpr const char* no_cluster_colour = "#a5a5a5";
+constexpr int mark_count = 4;
+
+// Centre labels: bold digits of 13 units on a white halo 3.5 units wide.
+// A digit is taken as 0.62 of the font size wide and 0.74 high (sans-serif
+// digits are about 0.56 by 0.72), so that boxes kept apart show apart.
+constexpr double label_font = 13;
+constexpr double digit_width = 0.62 * label_font;
+constexpr double digit_height = 0.74 * label_font;
+constexpr double halo = 1.75;
+constexpr double arm = 7;  // half the length of a centre cross's arms
 
 // One square panel of the matrix.
 struct Panel {
@@ -155,10 +170,66 @@ void left_axis(std::string& out, const Panel& p, double lo, double hi, const std
             name);
 }
 
+// Appends the mark `m` centred at (x, y), of about the area of a circle of
+// radius r, as one element with the further attributes `extra` (written as
+// they are, after a blank; empty for none): a <circle>, a square <rect>, or
+// a <path> for the triangle (pointing up) and the diamond.
+void mark_at(std::string& out, Mark m, double x, double y, double r, std::string_view extra) {
+    auto corner = [&](char op, double px_, double py_) {
+        out += op;
+        num(out, px_);
+        out += ' ';
+        num(out, py_);
+    };
+    switch (m) {
+        case Mark::circle:
+            out += "<circle";
+            attr(out, "cx", x);
+            attr(out, "cy", y);
+            attr(out, "r", r);
+            break;
+        case Mark::square: {
+            const double h = 0.886 * r;  // sqrt(pi) / 2
+            out += "<rect";
+            attr(out, "x", x - h);
+            attr(out, "y", y - h);
+            attr(out, "width", 2 * h);
+            attr(out, "height", 2 * h);
+            break;
+        }
+        case Mark::triangle: {
+            const double a = 2.693 * r;  // the side of an equilateral triangle of area pi r^2
+            const double h = 0.866 * a;  // its height; the centroid lies a third of it above the base
+            out += "<path d=\"";
+            corner('M', x, y - 2 * h / 3);
+            corner('L', x + a / 2, y + h / 3);
+            corner('L', x - a / 2, y + h / 3);
+            out += "Z\"";
+            break;
+        }
+        case Mark::diamond: {
+            const double d = 1.253 * r;  // half the diagonal of a square of area pi r^2
+            out += "<path d=\"";
+            corner('M', x, y - d);
+            corner('L', x + d, y);
+            corner('L', x, y + d);
+            corner('L', x - d, y);
+            out += "Z\"";
+            break;
+        }
+    }
+    if (!extra.empty()) {
+        out += ' ';
+        out += extra;
+    }
+    out += "/>\n";
+}
+
 // The dots of one panel, one group per cluster (rows without a cluster
-// first, underneath). x_of and y_of give a drawn row's position.
+// first, underneath), each in its cluster's mark. x_of and y_of give a
+// drawn row's position.
 template <class X, class Y>
-void panel_dots(std::string& out, const std::vector<std::vector<std::size_t>>& buckets, const std::string& radius,
+void panel_dots(std::string& out, const std::vector<std::vector<std::size_t>>& buckets, double radius,
                 const char* opacity, X&& x_of, Y&& y_of) {
     for (std::size_t s = 0; s < buckets.size(); ++s) {
         if (buckets[s].empty()) continue;
@@ -170,39 +241,180 @@ void panel_dots(std::string& out, const std::vector<std::vector<std::size_t>>& b
         out += "\" fill-opacity=\"";
         out += opacity;
         out += "\">\n";
-        for (std::size_t r : buckets[s]) {
-            out += "<circle";
-            attr(out, "cx", x_of(r));
-            attr(out, "cy", y_of(r));
-            out += " r=\"";
-            out += radius;
-            out += "\"/>\n";
-        }
+        const Mark m = cluster_mark(k);
+        for (std::size_t r : buckets[s]) mark_at(out, m, x_of(r), y_of(r), radius, "");
         out += "</g>\n";
     }
 }
 
+// A rectangle on the page.
+struct Box {
+    double x0, y0, x1, y1;
+};
+
+// The area two boxes share.
+double shared_area(const Box& a, const Box& b) {
+    const double w = std::min(a.x1, b.x1) - std::max(a.x0, b.x0);
+    const double h = std::min(a.y1, b.y1) - std::max(a.y0, b.y0);
+    return w > 0 && h > 0 ? w * h : 0;
+}
+
+// The area of `b` outside `in`.
+double area_outside(const Box& b, const Box& in) { return (b.x1 - b.x0) * (b.y1 - b.y0) - shared_area(b, in); }
+
+// The width of a label of `text` and the box it covers with its halo when
+// it starts at x on the baseline y.
+double label_width(const std::string& text) { return digit_width * static_cast<double>(text.size()); }
+Box label_box(double x, double y, double w) { return {x - halo, y - digit_height - halo, x + w + halo, y + halo}; }
+
+// Boxes sorted into square cells over an area, so that a box is compared
+// only with those near it (a picture may hold hundreds of centres). Boxes
+// beyond the area fall into its edge cells.
+struct BoxGrid {
+    Box area;
+    double cell = 24;
+    int cols = 1, rows = 1;
+    std::vector<std::vector<Box>> cells;
+
+    explicit BoxGrid(const Box& a) : area(a) {
+        cols = std::clamp(static_cast<int>((a.x1 - a.x0) / cell) + 1, 1, 256);
+        rows = std::clamp(static_cast<int>((a.y1 - a.y0) / cell) + 1, 1, 256);
+        cells.resize(static_cast<std::size_t>(cols) * static_cast<std::size_t>(rows));
+    }
+    int col(double x) const { return std::clamp(static_cast<int>((x - area.x0) / cell), 0, cols - 1); }
+    int row(double y) const { return std::clamp(static_cast<int>((y - area.y0) / cell), 0, rows - 1); }
+    std::size_t index(int c, int r) const {
+        return static_cast<std::size_t>(r) * static_cast<std::size_t>(cols) + static_cast<std::size_t>(c);
+    }
+    std::vector<Box>& at(int c, int r) { return cells[index(c, r)]; }
+    const std::vector<Box>& at(int c, int r) const { return cells[index(c, r)]; }
+
+    // Files `b` in every cell it touches.
+    void add(const Box& b) {
+        for (int r = row(b.y0); r <= row(b.y1); ++r)
+            for (int c = col(b.x0); c <= col(b.x1); ++c) at(c, r).push_back(b);
+    }
+
+    // The area `b` shares with the boxes filed, each box counted once: in
+    // the cell of the top left corner of what the two share.
+    double shared(const Box& b) const {
+        double sum = 0;
+        for (int r = row(b.y0); r <= row(b.y1); ++r) {
+            for (int c = col(b.x0); c <= col(b.x1); ++c) {
+                for (const Box& q : at(c, r)) {
+                    const double a = shared_area(b, q);
+                    if (a > 0 && col(std::max(b.x0, q.x0)) == c && row(std::max(b.y0, q.y0)) == r) sum += a;
+                }
+            }
+        }
+        return sum;
+    }
+};
+
+// Where a centre label starts (x, its baseline y), and whether it stands
+// so far from its mark that a line leads to it.
+struct Spot {
+    double x = 0, y = 0;
+    bool leader = false;
+};
+
+// Chooses one spot for every label, in order, from its `candidates` (the
+// preferred first): the spot whose box shares the least with the labels
+// placed before it, then lies least outside `area`, then covers least of
+// the `obstacles` (the centre marks), each of these weighed far above the
+// next, with `step` added per candidate so that a nearer spot wins a close
+// call; of equal ones the first. So labels never run together while there
+// is room for them, and a label stands beside its mark when that is free.
+std::vector<Spot> place_labels(const std::vector<std::vector<Spot>>& candidates, const std::vector<double>& widths,
+                               const std::vector<Box>& obstacles, const Box& area, double step) {
+    std::vector<Spot> chosen;
+    BoxGrid placed(area), marks(area);
+    for (const Box& q : obstacles) marks.add(q);
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        double best = 0;
+        std::size_t pick = 0;
+        for (std::size_t c = 0; c < candidates[i].size(); ++c) {
+            const Box b = label_box(candidates[i][c].x, candidates[i][c].y, widths[i]);
+            const double cost = placed.shared(b) * 1e6 + area_outside(b, area) * 1e3 + marks.shared(b) +
+                                step * static_cast<double>(c);
+            if (c == 0 || cost < best) {
+                best = cost;
+                pick = c;
+            }
+        }
+        chosen.push_back(candidates[i][pick]);
+        placed.add(label_box(chosen.back().x, chosen.back().y, widths[i]));
+    }
+    return chosen;
+}
+
+// The spots around a centre mark at (x, y) for a label `w` wide, nearest
+// first: above right (where a label stands when nothing is in the way),
+// below right, above left, below left, right, left, above, below, then the
+// same farther out; from the second ring on a line leads to the label.
+std::vector<Spot> spots_around(double x, double y, double w) {
+    std::vector<Spot> spots;
+    const double h = digit_height;
+    const double rings[] = {arm, 2.3 * arm, 3.7 * arm, 5.4 * arm};
+    for (std::size_t r = 0; r < std::size(rings); ++r) {
+        const double d = rings[r];
+        const bool leader = r > 0;
+        for (const auto& [sx, sy] : {std::pair{x + d, y - d}, std::pair{x + d, y + d + h}, std::pair{x - d - w, y - d},
+                                     std::pair{x - d - w, y + d + h}, std::pair{x + d + 2, y + h / 2},
+                                     std::pair{x - d - 2 - w, y + h / 2}, std::pair{x - w / 2, y - d - 2},
+                                     std::pair{x - w / 2, y + d + 2 + h}})
+            spots.push_back({sx, sy, leader});
+    }
+    return spots;
+}
+
+// The arms of a centre cross at (x, y), with their dark outline.
+void cross_boxes(std::vector<Box>& out, double x, double y) {
+    out.push_back({x - arm, y - 2.5, x + arm, y + 2.5});
+    out.push_back({x - 2.5, y - arm, x + 2.5, y + arm});
+}
+
+// A centre label at `at`, on its halo; a thin line leads to it from the
+// mark at (x, y) when it stands apart.
+void centre_label(std::string& out, int k, double x, double y, const Spot& at) {
+    const std::string label = std::to_string(k);
+    if (at.leader) {
+        const Box b = label_box(at.x, at.y, label_width(label));
+        // To the nearest point of the label's box.
+        const double lx = std::clamp(x, b.x0, b.x1), ly = std::clamp(y, b.y0, b.y1);
+        out += "<path d=\"M";
+        num(out, x);
+        out += ' ';
+        num(out, y);
+        out += 'L';
+        num(out, lx);
+        out += ' ';
+        num(out, ly);
+        out += "\" stroke=\"#444\" stroke-width=\"0.8\"/>\n";
+    }
+    text_at(out, at.x, at.y,
+            "font-size=\"13\" font-weight=\"bold\" fill=\"#fff\" stroke=\"#fff\" stroke-width=\"3.5\" "
+            "stroke-linejoin=\"round\"",
+            label);
+    text_at(out, at.x, at.y, "font-size=\"13\" font-weight=\"bold\" fill=\"#111\"", label);
+}
+
 // A centre: a cross in its cluster's colour, outlined dark so that it shows
-// on dots of any colour, and its number on a light halo.
-void centre_cross(std::string& out, int k, double x, double y) {
+// on dots of any colour, and its number on a light halo at `at`.
+void centre_cross(std::string& out, int k, double x, double y, const Spot& at) {
     std::string d = "M";
-    num(d, x - 7);
+    num(d, x - arm);
     d += ' ';
     num(d, y);
     d += "h14M";
     num(d, x);
     d += ' ';
-    num(d, y - 7);
+    num(d, y - arm);
     d += "v14";
     out += "<g class=\"centre " + class_of(k) + "\">";
     out += "<path d=\"" + d + "\" stroke=\"#222\" stroke-width=\"5\"/>";
     out += "<path d=\"" + d + "\" stroke=\"" + cluster_colour(k) + "\" stroke-width=\"2.4\"/>\n";
-    std::string label = std::to_string(k);
-    text_at(out, x + 7, y - 7,
-            "font-size=\"13\" font-weight=\"bold\" fill=\"#fff\" stroke=\"#fff\" stroke-width=\"3.5\" "
-            "stroke-linejoin=\"round\"",
-            label);
-    text_at(out, x + 7, y - 7, "font-size=\"13\" font-weight=\"bold\" fill=\"#111\"", label);
+    centre_label(out, k, x, y, at);
     out += "</g>\n";
 }
 
@@ -250,12 +462,10 @@ void diagonal_panel(std::string& out, const PlotInput& in, const Panel& p, std::
 }
 
 // Dot size and opacity for `n` drawn rows: larger and more opaque when few.
-std::string dot_radius(std::size_t n, double panel) {
+double dot_radius(std::size_t n, double panel) {
     double r = n <= 300 ? 2.8 : n <= 2000 ? 2.1 : n <= 8000 ? 1.6 : 1.2;
     if (panel > 300) r *= 1.3;
-    std::string s;
-    num(s, r);
-    return s;
+    return r;
 }
 
 const char* dot_opacity(std::size_t n) { return n <= 2000 ? "0.8" : "0.55"; }
@@ -286,6 +496,11 @@ const char* cluster_colour(int k) {
     return palette[(k - 1) % palette_size];
 }
 
+Mark cluster_mark(int k) {
+    if (k < 1) return Mark::circle;
+    return static_cast<Mark>((k - 1) / palette_size % mark_count);
+}
+
 std::string plot_svg(const PlotInput& in) {
     const std::size_t nv = in.vars.size();
     const std::size_t n = in.cluster.size();
@@ -310,7 +525,7 @@ std::string plot_svg(const PlotInput& in) {
     // The drawn rows of every cluster, in row order.
     std::vector<std::vector<std::size_t>> buckets(static_cast<std::size_t>(in.K) + 1);
     for (std::size_t r = 0; r < n; ++r) buckets[slot_of(in.cluster[r])].push_back(r);
-    const std::string radius = dot_radius(n, size);
+    const double radius = dot_radius(n, size);
     const char* opacity = dot_opacity(n);
 
     std::string out;
@@ -343,6 +558,23 @@ std::string plot_svg(const PlotInput& in) {
         auto x_of = [&](std::size_t r) { return px(p, frac(static_cast<double>(in.row[r] + 1), 1, rows_hi)); };
         auto y_of = [&](std::size_t r) { return py(p, frac(in.values[r], in.lo[0], in.hi[0])); };
         panel_dots(out, buckets, radius, opacity, x_of, y_of);
+        // Each label above its line at the right end, else below it, else
+        // moved to the left along it, as far as it must.
+        std::vector<std::vector<Spot>> candidates;
+        std::vector<double> widths;
+        for (int k = 1; k <= in.K; ++k) {
+            const double y = py(p, frac(in.centres[static_cast<std::size_t>(k - 1)], in.lo[0], in.hi[0]));
+            const double w = label_width(std::to_string(k));
+            widths.push_back(w);
+            candidates.emplace_back();
+            for (int shift = 0; shift < 24; ++shift) {
+                const double x = p.x0 + p.size - 6 - w - shift * (digit_width + 2 * halo + 2);
+                candidates.back().push_back({x, y - 5, false});
+                candidates.back().push_back({x, y + 5 + digit_height, false});
+            }
+        }
+        const Box inside{p.x0, p.y0, p.x0 + p.size, p.y0 + p.size};
+        const std::vector<Spot> spots = place_labels(candidates, widths, {}, inside, 1);
         for (int k = 1; k <= in.K; ++k) {
             double y = py(p, frac(in.centres[static_cast<std::size_t>(k - 1)], in.lo[0], in.hi[0]));
             out += "<g class=\"centre " + class_of(k) + "\"><path d=\"M";
@@ -354,8 +586,7 @@ std::string plot_svg(const PlotInput& in) {
             out += "\" stroke=\"";
             out += cluster_colour(k);
             out += "\" stroke-width=\"2\" stroke-dasharray=\"8 4\"/>\n";
-            text_at(out, p.x0 + p.size - 6, y - 5,
-                    "font-size=\"13\" font-weight=\"bold\" fill=\"#111\" text-anchor=\"end\"", std::to_string(k));
+            centre_label(out, k, p.x0 + p.size, y, spots[static_cast<std::size_t>(k - 1)]);
             out += "</g>\n";
         }
         bottom_axis(out, p, 1, rows_hi, "row");
@@ -375,11 +606,21 @@ std::string plot_svg(const PlotInput& in) {
                     auto x_of = [&](std::size_t r) { return px(p, frac(in.values[r * nv + b], in.lo[b], in.hi[b])); };
                     auto y_of = [&](std::size_t r) { return py(p, frac(in.values[r * nv + a], in.lo[a], in.hi[a])); };
                     panel_dots(out, buckets, radius, opacity, x_of, y_of);
+                    std::vector<double> cx, cy, widths;
+                    std::vector<Box> crosses;
+                    std::vector<std::vector<Spot>> candidates;
                     for (int k = 1; k <= in.K; ++k) {
                         const float* c = &in.centres[static_cast<std::size_t>(k - 1) * nv];
-                        centre_cross(out, k, px(p, frac(c[b], in.lo[b], in.hi[b])),
-                                     py(p, frac(c[a], in.lo[a], in.hi[a])));
+                        cx.push_back(px(p, frac(c[b], in.lo[b], in.hi[b])));
+                        cy.push_back(py(p, frac(c[a], in.lo[a], in.hi[a])));
+                        widths.push_back(label_width(std::to_string(k)));
+                        cross_boxes(crosses, cx.back(), cy.back());
+                        candidates.push_back(spots_around(cx.back(), cy.back(), widths.back()));
                     }
+                    const Box inside{p.x0, p.y0, p.x0 + p.size, p.y0 + p.size};
+                    const std::vector<Spot> spots = place_labels(candidates, widths, crosses, inside, 4);
+                    for (std::size_t k = 0; k < cx.size(); ++k)
+                        centre_cross(out, static_cast<int>(k) + 1, cx[k], cy[k], spots[k]);
                 }
                 if (a + 1 == nv) bottom_axis(out, p, in.lo[b], in.hi[b], var_name(in.vars[b]));
                 if (b == 0) left_axis(out, p, in.lo[a], in.hi[a], var_name(in.vars[a]));
@@ -393,12 +634,17 @@ std::string plot_svg(const PlotInput& in) {
         int k = entries[e];
         double x = left + static_cast<double>(e % static_cast<std::size_t>(per_row)) * column;
         double y = legend_top + static_cast<double>(e / static_cast<std::size_t>(per_row)) * legend_row;
-        out += "<rect";
-        attr(out, "x", x);
-        attr(out, "y", y - 11);
-        out += " width=\"12\" height=\"12\" rx=\"3\" fill=\"";
-        out += cluster_colour(k);
-        out += "\"/>\n";
+        // The cluster's mark, 12 units across; a circle as a fully rounded
+        // square, so that the <circle> elements are the dots alone.
+        const std::string fill = "fill=\"" + std::string(cluster_colour(k)) + "\"";
+        if (cluster_mark(k) == Mark::circle) {
+            out += "<rect";
+            attr(out, "x", x);
+            attr(out, "y", y - 11);
+            out += " width=\"12\" height=\"12\" rx=\"6\" " + fill + "/>\n";
+        } else {
+            mark_at(out, cluster_mark(k), x + 6, y - 5, 6, fill);
+        }
         text_at(out, x + 18, y, "class=\"legend " + class_of(k) + "\" font-size=\"14\" fill=\"#222\"",
                 legend_label(in, k));
     }

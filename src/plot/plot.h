@@ -56,15 +56,24 @@ struct RowSampler {
 };
 
 // The fill colour of cluster `k` (1-based; -1 gives the grey of rows
-// without a cluster), as "#rrggbb". The palette cycles for more clusters.
+// without a cluster), as "#rrggbb": ten hues, cycling, so that clusters
+// next to each other in number never share one.
 const char* cluster_colour(int k);
+
+// The mark of the dots of cluster `k`: clusters 1 to 10 (and -1) circles,
+// 11 to 20 squares, 21 to 30 triangles, 31 to 40 diamonds, then circles
+// again; so no two of the first 40 clusters share colour and mark.
+enum class Mark { circle, square, triangle, diamond };
+Mark cluster_mark(int k);
 
 // The whole SVG document for `in`: one panel per pair of shown variables
 // (variable i across, variable j up), the diagonal panels naming each
 // variable with its range; with one variable a single panel of the value
 // against the row number. Dots sit in groups <g class="dots kN"> (kN = the
-// cluster number, "knone" for -1), one group per cluster and panel; every
-// centre mark is a <g class="centre kN">; legend entries are
+// cluster number, "knone" for -1), one group per cluster and panel, one
+// element per dot in the cluster's mark; every centre mark is a
+// <g class="centre kN">, its label placed clear of the other labels and
+// centre marks where the panel has room; legend entries are
 // <text class="legend kN">N: COUNT rows</text> ("row" for one).
 std::string plot_svg(const PlotInput& in);
 

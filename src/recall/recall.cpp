@@ -61,9 +61,10 @@ static void recall_file(const Params& p, Workers& workers, const StoredCentres& 
     if (nvars > s.clust.nvars)
         panic(5, "\nPANIC: Datafile has more variables than the centres: %s  %d>%d\n\n", arg.c_str(), nvars,
               s.clust.nvars);
-    // Rows narrower than the centres are compared on their own values only.
+    // Rows narrower than the centres are compared on their own values only:
+    // values of the centres are ignored, which every quiet level shows.
     if (nvars > 0 && nvars < s.clust.nvars)
-        say(p.levels, Show::quiet_lt3, stderr,
+        emit(stderr,
             "\nVARNING: Datafile has fewer variables than the centres: %s  %d<%d"
             " (only the first %d of each centre are compared)\n",
             arg.c_str(), nvars, s.clust.nvars, nvars);

@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # The Debian package as a user gets it: built by cpack from the build tree,
-# unpacked with dpkg-deb, its control fields and contents checked, the packaged
-# program run on the example data and its manual page rendered with man.
-# Exits with 77 (skipped) where dpkg-deb or man is not installed.
+# unpacked with dpkg-deb, its file name, control fields and contents checked
+# (the README and the licence as in the sources, Debian's copyright file),
+# the packaged program run on the example data and its manual page rendered
+# with man. Exits with 77 (skipped) where dpkg-deb or man is not installed.
 #
-# Usage: package_test.sh CPACK CPACK_CONFIG IRIS_DAT VERSION
+# Usage: package_test.sh CPACK CPACK_CONFIG IRIS_DAT VERSION SOURCE_DIR
 set -u
-if [ $# -ne 4 ]; then
-  echo "usage: $0 CPACK CPACK_CONFIG IRIS_DAT VERSION" >&2
+if [ $# -ne 5 ]; then
+  echo "usage: $0 CPACK CPACK_CONFIG IRIS_DAT VERSION SOURCE_DIR" >&2
   exit 2
 fi
-cpack=$1 config=$2 iris=$3 version=$4
+cpack=$1 config=$2 iris=$3 version=$4 source=$5
 
 for tool in dpkg-deb man; do
   if ! command -v "$tool" >/dev/null; then
@@ -49,6 +50,12 @@ if [ ${#debs[@]} -ne 1 ] || [ ! -f "${debs[0]}" ]; then
 fi
 deb=${debs[0]}
 
+# Debian's file name: package_version_architecture.deb.
+if command -v dpkg >/dev/null; then
+  arch=$(dpkg --print-architecture)
+  check "file name kmeans_${version}_${arch}.deb (got ${deb##*/})" test "${deb##*/}" = "kmeans_${version}_${arch}.deb"
+fi
+
 # Control fields.
 field() { dpkg-deb -f "$deb" "$1"; }
 check "Package: kmeans" test "$(field Package)" = kmeans
@@ -63,10 +70,12 @@ if command -v dpkg-shlibdeps >/dev/null; then
     grep -q 'libc6' <<<"$(field Depends)"
 fi
 
-# Contents: the programs and their manual pages, nothing else (no test
-# binary, no library). kmeans-plot is there when the tree builds it.
+# Contents: the programs, their manual pages, the README and the licence,
+# nothing else (no test binary, no library). kmeans-plot is there when the
+# tree builds it.
 dpkg-deb -x "$deb" "$tmp/root"
-required="./usr/bin/kmeans ./usr/share/man/man1/kmeans.1.gz"
+doc=./usr/share/doc/kmeans
+required="./usr/bin/kmeans ./usr/share/man/man1/kmeans.1.gz $doc/README.md $doc/LICENSE $doc/copyright"
 optional="./usr/bin/kmeans-plot ./usr/share/man/man1/kmeans-plot.1.gz"
 for f in $required; do
   check "package holds $f" test -f "$tmp/root/$f"
@@ -74,9 +83,31 @@ done
 while IFS= read -r f; do
   case " $required $optional " in
     *" $f "*) ;;
-    *) check "package holds no other file than the programs and pages: $f" false ;;
+    *) check "package holds no other file than the programs, pages and documents: $f" false ;;
   esac
 done < <(cd "$tmp/root" && find . -type f -o -type l)
+
+# The documents: README and licence as in the sources, readable by all; the
+# copyright file in Debian's machine-readable format 1.0, its licence text
+# exactly the permission text of LICENSE.
+check "README.md is the source's" cmp -s "$tmp/root/$doc/README.md" "$source/README.md"
+check "LICENSE is the source's" cmp -s "$tmp/root/$doc/LICENSE" "$source/LICENSE"
+check "LICENSE is the MIT licence of the kmeans developers" \
+  grep -qx 'Copyright (c) 2026 the kmeans developers' "$source/LICENSE"
+for f in README.md LICENSE copyright; do
+  check "$f has mode 644" test "$(stat -c %a "$tmp/root/$doc/$f" 2>/dev/null)" = 644
+done
+copyright=$tmp/root/$doc/copyright
+check "copyright names format 1.0" \
+  test "$(head -1 "$copyright" 2>/dev/null)" = "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/"
+check "copyright: Files: * under the MIT licence of the kmeans developers" \
+  grep -Pzq '\nFiles: \*\nCopyright: 2026 the kmeans developers\nLicense: MIT\n' "$copyright"
+# The stand-alone "License: MIT" paragraph, its lines unindented (" ." is an
+# empty line), against LICENSE after its copyright line.
+awk 'BEGIN { RS = ""; ORS = "\n" } /^License: MIT\n/' "$copyright" 2>/dev/null | tail -n +2 |
+  sed 's/^ \.$//; s/^ //' >"$tmp/licence.txt"
+tail -n +5 "$source/LICENSE" >"$tmp/licence.want"
+check "copyright's licence text is that of LICENSE" cmp -s "$tmp/licence.txt" "$tmp/licence.want"
 
 # The packaged program learns the example, with a fixed random start so that
 # all three clusters are used (the same start as the README's example).
