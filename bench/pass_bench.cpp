@@ -1,5 +1,6 @@
 // Whole passes over a data file: the first pass (text to the row table) in
-// megabytes per second, and one SKM iteration over a table of 2,000,000 rows
+// megabytes of text per second, of a plain file and of a gzip and a zstd
+// file (decompressed on one thread while the others read the text), and one SKM iteration over a table of 2,000,000 rows
 // of 8 values, with one thread and with two.
 #include <benchmark/benchmark.h>
 
@@ -14,6 +15,9 @@
 #include "base/parallel.h"
 #include "cluster/algorithms.h"
 #include "io/data_file.h"
+
+#include <zlib.h>
+#include <zstd.h>
 
 using namespace kmeans;
 
@@ -80,6 +84,49 @@ void BM_first_pass(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
 }
 BENCHMARK(BM_first_pass)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// `text` as gzip (kind 0) or zstd (kind 1) compress it by default.
+std::string compressed(const std::string& text, int kind) {
+    if (kind == 1) {
+        std::string out(ZSTD_compressBound(text.size()), '\0');
+        out.resize(ZSTD_compress(out.data(), out.size(), text.data(), text.size(), 3));
+        return out;
+    }
+    z_stream z{};
+    deflateInit2(&z, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&z, static_cast<uLong>(text.size())), '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    z.avail_in = static_cast<uInt>(text.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+// Arguments: threads, then 0 for gzip or 1 for zstd.
+void BM_first_pass_compressed(benchmark::State& state) {
+    static const std::string text = sample_text(300000);
+    static const TempFile gz(compressed(text, 0));
+    static const TempFile zst(compressed(text, 1));
+    const Params p = quiet_params(static_cast<int>(state.range(0)));
+    Workers workers;
+    workers_start(workers, p.resources.threads);
+    for (auto _ : state) {
+        auto d = std::make_unique<DataFile>();
+        if (failed(data_open(*d, state.range(1) == 0 ? gz.path : zst.path, workers))) {
+            state.SkipWithError("cannot open the data file");
+            return;
+        }
+        benchmark::DoNotOptimize(first_pass(p, *d, nullptr));
+        data_close(*d);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_first_pass_compressed)
+    ->Args({1, 0})->Args({2, 0})->Args({1, 1})->Args({2, 1})
+    ->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // One SKM iteration (winners, then the sums in file order) over 2,000,000
 // rows of 8 values held in memory, K = 8.

@@ -1,4 +1,6 @@
 #include "e2e.h"
+#include <zlib.h>
+#include <zstd.h>
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -141,4 +143,24 @@ RunResult run_kmeans(const ScratchDir& dir, const std::vector<std::string>& args
     r.out = slurp(out_path);
     r.err = slurp(err_path);
     return r;
+}
+
+std::string gzip_bytes(const std::string& text) {
+    z_stream s{};
+    deflateInit2(&s, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&s, static_cast<uLong>(text.size())) + 64, '\0');
+    s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    s.avail_in = static_cast<uInt>(text.size());
+    s.next_out = reinterpret_cast<Bytef*>(out.data());
+    s.avail_out = static_cast<uInt>(out.size());
+    deflate(&s, Z_FINISH);
+    out.resize(s.total_out);
+    deflateEnd(&s);
+    return out;
+}
+
+std::string zstd_bytes(const std::string& text) {
+    std::string out(ZSTD_compressBound(text.size()), '\0');
+    out.resize(ZSTD_compress(out.data(), out.size(), text.data(), text.size(), 3));
+    return out;
 }

@@ -99,3 +99,8 @@ constexpr float largest_float = 3.4028234663852886e+38f;
 
 // The number of non-overlapping occurrences of `part` in `s`.
 std::size_t count_of(const std::string& s, const std::string& part);
+
+// `text` compressed as gzip does it (one member) and as zstd does it (one
+// frame), for the tests of compressed data files.
+std::string gzip_bytes(const std::string& text);
+std::string zstd_bytes(const std::string& text);

@@ -888,7 +888,8 @@ TEST(LearnE2E, PanicInTheSecondFileKeepsTheFirstFilesResults) {
     Model m = learn(rng, kClumps, 2, 2, false);
     RunResult r = run_at(dir, T0, {"GOOD.DAT", "BAD.DAT", "-K2", "-R2", "-Q3"});
     EXPECT_EQ(r.status, 5);
-    EXPECT_EQ(r.err, "\nRow holds the character \"x\" in column 3, which no number may hold."
+    EXPECT_EQ(r.err, "\nRow holds the character \"x\" in column 3, which no number may hold. Mark a header or a"
+                     " note as a comment with \"!\" anywhere in its line."
                      "\nPANIC: Bad datafile: BAD.DAT  Datarow:3\n");
     EXPECT_EQ(dir.read("GOOD.KMC"), kmc_text(m, 0));
     EXPECT_EQ(dir.read("GOOD.KTF"), ktf_text(m));
@@ -955,6 +956,8 @@ TEST(LearnE2E, BadRowsAreReportedWithTheirDataRowNumber) {
         wide += std::to_string(i % 10);
     }
     const std::string no_number = ", which no number may hold.";
+    // A letter (or '#', '"') says how to make the line a comment.
+    const std::string mark = no_number + " Mark a header or a note as a comment with \"!\" anywhere in its line.";
     const std::string range = "\nValue beyond the single-precision range.";
     struct Case {
         std::string what, data;
@@ -963,9 +966,9 @@ TEST(LearnE2E, BadRowsAreReportedWithTheirDataRowNumber) {
     };
     const Case cases[] = {
         {"letter after two comment lines", "! one\n! two\n1 2\n1 x\n", 2,
-         "\nRow holds the character \"x\" in column 3" + no_number},
-        {"header line", "sepal_length,sepal_width\n5.1,3.5\n", 1,
-         "\nRow holds the character \"s\" in column 1" + no_number},
+         "\nRow holds the character \"x\" in column 3" + mark},
+        {"header line before a row of another count", "sepal_length,sepal_width\n5.1,3.5,1.4\n", 1,
+         "\nRow holds the character \"s\" in column 1" + mark},
         {"semicolon", "1,2\n3;4\n", 2, "\nRow holds the character \";\" in column 2" + no_number},
         {"byte above 127", "1 2\n3 \xc3\xa9\n", 2, "\nRow holds the byte 0xC3 in column 3" + no_number},
         {"tab then form feed", "1\t\f2\n", 1, "\nRow holds the byte 0x0C in column 3" + no_number},

@@ -63,22 +63,34 @@ Outcome run_way(const Files& inputs, const std::vector<std::string>& args, const
     return o;
 }
 
-// Runs `args` every way and expects the outcome of the first way from all.
-// Returns that outcome.
-Outcome expect_same_every_way(const Files& inputs, const std::vector<std::string>& args) {
-    const Outcome first = run_way(inputs, args, ways[0]);
+// Whether way `w` keeps the rows in memory.
+bool in_memory(const Way& w) {
+    for (const std::string& e : w.env)
+        if (e == "KMEANS_MEMORY=0") return false;
+    return true;
+}
+
+// Runs `args` every way (with `memory_only`, every way that keeps the rows
+// in memory) and expects the outcome of the first way from all. Returns
+// that outcome.
+Outcome expect_same_every_way(const Files& inputs, const std::vector<std::string>& args, bool memory_only = false) {
+    std::vector<const Way*> taken;
+    for (const Way& w : ways)
+        if (!memory_only || in_memory(w)) taken.push_back(&w);
+    const Outcome first = run_way(inputs, args, *taken[0]);
     std::string what;
     for (const std::string& a : args) what += a + " ";
-    for (std::size_t w = 1; w < ways.size(); ++w) {
-        const Outcome o = run_way(inputs, args, ways[w]);
-        EXPECT_EQ(o.status, first.status) << what << "| " << ways[w].name;
-        EXPECT_EQ(o.out, first.out) << what << "| " << ways[w].name;
-        EXPECT_EQ(o.err, first.err) << what << "| " << ways[w].name;
-        EXPECT_EQ(o.files.size(), first.files.size()) << what << "| " << ways[w].name;
+    for (std::size_t i = 1; i < taken.size(); ++i) {
+        const Way* const way = taken[i];
+        const Outcome o = run_way(inputs, args, *way);
+        EXPECT_EQ(o.status, first.status) << what << "| " << way->name;
+        EXPECT_EQ(o.out, first.out) << what << "| " << way->name;
+        EXPECT_EQ(o.err, first.err) << what << "| " << way->name;
+        EXPECT_EQ(o.files.size(), first.files.size()) << what << "| " << way->name;
         for (std::size_t i = 0; i < std::min(o.files.size(), first.files.size()); ++i) {
-            EXPECT_EQ(o.files[i].first, first.files[i].first) << what << "| " << ways[w].name;
+            EXPECT_EQ(o.files[i].first, first.files[i].first) << what << "| " << way->name;
             EXPECT_TRUE(o.files[i].second == first.files[i].second)
-                << what << "| " << ways[w].name << ": " << o.files[i].first << " differs";
+                << what << "| " << way->name << ": " << o.files[i].first << " differs";
         }
     }
     return first;
@@ -168,6 +180,89 @@ TEST(PathsE2e, RecallGivesTheSameBytesEveryWay) {
     expect_same_every_way({{"C.KMC", centres}, {"D.DAT", data}}, {"D.DAT", "+C", "-M1.5"});
     expect_same_every_way({{"C.KMC", centres}, {"D.DAT", data}}, {"D.DAT", "+C", "-B", "-D"});
     expect_same_every_way({{"C.KMC", centres}, {"D.DAT", insert_line(data, 15000, "1 2 3 y\n")}}, {"D.DAT", "+C"});
+}
+
+// `text` with every occurrence of `from` replaced by `to`.
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+    for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+// The outcome of a compressed file (or one with a header line) against the
+// plain file's: the same status, the same standard output and standard
+// error (with `line` taken out of it and the file's name put back), and the
+// same result files.
+void expect_same_as_plain(const Outcome& plain, const Outcome& o, const std::string& plain_name,
+                          const std::string& name, const std::string& line = "") {
+    EXPECT_EQ(o.status, plain.status) << name;
+    EXPECT_EQ(o.out, plain.out) << name;
+    std::string err = o.err;
+    if (!line.empty()) {
+        ASSERT_NE(err.find(line), std::string::npos) << name << "\n" << err;
+        err.erase(err.find(line), line.size());
+    }
+    // "Working on file: %-12s": the name with its padding first.
+    auto padded = [](const std::string& n) { return "Working on file: " + n + std::string(n.size() < 12 ? 12 - n.size() : 0, ' '); };
+    err = replaced(err, padded(name), padded(plain_name));
+    EXPECT_EQ(replaced(err, name, plain_name), plain.err) << name;
+    Files results, plain_results;
+    for (const auto& f : o.files)
+        if (f.first != name) results.push_back(f);
+    for (const auto& f : plain.files)
+        if (f.first != plain_name) plain_results.push_back(f);
+    EXPECT_TRUE(results == plain_results) << name << ": other result files";
+}
+
+// A header line and a compressed file (gzip or zstd) give the bytes the
+// plain file gives, every way that keeps the rows in memory; a compressed
+// file whose rows must be read again from the disk is refused.
+TEST(PathsE2e, HeaderLinesAndCompressedFilesGiveThePlainFilesBytes) {
+    if (!have_faketime()) GTEST_SKIP() << "faketime is not installed";
+    const std::string data = data_text(20000, 4, 7, false);
+    const std::string header = "\"x, one\",y,z,w\n";
+    const std::vector<std::vector<std::string>> switch_sets = {{"-K5", "-R3"}, {"-I", "-K6", "-R2", "-D"}};
+    for (const auto& sw : switch_sets) {
+        auto with = [&](const std::string& name) {
+            std::vector<std::string> args = {name};
+            args.insert(args.end(), sw.begin(), sw.end());
+            return args;
+        };
+        const Outcome plain = expect_same_every_way({{"P.DAT.txt", data}}, with("P.DAT.txt"));
+        ASSERT_EQ(plain.status, 0) << plain.err;
+        const std::string info = "INFO: Header line skipped: P.DAT.txt (4 names)\n";
+        expect_same_as_plain(plain, expect_same_every_way({{"P.DAT.txt", header + data}}, with("P.DAT.txt")),
+                             "P.DAT.txt", "P.DAT.txt", info);
+        expect_same_as_plain(plain, expect_same_every_way({{"P.DAT.gz", gzip_bytes(data)}}, with("P.DAT.gz"), true),
+                             "P.DAT.txt", "P.DAT.gz");
+        expect_same_as_plain(plain, expect_same_every_way({{"P.DAT.zst", zstd_bytes(data)}}, with("P.DAT.zst"), true),
+                             "P.DAT.txt", "P.DAT.zst");
+        expect_same_as_plain(plain,
+                             expect_same_every_way({{"P.DAT.zst", zstd_bytes(header + data)}}, with("P.DAT.zst"), true),
+                             "P.DAT.txt", "P.DAT.zst", "INFO: Header line skipped: P.DAT.zst (4 names)\n");
+    }
+    // Where the data end or fail, and Recall.
+    const std::string base = data_text(20000, 3, 13, false);
+    for (const std::string& text : {insert_line(base, 19000, "1 2 x\n"), insert_line(base, 18500, "1 2\n"),
+                                    insert_line(base, 9000, "\n"), insert_line(base, 12000, "7 8 9\x1a" "10 11 12\n")}) {
+        const Outcome plain = expect_same_every_way({{"P.DAT.txt", text}}, {"P.DAT.txt", "-K4", "-R2"});
+        expect_same_as_plain(plain, expect_same_every_way({{"P.DAT.gz", gzip_bytes(text)}}, {"P.DAT.gz", "-K4", "-R2"}, true),
+                             "P.DAT.txt", "P.DAT.gz");
+    }
+    const std::string centres = "-1\n0 0 0 0\n10 10 10 10\n20 20 20 20\n";
+    const Outcome plain = expect_same_every_way({{"C.KMC", centres}, {"P.DAT.txt", data}}, {"P.DAT.txt", "+C", "-M1.5"});
+    expect_same_as_plain(plain,
+                         expect_same_every_way({{"C.KMC", centres}, {"P.DAT.zst", zstd_bytes(header + data)}},
+                                               {"P.DAT.zst", "+C", "-M1.5"}, true),
+                         "P.DAT.txt", "P.DAT.zst", "INFO: Header line skipped: P.DAT.zst (4 names)\n");
+    // Rows read again from the disk: refused until they can be.
+    const Outcome refused = run_way({{"P.DAT.gz", gzip_bytes(data)}}, {"P.DAT.gz", "-K5", "-Q3"}, ways[0]);
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(refused.err,
+              "\nThe rows of a compressed data file are read into memory, and these need more than the memory budget"
+              " (0 MB, KMEANS_MEMORY): decompress the file to have its rows read again from the disk."
+              "\nPANIC: Not enough memory for compressed file: P.DAT.gz\n");
+    EXPECT_EQ(refused.files.size(), 1u);
 }
 
 }  // namespace

@@ -73,6 +73,7 @@ std::string failure_text(const Failure& f) {
             return format(memory_centre_text, f.bytes, static_cast<long long>(f.row));
         case Fault::memory_clustno:
             return format(memory_clustno_text, f.bytes);
+        case Fault::memory_compressed: return format(memory_compressed_text, f.bytes >> 20, path);
     }
     return "";
 }
@@ -81,7 +82,8 @@ int failure_status(const Failure& f) {
     switch (f.what) {
         case Fault::open: return 4;
         case Fault::memory_centre:
-        case Fault::memory_clustno: return 2;
+        case Fault::memory_clustno:
+        case Fault::memory_compressed: return 2;
         default: return 5;
     }
 }

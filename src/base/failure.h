@@ -23,6 +23,7 @@ enum class Fault : unsigned char {
     memory_centre,   // a centre row cannot be reserved (2)
     memory_clustno,  // the cluster numbers cannot be reserved (2)
     spill,           // the spill file does not give back the rows kept in it (5)
+    memory_compressed,  // the rows of a compressed data file pass the memory budget (2)
 };
 
 struct Failure {
@@ -33,7 +34,7 @@ struct Failure {
     std::int64_t row = 0;    // bad_row: the data row, from 1; centre_row: the row of the centre
                              // file, from 1; memory_centre: the cluster, from 1
     std::string reason;      // bad_row, centre_row: the line that says why, as written before the PANIC
-    long long bytes = 0;     // memory_*: the size asked for
+    long long bytes = 0;     // memory_*: the size asked for; memory_compressed: the budget
 };
 
 inline bool failed(const Failure& f) { return f.what != Fault::none; }
@@ -58,6 +59,13 @@ std::string system_problem(int err);
 // find/open file: %s\n\n", ...; for memory the "Attemted to reserve" line
 // first).
 std::string failure_text(const Failure& f);
+
+// The text for rows of a compressed data file beyond the memory budget: the
+// budget in megabytes, then the data file.
+constexpr const char* memory_compressed_text =
+    "\nThe rows of a compressed data file are read into memory, and these need more than the memory budget"
+    " (%lld MB, KMEANS_MEMORY): decompress the file to have its rows read again from the disk."
+    "\nPANIC: Not enough memory for compressed file: %s\n";
 
 // The exit status of a run that ends on `f`: 4 for a file that cannot be
 // opened, 2 for memory, 5 for everything else.

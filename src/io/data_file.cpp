@@ -41,6 +41,7 @@ Failure data_open(DataFile& d, const std::string& name, Workers& workers) {
     fstat(d.text.fd, &st);
     d.opened = stamp_of(st);
     d.size = d.opened.size;
+    d.compression = compression_of(d.text.fd);
     return Failure{};
 }
 
@@ -86,7 +87,7 @@ static Failure each_part(DataFile& d, const FileParts& fp, const std::function<v
     const std::size_t window = static_cast<std::size_t>(d.workers->threads) * 2;
     std::vector<Part> slots(window);
     std::atomic<bool> changed{false};
-    const PartPlan plan{d.text.fd, d.size, d.part_bytes, fp.all};
+    const PartPlan plan{d.text.fd, d.size, d.part_bytes, fp.all, d.header.data_from};
     run_ordered(
         *d.workers, fp.parts, window,
         [&](std::size_t i, int worker) {

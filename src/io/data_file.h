@@ -18,7 +18,9 @@
 #include "base/keyboard.h"
 #include "base/parallel.h"
 #include "base/failure.h"
+#include "io/compressed.h"
 #include "io/file_parts.h"
+#include "io/header.h"
 #include "io/ranges.h"
 #include "io/read_row.h"
 #include "io/row_table.h"
@@ -50,6 +52,8 @@ struct DataFile {
     Workers* workers = nullptr;  // the threads of the passes
     int nvars = 0;           // values per row, fixed by the first row
     std::int64_t N = 0;      // data rows, counted by the first pass
+    HeaderLine header;       // the header line, found by the first pass (see header.h)
+    Compression compression = Compression::none;  // told by data_open from the first bytes
     Spinner spinner;         // the progress indicator of this file's passes
     RowSource source = RowSource::file;  // decided by the first pass (keep_rows, first_pass.cpp)
     RowTable table;          // every row as parsed, while the source is memory
@@ -62,7 +66,7 @@ struct DataFile {
 };
 
 // Opens the data file, whose parallel passes run on `workers`, and notes its
-// size and modification time. Returns an open failure (with the reason)
+// size, modification time and compression. Returns an open failure (with the reason)
 // when it cannot be opened or is not a regular file.
 [[nodiscard]] Failure data_open(DataFile& d, const std::string& name, Workers& workers);
 
@@ -92,6 +96,13 @@ Failure data_changed(const DataFile& d);
 // "\nVARNING: The data of %s end at line %lld; %lld more lines are left
 // out.\n" ("1 more line is left out" for one) at every quiet level: lines
 // of data are lost.
+// First of all it looks for the header line (header.h), which every pass
+// then passes over like a comment line: when there is one, it writes below
+// quiet level 3 "INFO: Header line skipped: %s (%d names)\n" ("1 name"), and
+// at every level, when its first name is empty, "VARNING: Column 1 of %s has
+// no name in the header line (a row index?); it is clustered like the
+// others.\n". A row refused for a letter, '#' or '"' gets a hint in its
+// reason (data_row_reason).
 [[nodiscard]] Failure first_pass(const Params& p, DataFile& d, Ranges* ranges);
 
 // The first pass with the file cut into parts of `part_bytes` bytes (each
@@ -99,6 +110,19 @@ Failure data_changed(const DataFile& d);
 // first_pass chooses the size from the file's size and the threads; every
 // size gives the same result.
 [[nodiscard]] Failure first_pass_in_parts(const Params& p, DataFile& d, Ranges* ranges, std::int64_t part_bytes);
+
+// The first pass over a compressed data file (first_pass takes it for one):
+// its text is decompressed once, on one thread, in pieces of about
+// `chunk_bytes` bytes cut at line starts, which the data file's threads
+// read as parts; the rows are kept in memory, and every later pass takes
+// them from there. Everything it decides and writes is what first_pass
+// decides and writes for the same text as a plain file, whatever the
+// pieces, except for two failures of its own: rows that pass the memory
+// budget (a memory_compressed failure, status 2), and compressed data that
+// are cut short, damaged or followed by other bytes anywhere in the file (a
+// bad_row failure at the row where the text stops, with the reason from
+// the decompressor), unless a refused row comes first.
+[[nodiscard]] Failure first_pass_compressed(const Params& p, DataFile& d, Ranges* ranges, std::size_t chunk_bytes);
 
 // Whether the later passes read the rows from memory.
 inline bool rows_in_memory(const DataFile& d) { return d.source == RowSource::memory; }

@@ -32,8 +32,8 @@ std::int64_t lines_left_out(TextFile& f, bool poll, bool& at_mark) {
     return left;
 }
 
-// Empties `part` and opens its lines; false when no line starts in it.
-static bool open_part(Part& part, const PartPlan& plan, std::size_t i) {
+// Empties `part` for the next part's rows.
+static void empty_part(Part& part) {
     part.values.clear();
     part.rows = 0;
     part.nvars = 0;
@@ -42,17 +42,32 @@ static bool open_part(Part& part, const PartPlan& plan, std::size_t i) {
     part.newlines = 0;
     part.left_out = 0;
     part.left_out_mark = false;
+    if (part.row.size() != static_cast<std::size_t>(max_vars)) part.row.assign(max_vars, 0.0f);
+}
+
+// Empties `part` and opens its lines from plan.data_from on; false when no
+// such line starts in it.
+static bool open_part(Part& part, const PartPlan& plan, std::size_t i) {
+    empty_part(part);
     const std::int64_t from = static_cast<std::int64_t>(i) * plan.part_bytes;
     const std::int64_t to = i + 1 == plan.parts ? -1 : from + plan.part_bytes;
-    const std::int64_t start = next_line_start(plan.fd, from, to < 0 ? plan.size : std::min(to, plan.size), part.scratch);
+    std::int64_t start = next_line_start(plan.fd, from, to < 0 ? plan.size : std::min(to, plan.size), part.scratch);
     if (start < 0) return false;
+    if (start < plan.data_from) {
+        if (to >= 0 && plan.data_from >= to) return false;
+        start = plan.data_from;  // a line start: the one after the header
+    }
     text_open_range(part.text, plan.fd, start, to, plan.size);
-    if (part.row.size() != static_cast<std::size_t>(max_vars)) part.row.assign(max_vars, 0.0f);
     return true;
 }
 
 void read_part(Part& part, const PartPlan& plan, std::size_t i, bool count_left_out) {
     if (!open_part(part, plan, i)) return;
+    read_part_rows(part, count_left_out);
+}
+
+void read_part_rows(Part& part, bool count_left_out) {
+    empty_part(part);
     int nvars = 0;
     for (;;) {
         const int n = read_row(part.text, part.row.data(), nvars, part.why);

@@ -51,12 +51,15 @@ std::size_t part_count(std::int64_t size, std::int64_t part_bytes);
 
 // How a file is cut into parts: the file open as `fd`, read only up to
 // `size` bytes (its size when it was opened: bytes appended later are never
-// read), in `parts` parts of `part_bytes` bytes.
+// read), in `parts` parts of `part_bytes` bytes. Lines that start before
+// offset `data_from` (the comment lines and the header line before the
+// data, see header.h) are not read, nor counted in part.newlines.
 struct PartPlan {
     int fd = -1;
     std::int64_t size = 0;
     std::int64_t part_bytes = 0;
     std::size_t parts = 0;
+    std::int64_t data_from = 0;
 };
 
 // First pass: reads part `i` of `plan` into `part`: every row up to the
@@ -65,6 +68,10 @@ struct PartPlan {
 // when `count_left_out`. Writes nothing and never ends the run: the caller
 // decides.
 void read_part(Part& part, const PartPlan& plan, std::size_t i, bool count_left_out);
+
+// The same for a part already opened as part.text (a text in memory, for
+// one): its rows from there to its end.
+void read_part_rows(Part& part, bool count_left_out);
 
 // Later pass: reads part `i` again, expecting what the first pass found
 // there: `rows` rows of `nvars` values each, then no further row (the part,

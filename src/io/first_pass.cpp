@@ -12,6 +12,7 @@
 
 #include "io/data_file.h"
 #include "io/file_parts.h"
+#include "io/pass_join.h"
 
 namespace kmeans {
 
@@ -33,9 +34,11 @@ static void read_again(DataFile& d) {
 // (read_again) every later pass reads the data file. `expected` is an
 // estimate of all the values the file holds, known after its first part: a
 // table that will clearly not fit is given up before the budget is full.
-static void keep_rows(DataFile& d, const float* values, std::size_t n, std::size_t expected) {
+// Returns false when the rows are kept nowhere (the data file must be read
+// again).
+static bool keep_rows(DataFile& d, const float* values, std::size_t n, std::size_t expected) {
     if (d.source == RowSource::memory) {
-        if (expected <= d.table.limit && table_append(d.table, values, n)) return;
+        if (expected <= d.table.limit && table_append(d.table, values, n)) return true;
         if (spill_open(d.spill, d.spill_places) &&
             spill_append(d.spill, d.table.values, d.table.used, d.spill_places))
             d.source = RowSource::spill;
@@ -44,36 +47,145 @@ static void keep_rows(DataFile& d, const float* values, std::size_t n, std::size
         table_release(d.table);
     }
     if (d.source == RowSource::spill && !spill_append(d.spill, values, n, d.spill_places)) read_again(d);
+    return d.source != RowSource::file;
+}
+
+void join_start(PassJoin& j, TextFile& start) {
+    DataFile& d = j.d;
+    d.nvars = 0;
+    // A table that cannot be had (a budget of 0) sends the first rows on.
+    table_reserve(d.table, table_budget(j.p.resources));
+    d.source = RowSource::memory;
+    d.spill_places = j.p.resources.spill_dir == spill_off ? std::vector<std::string>{}
+                                                          : spill_places(j.p.resources, d.path);
+    j.warn = true;  // lost lines of data are reported at every quiet level
+    d.header = find_header(start);
+    if (!has_header(d.header)) return;
+    j.lines_before = d.header.newlines;
+    const int names = static_cast<int>(d.header.names.size());
+    say(j.p.levels, Show::quiet_lt3, stderr,
+        names == 1 ? "INFO: Header line skipped: %s (%d name)\n" : "INFO: Header line skipped: %s (%d names)\n",
+        d.name.c_str(), names);
+    if (d.header.names[0].empty())
+        emit(stderr,
+             "VARNING: Column 1 of %s has no name in the header line (a row index?); it is clustered like the "
+             "others.\n",
+             d.name.c_str());
+}
+
+// A refused row: its "\nstr:" line at once, before the spinner turns, as
+// the reader meets it; the spinner; the failure that ends the pass.
+static void refuse(PassJoin& j, RowRefusal why, const std::string& line) {
+    // A row cut short or run together by an edit made during the pass is no
+    // bad row of the file that was opened.
+    if (!data_unchanged(j.d)) {
+        j.failure = data_changed(j.d);
+        j.ended = true;
+        return;
+    }
+    if (why.kind == row_count_mismatch) {
+        why.expected = j.d.nvars;
+        emit(stderr, "%s", row_reason(why, line).c_str());
+    }
+    if (spinner_due(j.rowno)) spin(j.p.levels, j.d.spinner);
+    Failure f;
+    f.what = Fault::bad_row;
+    f.path = j.d.name;
+    f.row = j.rowno;
+    if (why.kind != row_count_mismatch) f.reason = data_row_reason(why, line);
+    j.failure = f;
+    j.ended = true;
+}
+
+void join_fail(PassJoin& j, Failure f) {
+    if (f.what == Fault::bad_row) f.row = j.rowno;
+    j.failure = f;
+    j.ended = true;
+}
+
+bool join_part(PassJoin& j, Part& part, std::size_t expected) {
+    if (j.ended) return true;
+    DataFile& d = j.d;
+    if (part.rows > 0) {
+        if (d.nvars == 0) d.nvars = part.nvars;
+        if (part.nvars != d.nvars) {
+            RowRefusal why;
+            why.kind = row_count_mismatch;
+            why.count = part.nvars;
+            refuse(j, why, part.first_line);
+            return true;
+        }
+        if (j.ranges) ranges_merge(*j.ranges, part.ranges, d.nvars);
+        if (!keep_rows(d, part.values.data(), part.values.size(), expected) && j.rows_must_stay) {
+            Failure f;
+            f.what = Fault::memory_compressed;
+            f.path = d.name;
+            f.bytes = static_cast<long long>(table_budget(j.p.resources));
+            join_fail(j, f);
+            return true;
+        }
+        for (std::int64_t r = 0; r < part.rows; ++r, ++j.rowno)
+            if (spinner_due(j.rowno)) spin(j.p.levels, d.spinner);
+    }
+    if (part.end == PartEnd::refused) {
+        refuse(j, part.why, part.end_line);
+        return true;
+    }
+    if (part.end == PartEnd::data) {
+        j.ended = true;
+        j.end = part.why;
+        j.end.line += j.lines_before;
+        j.left_out = part.left_out;
+        j.left_out_mark = part.left_out_mark;
+        return true;
+    }
+    j.lines_before += part.newlines;
+    return false;
+}
+
+Failure join_finish(PassJoin& j) {
+    DataFile& d = j.d;
+    // The pass read what the file held when it was opened: it must hold that still.
+    if (!failed(j.failure) && !data_unchanged(d)) j.failure = data_changed(d);
+    if (failed(j.failure)) {
+        table_release(d.table);
+        spill_close(d.spill);
+        d.source = RowSource::file;
+        return j.failure;
+    }
+    d.N = j.rowno - 1;
+    if (rows_in_memory(d)) table_trim(d.table);
+    if (j.ended && j.end.end == DataEnd::empty_row && j.warn && j.left_out > 0) {
+        const char* fmt = j.left_out == 1
+                              ? "\nVARNING: The data of %s end at line %lld; %lld more line is left out.\n"
+                              : "\nVARNING: The data of %s end at line %lld; %lld more lines are left out.\n";
+        emit(stderr, fmt, d.name.c_str(), static_cast<long long>(j.end.line), static_cast<long long>(j.left_out));
+    }
+    return Failure{};
 }
 
 Failure first_pass(const Params& p, DataFile& d, Ranges* ranges) {
+    if (d.compression != Compression::none) return first_pass_compressed(p, d, ranges, std::size_t{1} << 20);
     return first_pass_in_parts(p, d, ranges, part_bytes_for(d.size, d.workers->threads));
 }
 
 Failure first_pass_in_parts(const Params& p, DataFile& d, Ranges* ranges, std::int64_t part_bytes) {
-    d.nvars = 0;
-    // A table that cannot be had (a budget of 0) sends the first rows on.
-    table_reserve(d.table, table_budget(p.resources));
-    d.source = RowSource::memory;
-    d.spill_places = p.resources.spill_dir == spill_off ? std::vector<std::string>{}
-                                                        : spill_places(p.resources, d.path);
+    PassJoin j{.p = p, .d = d, .ranges = ranges};
+    {
+        TextFile start;
+        start.buffer_bytes = std::size_t{64} << 10;
+        text_open_range(start, d.text.fd, 0, -1, d.size);
+        join_start(j, start);
+    }
     const std::int64_t size = d.size;
     const std::size_t parts = part_count(size, part_bytes);
     d.part_bytes = part_bytes;
     d.part_rows.assign(parts, 0);
-    const PartPlan plan{d.text.fd, size, part_bytes, parts};
+    const PartPlan plan{d.text.fd, size, part_bytes, parts, d.header.data_from};
     const std::size_t window = static_cast<std::size_t>(d.workers->threads) * 2;
     std::vector<Part> slots(window);
     std::atomic<std::size_t> last_part{parts};  // parts after it need no reading
-
-    std::int64_t rowno = 1;        // the number of the next row
-    std::int64_t lines_before = 0; // line feeds before the part being joined
-    bool ended = false;            // the data ended (or a row was refused) in a part joined
-    Failure failure;
-    RowRefusal end;                // how the data ended (an empty row: where)
-    std::int64_t left_out = 0;
     std::size_t end_part = 0;
-    bool left_out_mark = false;
 
     auto map = [&](std::size_t i, int) {
         Part& part = slots[i % window];
@@ -82,98 +194,39 @@ Failure first_pass_in_parts(const Params& p, DataFile& d, Ranges* ranges, std::i
             part.end = PartEnd::none;
             return;
         }
-        read_part(part, plan, i, true);
+        read_part(part, plan, i, j.warn);
     };
-
-    // A refused row: its "\nstr:" line at once, before the spinner turns,
-    // as the reader meets it; the spinner; the failure that ends the pass.
-    auto refuse = [&](RowRefusal why, const std::string& line) {
-        ended = true;
-        last_part.store(0, std::memory_order_relaxed);
-        // A row cut short or run together by an edit made during the pass
-        // is no bad row of the file that was opened.
-        if (!data_unchanged(d)) {
-            failure = data_changed(d);
-            return;
-        }
-        if (why.kind == row_count_mismatch) {
-            why.expected = d.nvars;
-            emit(stderr, "%s", row_reason(why, line).c_str());
-        }
-        if (spinner_due(rowno)) spin(p.levels, d.spinner);
-        failure.what = Fault::bad_row;
-        failure.path = d.name;
-        failure.row = rowno;
-        if (why.kind != row_count_mismatch) failure.reason = row_reason(why, line);
-    };
-
     auto reduce = [&](std::size_t i) {
-        if (ended) return;
+        if (j.ended) return;
         Part& part = slots[i % window];
-        if (part.rows > 0) {
-            if (d.nvars == 0) d.nvars = part.nvars;
-            if (part.nvars != d.nvars) {
-                RowRefusal why;
-                why.kind = row_count_mismatch;
-                why.count = part.nvars;
-                return refuse(why, part.first_line);
-            }
-            if (ranges) ranges_merge(*ranges, part.ranges, d.nvars);
-            const std::size_t expected =
-                i == 0 && parts > 1 ? static_cast<std::size_t>(static_cast<double>(part.values.size()) *
-                                                               static_cast<double>(size) /
-                                                               static_cast<double>(part_bytes))
-                                    : 0;
-            keep_rows(d, part.values.data(), part.values.size(), expected);
-            for (std::int64_t r = 0; r < part.rows; ++r, ++rowno)
-                if (spinner_due(rowno)) spin(p.levels, d.spinner);
-            d.part_rows[i] = part.rows;
-        }
-        if (part.end == PartEnd::refused) return refuse(part.why, part.end_line);
-        if (part.end == PartEnd::data) {
-            ended = true;
-            end = part.why;
-            end.line += lines_before;
-            left_out = part.left_out;
-            left_out_mark = part.left_out_mark;
+        const std::size_t expected =
+            i == 0 && parts > 1 ? static_cast<std::size_t>(static_cast<double>(part.values.size()) *
+                                                           static_cast<double>(size) /
+                                                           static_cast<double>(part_bytes))
+                                : 0;
+        if (join_part(j, part, expected)) {
             end_part = i;
-            last_part.store(i, std::memory_order_relaxed);
+            last_part.store(failed(j.failure) ? 0 : i, std::memory_order_relaxed);
         }
-        lines_before += part.newlines;
+        if (!failed(j.failure)) d.part_rows[i] = part.rows;
     };
-
     run_ordered(*d.workers, parts, window, map, reduce);
-    if (!failed(failure) && !data_unchanged(d)) failure = data_changed(d);
-    if (failed(failure)) {
-        table_release(d.table);
-        spill_close(d.spill);
-        d.source = RowSource::file;
-        return failure;
-    }
-    d.N = rowno - 1;
-    if (ended) d.part_rows.resize(end_part + 1);  // later passes read no part after the data end
-    if (rows_in_memory(d)) table_trim(d.table);
 
-    // The lines left out after an empty row in the parts after its own.
-    if (ended && end.end == DataEnd::empty_row) {
-        if (!left_out_mark && end_part + 1 < parts) {
+    if (!failed(j.failure) && j.ended) {
+        d.part_rows.resize(end_part + 1);  // later passes read no part after the data end
+        // The lines left out after an empty row in the parts after its own.
+        if (j.end.end == DataEnd::empty_row && j.warn && !j.left_out_mark && end_part + 1 < parts) {
             const std::int64_t from = next_line_start(d.text.fd, static_cast<std::int64_t>(end_part + 1) * part_bytes,
                                                       size, slots[0].scratch);
             if (from >= 0) {
                 TextFile rest;
                 text_open_range(rest, d.text.fd, from, -1, size);
                 bool at_mark = false;
-                left_out += lines_left_out(rest, true, at_mark);
+                j.left_out += lines_left_out(rest, true, at_mark);
             }
         }
-        if (left_out > 0) {
-            const char* fmt = left_out == 1
-                                  ? "\nVARNING: The data of %s end at line %lld; %lld more line is left out.\n"
-                                  : "\nVARNING: The data of %s end at line %lld; %lld more lines are left out.\n";
-            emit(stderr, fmt, d.name.c_str(), static_cast<long long>(end.line), static_cast<long long>(left_out));
-        }
     }
-    return Failure{};
+    return join_finish(j);
 }
 
 }  // namespace kmeans

@@ -77,4 +77,10 @@ int parse_row(const std::string& line, float* row);
 // values."); empty for row_end.
 std::string row_reason(const RowRefusal& why, const std::string& line);
 
+// The same for a row of a data file: a row refused for a letter, '#' or '"'
+// (a header line the header rule does not take, a note) gets, on the same
+// line, how to make it a comment line: " Mark a header or a note as a
+// comment with \"!\" anywhere in its line."
+std::string data_row_reason(const RowRefusal& why, const std::string& line);
+
 }  // namespace kmeans

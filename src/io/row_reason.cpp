@@ -33,4 +33,13 @@ std::string row_reason(const RowRefusal& why, const std::string& line) {
     }
 }
 
+std::string data_row_reason(const RowRefusal& why, const std::string& line) {
+    std::string reason = row_reason(why, line);
+    const unsigned char c = why.byte;
+    const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    if (why.kind == row_bad_char && (letter || c == '#' || c == '"'))
+        reason += " Mark a header or a note as a comment with \"!\" anywhere in its line.";
+    return reason;
+}
+
 }  // namespace kmeans

@@ -41,14 +41,29 @@ void allocate_buffer(TextFile& f) {
     if (f.buf.size() != size) f.buf.assign(size, '\0');
 }
 
-// Refills f.buf from the descriptor. Returns false (and marks the end) when
+// Copies the next bytes of a text in memory into f.buf, taking the next
+// window when the last is read. Returns the bytes copied, 0 at the end.
+ssize_t read_memory(TextFile& f) {
+    for (;;) {
+        const std::int64_t end = f.mem_from + static_cast<std::int64_t>(f.mem_size);
+        if (f.read_at >= f.mem_from && f.read_at < end) {
+            const std::size_t n = static_cast<std::size_t>(
+                std::min<std::int64_t>(static_cast<std::int64_t>(f.buf.size()), end - f.read_at));
+            std::memcpy(f.buf.data(), f.mem + (f.read_at - f.mem_from), n);
+            return static_cast<ssize_t>(n);
+        }
+        if (f.more == nullptr || !f.more(f)) return 0;
+    }
+}
+
+// Refills f.buf from the descriptor (or the text in memory). Returns false (and marks the end) when
 // the descriptor has no more bytes; a read error counts as the end of file.
 // The first fill after text_open or text_rewind (both leave the buffer empty,
 // and only they do: an exhausted file keeps f.eof set) starts the line count
 // again and passes over a UTF-8 byte-order mark (a regular file delivers its
 // first bytes in one read).
 bool fill(TextFile& f) {
-    if (f.eof || f.fd < 0) return false;
+    if (f.eof || (f.fd < 0 && f.mem == nullptr && f.more == nullptr)) return false;
     allocate_buffer(f);
     const bool first = f.len == 0;
     if (first) {
@@ -59,7 +74,7 @@ bool fill(TextFile& f) {
         const bool at_start = f.read_at == 0;
         std::size_t want = f.buf.size();
         if (f.limit >= 0) want = static_cast<std::size_t>(std::clamp<std::int64_t>(f.limit - f.read_at, 0, static_cast<std::int64_t>(want)));
-        ssize_t got = want == 0 ? 0 : ::pread(f.fd, f.buf.data(), want, f.read_at);
+        ssize_t got = want == 0 ? 0 : f.fd >= 0 ? ::pread(f.fd, f.buf.data(), want, f.read_at) : read_memory(f);
         if (got > 0) {
             f.read_at += got;
             f.pos = 0;
@@ -116,6 +131,18 @@ void text_open_range(TextFile& f, int fd, std::int64_t from, std::int64_t stop, 
     f.limit = limit;
 }
 
+void text_open_memory(TextFile& f, const char* mem, std::size_t size, std::int64_t from, bool (*more)(TextFile&),
+                      void* more_with) {
+    text_close(f);
+    f.mem = mem;
+    f.mem_from = from;
+    f.mem_size = size;
+    f.more = more;
+    f.more_with = more_with;
+    text_rewind(f);
+    f.read_at = from;
+}
+
 std::int64_t next_line_start(int fd, std::int64_t at, std::int64_t before, std::vector<char>& scratch) {
     if (at <= 0) return 0;
     if (scratch.size() < 65536) scratch.resize(65536);
@@ -143,6 +170,10 @@ void text_close(TextFile& f) {
     f.limit = -1;
     f.pos = f.len = 0;
     f.eof = false;
+    f.mem = nullptr;
+    f.mem_size = 0;
+    f.more = nullptr;
+    f.more_with = nullptr;
 }
 
 void text_rewind(TextFile& f) {
@@ -154,13 +185,13 @@ void text_rewind(TextFile& f) {
 }
 
 // Makes room in f.line for `need` characters without letting its capacity
-// pass max_line_bytes + 1 (the longest line kept and its line feed).
+// pass f.line_limit + 1 (the longest line kept and its line feed).
 // std::string grows to at least twice its old capacity when asked for less,
 // which near the bound would overshoot it: there a string of exactly the
 // bound takes the line's place.
 static void line_room(TextFile& f, std::size_t need) {
     const std::size_t cap = f.line.capacity();
-    constexpr std::size_t most = max_line_bytes + 1;
+    const std::size_t most = f.line_limit + 1;
     const std::size_t want = std::min(std::max(need, 2 * cap), most);
     if (want >= 2 * cap) {
         f.line.reserve(want);
@@ -172,12 +203,12 @@ static void line_room(TextFile& f, std::size_t need) {
     f.line.swap(exact);
 }
 
-// Appends [from, from + n) to the line, up to max_line_bytes characters in
+// Appends [from, from + n) to the line, up to f.line_limit characters in
 // all; what does not fit is passed over, with a note of any '!' in it. The
 // line's capacity always exceeds its length, which leaves room for the line
 // feed.
 static inline void line_append(TextFile& f, const char* from, std::size_t n) {
-    const std::size_t room = max_line_bytes - f.line.size();
+    const std::size_t room = f.line_limit - f.line.size();
     if (n > room) [[unlikely]] {
         f.line_cut = true;
         if (!f.cut_bang && std::memchr(from + room, '!', n - room) != nullptr) f.cut_bang = true;
@@ -195,8 +226,7 @@ static inline void line_feed(TextFile& f) {
     f.line_start = true;
 }
 
-// The offset in the file of the next byte to read.
-static std::int64_t position(const TextFile& f) {
+std::int64_t text_position(const TextFile& f) {
     return f.read_at - static_cast<std::int64_t>(f.len) + static_cast<std::int64_t>(f.pos);
 }
 
@@ -212,7 +242,7 @@ bool text_read_line(TextFile& f) {
     f.line_cut = false;
     f.cut_bang = false;
     f.line_no = f.newlines + 1;  // fill() corrects it at the start of the file
-    if (f.stop >= 0 && f.line_start && position(f) >= f.stop) {
+    if (f.stop >= 0 && f.line_start && text_position(f) >= f.stop) {
         f.stopped = f.eof = true;
         return false;
     }

@@ -39,8 +39,9 @@ struct TextFile {
     std::size_t len = 0;    // bytes held in buf
     bool eof = false;       // the descriptor has reported its end
     std::size_t special = 0;  // first carriage return or Ctrl-Z at or after pos (len when none)
-    std::string line;       // the line last read (grows up to max_line_bytes + 1, never shrinks)
-    bool line_cut = false;  // the line was longer than max_line_bytes: only its start is in `line`
+    std::string line;       // the line last read (grows up to line_limit + 1, never shrinks)
+    std::size_t line_limit = max_line_bytes;  // the most characters of a line kept (at most max_line_bytes)
+    bool line_cut = false;  // the line was longer than line_limit: only its start is in `line`
     bool cut_bang = false;  // the part cut off held a '!'
     std::int64_t line_no = 0;   // 1-based line of the file where `line` starts
     std::int64_t newlines = 0;  // line feeds read since the start of the file
@@ -49,6 +50,17 @@ struct TextFile {
     // that every line and every carriage-return and Ctrl-Z rule meets a
     // buffer end.
     std::size_t buffer_bytes = text_buffer_bytes;
+    // A text held in memory instead of a file (fd is then -1): `mem` holds
+    // the bytes at offsets [mem_from, mem_from + mem_size) of the text, and
+    // read_at counts offsets in the text. When they are read, more(f), when
+    // set, puts the window that follows in their place (from offset read_at
+    // on) and returns true, or returns false at the end of the text.
+    // `more_with` is for more() to find what it reads from.
+    const char* mem = nullptr;
+    std::int64_t mem_from = 0;
+    std::size_t mem_size = 0;
+    bool (*more)(TextFile& f) = nullptr;
+    void* more_with = nullptr;
 };
 
 // Opens `path` for reading. Returns false when it cannot be read, with
@@ -76,6 +88,20 @@ inline bool text_open(TextFile& f, const std::string& path) {
 // there for `f`, whatever it holds now.
 void text_open_range(TextFile& f, int fd, std::int64_t from, std::int64_t stop, std::int64_t limit);
 
+// Opens the text in memory at [mem, mem + size) for reading with `f`; it is
+// the part of a longer text that starts at offset `from` (the line count
+// starts at 0 there; a byte-order mark is passed over only at offset 0).
+// `more` (with `more_with`), when not null, gives the windows that follow
+// (see TextFile). Nothing is copied: the bytes must stay while f reads them.
+// A text that starts with a byte-order mark must hold it whole in its first
+// window.
+void text_open_memory(TextFile& f, const char* mem, std::size_t size, std::int64_t from,
+                      bool (*more)(TextFile&) = nullptr, void* more_with = nullptr);
+
+// The offset in the file (or text) of the next byte that f reads: after a
+// line read with its line feed, where the next line starts.
+std::int64_t text_position(const TextFile& f);
+
 // The offset in the file of the first line start at or after `at` (after the
 // first line feed at or after at - 1), or -1 when there is none before
 // `before`. `scratch` holds the bytes looked at.
@@ -89,7 +115,7 @@ void text_rewind(TextFile& f);
 
 // Reads one line into f.line (its line feed included, when it has one),
 // applying the text-mode rules above, and sets f.line_no. Of a line longer
-// than max_line_bytes only the first max_line_bytes characters are kept (and
+// than f.line_limit only the first f.line_limit characters are kept (and
 // its line feed); the rest is passed over and f.line_cut set. Returns false
 // when the end of the file, or a Ctrl-Z, comes before any character (f.eof
 // tells the two apart).

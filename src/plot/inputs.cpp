@@ -6,6 +6,7 @@
 
 #include "io/centre_file.h"
 #include "io/read_row.h"
+#include "io/row_stream.h"
 
 namespace kmeans {
 
@@ -17,6 +18,15 @@ namespace {
 int next_row(TextFile& f, float* row) {
     int any = 0;
     return read_row(f, row, any);
+}
+
+// The reason a compressed data file's text stopped short, as a plot
+// message: "D.DAT.gz: the compressed data are cut short".
+std::string damaged(const std::string& path, const std::string& reason) {
+    std::string r = reason.substr(reason.empty() || reason[0] != '\n' ? 0 : 1);
+    if (!r.empty() && r.back() == '.') r.pop_back();
+    if (!r.empty() && r[0] >= 'A' && r[0] <= 'Z') r[0] = static_cast<char>(r[0] - 'A' + 'a');
+    return path + ": " + r;
 }
 
 // The reason for a data row that read_row refused or whose count differs.
@@ -59,17 +69,28 @@ Label next_label(LabelReader& r, int& v, std::string& err) {
 
 }  // namespace
 
-bool data_width(const std::string& path, int& nvars, std::string& err) {
-    TextFile f;
-    if (!text_open(f, path)) {
+bool data_width(const std::string& path, int& nvars, std::vector<std::string>& names, std::string& err) {
+    RowStream f;
+    int why = 0;
+    if (!stream_open(f, path, why)) {
         err = "cannot open " + path;
         return false;
     }
     std::vector<float> row(max_vars);
-    int n = next_row(f, row.data());
-    text_close(f);
-    if (n == row_end) err = path + ": no data rows";
-    else if (n < 0) err = bad_data_row(path, 1, n, 0);
+    int any = 0;
+    int n = stream_row(f, row.data(), any);
+    names = f.header.names;
+    if (n <= 0 && !stream_damage(f).empty()) {
+        err = damaged(path, stream_damage(f));
+        stream_close(f);
+        return false;
+    }
+    if (n == row_end) {
+        err = path + ": no data rows";
+    } else if (n < 0) {
+        err = bad_data_row(path, 1, n, 0);
+    }
+    stream_close(f);
     nvars = n;
     return n > 0;
 }
@@ -143,16 +164,17 @@ bool count_labels(const std::string& path, int K, const std::string& centre_path
 bool sample_rows(const std::string& data_path, const std::string& label_path, bool recall, std::int64_t total,
                  std::int64_t limit, PlotInput& in, std::string& err) {
     const std::size_t nv = in.vars.size();
-    TextFile data;
+    RowStream data;
     LabelReader labels;
     labels.path = label_path;
     labels.recall = recall;
-    if (!text_open(data, data_path)) {
+    int why = 0;
+    if (!stream_open(data, data_path, why)) {
         err = "cannot open " + data_path;
         return false;
     }
     if (!text_open(labels.f, label_path)) {
-        text_close(data);
+        stream_close(data);
         err = "cannot open " + label_path;
         return false;
     }
@@ -172,7 +194,13 @@ bool sample_rows(const std::string& data_path, const std::string& label_path, bo
     std::int64_t rows = 0;
     bool ok = true;
     for (;;) {
-        int n = next_row(data, row.data());
+        int any = 0;
+        int n = stream_row(data, row.data(), any);
+        if (n <= 0 && !stream_damage(data).empty()) {
+            err = damaged(data_path, stream_damage(data));
+            ok = false;
+            break;
+        }
         if (n == row_end) break;
         if (n < 0 || (nvars != 0 && n != nvars)) {
             err = bad_data_row(data_path, rows + 1, n, nvars);
@@ -206,7 +234,7 @@ bool sample_rows(const std::string& data_path, const std::string& label_path, bo
         }
         ++rows;
     }
-    text_close(data);
+    stream_close(data);
     text_close(labels.f);
     if (ok && rows != total) {
         err = label_path + " holds " + std::to_string(total) + " cluster numbers, " + data_path + " " +

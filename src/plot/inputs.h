@@ -1,7 +1,8 @@
 // The files of one clustering, read for kmeans-plot. The data file and the
 // centre file go through the row reader of kmeans, so that they are accepted
 // exactly when kmeans accepts them (comments, commas, CR/LF, Ctrl-Z, the
-// empty line that ends the data); a cluster value file (.KTF) or Recall
+// empty line that ends the data; a data file's header line and its
+// compression, see io/row_stream.h); a cluster value file (.KTF) or Recall
 // result (.KMR) is read as one integer per line. Every failure gives a
 // one-line reason naming the file (no line feed).
 #pragma once
@@ -21,10 +22,11 @@ struct PlotCentres {
     std::vector<float> values;  // values[k * nvars + v]: variable v of centre k + 1
 };
 
-// Reads the first row of the data file: its number of values into `nvars`.
-// False (with `err`) when it cannot be opened, holds no data rows, or its
-// first row is bad.
-bool data_width(const std::string& path, int& nvars, std::string& err);
+// Reads the first row of the data file: its number of values into `nvars`,
+// and the names of its header line into `names` (none without one). False
+// (with `err`) when it cannot be opened, holds no data rows, or its first
+// row is bad.
+bool data_width(const std::string& path, int& nvars, std::vector<std::string>& names, std::string& err);
 
 // Reads a centre file: a MaxDist row (its value is not needed), then one row
 // per centre, all of one length. A report written with kmeans -D (labelled

@@ -97,8 +97,8 @@ int plot_main(const std::string& program, const std::vector<std::string>& args) 
     const std::string out_path = result_name(a.data, ".SVG");
 
     int nvars = 0;
-    if (!data_width(a.data, nvars, reason)) fail(status_file, reason);
     PlotInput in;
+    if (!data_width(a.data, nvars, in.names, reason)) fail(status_file, reason);
     if (a.vars.empty())
         for (int v = 1; v <= std::min(nvars, plot_max_vars); ++v) in.vars.push_back(v);
     else

@@ -114,8 +114,21 @@ std::string value_text(double v) {
     return s;
 }
 
-// The name of variable `var` (1-based): "v3".
-std::string var_name(int var) {
+// The longest name shown whole; a longer one is cut (at a character
+// start) and ends in an ellipsis.
+constexpr std::size_t name_bytes = 24;
+
+// The name of variable `var` (1-based): its name from the header line, or
+// "v3" when it has none (no header line, or an empty name).
+std::string var_name(const PlotInput& in, int var) {
+    const std::size_t i = static_cast<std::size_t>(var - 1);
+    if (i < in.names.size() && !in.names[i].empty()) {
+        const std::string& name = in.names[i];
+        if (name.size() <= name_bytes) return name;
+        std::size_t cut = name_bytes - 1;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+        return name.substr(0, cut) + "\xE2\x80\xA6";
+    }
     std::string s = "v";
     s += std::to_string(var);
     return s;
@@ -456,7 +469,7 @@ void diagonal_panel(std::string& out, const PlotInput& in, const Panel& p, std::
     double cx = p.x0 + p.size / 2;
     double name_y = p.y0 + 0.12 * p.size + 20;
     text_at(out, cx, name_y, "font-size=\"22\" font-weight=\"bold\" fill=\"#333\" text-anchor=\"middle\"",
-            var_name(in.vars[j]));
+            var_name(in, in.vars[j]));
     text_at(out, cx, name_y + 20, "font-size=\"12\" fill=\"#555\" text-anchor=\"middle\"",
             value_text(in.lo[j]) + " \xE2\x80\x93 " + value_text(in.hi[j]));
 }
@@ -590,7 +603,7 @@ std::string plot_svg(const PlotInput& in) {
             out += "</g>\n";
         }
         bottom_axis(out, p, 1, rows_hi, "row");
-        left_axis(out, p, in.lo[0], in.hi[0], var_name(in.vars[0]));
+        left_axis(out, p, in.lo[0], in.hi[0], var_name(in, in.vars[0]));
         out += "</g>\n";
     } else {
         for (std::size_t a = 0; a < nv; ++a) {      // panel row: variable a up
@@ -622,8 +635,8 @@ std::string plot_svg(const PlotInput& in) {
                     for (std::size_t k = 0; k < cx.size(); ++k)
                         centre_cross(out, static_cast<int>(k) + 1, cx[k], cy[k], spots[k]);
                 }
-                if (a + 1 == nv) bottom_axis(out, p, in.lo[b], in.hi[b], var_name(in.vars[b]));
-                if (b == 0) left_axis(out, p, in.lo[a], in.hi[a], var_name(in.vars[a]));
+                if (a + 1 == nv) bottom_axis(out, p, in.lo[b], in.hi[b], var_name(in, in.vars[b]));
+                if (b == 0) left_axis(out, p, in.lo[a], in.hi[a], var_name(in, in.vars[a]));
                 out += "</g>\n";
             }
         }

@@ -18,6 +18,7 @@ constexpr int plot_max_vars = 4;
 struct PlotInput {
     std::string title;               // first part of the title line (file name, mode)
     std::vector<int> vars;           // 1-based numbers of the shown variables (1 to 4 of them)
+    std::vector<std::string> names;  // the names of all the file's variables from its header line (none without one)
     std::vector<double> lo, hi;      // per shown variable: the range of its axis
     // The drawn rows: values[r * vars.size() + j] is value j of drawn row r,
     // cluster[r] its cluster number (1 to K, or -1 for none), and row[r] its

@@ -68,6 +68,8 @@ check "Section: science" test "$(field Section)" = science
 if command -v dpkg-shlibdeps >/dev/null; then
   check "Depends (from dpkg-shlibdeps) names libc6: $(field Depends)" \
     grep -q 'libc6' <<<"$(field Depends)"
+  check "Depends names the decompressors zlib1g and libzstd1" \
+    grep -Eq 'zlib1g.*libzstd1|libzstd1.*zlib1g' <<<"$(field Depends)"
 fi
 
 # Contents: the programs, their manual pages, the README and the licence,
