@@ -128,49 +128,61 @@ BENCHMARK(BM_first_pass_compressed)
     ->Args({1, 0})->Args({2, 0})->Args({1, 1})->Args({2, 1})
     ->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// One SKM iteration (winners, then the sums in file order) over 2,000,000
-// rows of 8 values held in memory, K = 8.
-void BM_skm_pass_table(benchmark::State& state) {
-    constexpr std::int64_t N = 2000000;
-    constexpr int nvars = 8;
-    Params p = quiet_params(static_cast<int>(state.range(0)));
-    p.clustering.iterations = 1;
-    p.clustering.clusters = 8;
-    Workers workers;
-    workers_start(workers, p.resources.threads);
-    auto d = std::make_unique<DataFile>();
-    d->workers = &workers;
-    d->N = N;
-    d->nvars = nvars;
-    if (!table_reserve(d->table, static_cast<std::uint64_t>(N) * nvars * sizeof(float))) {
-        state.SkipWithError("no memory for the table");
-        return;
-    }
-    d->source = RowSource::memory;
+// 2,000,000 rows of 8 values held in memory, in 8 groups taken in turn, and
+// 8 start centres; false when there is no memory for them.
+constexpr std::int64_t table_rows = 2000000;
+constexpr int table_vars = 8;
+bool table_setup(const Params& p, DataFile& d, Workers& workers, Centres& start) {
+    d.workers = &workers;
+    d.N = table_rows;
+    d.nvars = table_vars;
+    if (!table_reserve(d.table, static_cast<std::uint64_t>(table_rows) * table_vars * sizeof(float))) return false;
+    d.source = RowSource::memory;
     std::uint32_t seed = 7;
-    for (std::int64_t r = 0; r < N; ++r) {
-        float row[nvars];
+    for (std::int64_t r = 0; r < table_rows; ++r) {
+        float row[table_vars];
         for (float& x : row) {
             seed = seed * 1103515245u + 12345u;
             x = static_cast<float>(r % 8) * 4.0f + static_cast<float>((seed >> 8) % 20000) / 5000.0f;
         }
-        table_append(d->table, row, nvars);
+        table_append(d.table, row, table_vars);
     }
+    if (failed(centres_alloc(p.levels, start, p.clustering.clusters, table_vars))) return false;
+    for (int k = 0; k < p.clustering.clusters; ++k)
+        for (int v = 0; v < table_vars; ++v) start.row(k)[v] = static_cast<float>(k) * 4.0f + 1.0f;
+    return true;
+}
+
+// One iteration of `algorithm` over the table, K = 8, on range(0) threads.
+void pass_table(benchmark::State& state, int algorithm) {
+    Params p = quiet_params(static_cast<int>(state.range(0)));
+    p.clustering.iterations = 1;
+    p.clustering.clusters = 8;
+    p.clustering.algorithm = algorithm;
+    Workers workers;
+    workers_start(workers, p.resources.threads);
+    auto d = std::make_unique<DataFile>();
     Centres start;
-    if (failed(centres_alloc(p.levels, start, p.clustering.clusters, nvars))) {
-        state.SkipWithError("no memory for the centres");
+    if (!table_setup(p, *d, workers, start)) {
+        state.SkipWithError("no memory for the table");
         return;
     }
-    for (int k = 0; k < p.clustering.clusters; ++k)
-        for (int v = 0; v < nvars; ++v) start.row(k)[v] = static_cast<float>(k) * 4.0f + 1.0f;
-    std::vector<std::int32_t> clustno(static_cast<std::size_t>(N));
+    std::vector<std::int32_t> clustno(static_cast<std::size_t>(table_rows));
     for (auto _ : state) {
         Centres clust = start;
-        benchmark::DoNotOptimize(run_skm(p, *d, clust, clustno));
+        benchmark::DoNotOptimize(algorithm == SKM ? run_skm(p, *d, clust, clustno) : run_akm(p, *d, clust, clustno));
         benchmark::DoNotOptimize(clust.v.data());
     }
+    state.counters["ns/row"] = benchmark::Counter(static_cast<double>(table_rows) * static_cast<double>(state.iterations()),
+                                                  benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     table_release(d->table);
 }
+
+// One SKM iteration (winners, then the sums in file order).
+void BM_skm_pass_table(benchmark::State& state) { pass_table(state, SKM); }
+// One AKM iteration (every row moves its winner before the next is searched).
+void BM_akm_pass_table(benchmark::State& state) { pass_table(state, AKM); }
+BENCHMARK(BM_akm_pass_table)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_skm_pass_table)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

@@ -12,16 +12,21 @@ Failure run_akm(const Params& p, DataFile& data, Centres& clust, std::vector<std
     const int nvars = data.nvars;
     float alpha = p.clustering.rate;
     std::vector<std::uint32_t> count(static_cast<std::size_t>(K));
-    const NearestPath path = nearest_path_row_major(p.resources.kernel, K, nvars);  // chosen once, not for every row
+    // The centres as the search reads them, laid out once per pass; the one
+    // centre a row moves is laid out again after it.
+    CentreSet set;
 
     say(p.levels, Show::quiet_lt2, stderr, "Adaptive K-means algorithm.\n");
     for (int it = 1; it <= p.clustering.iterations; ++it) {
         say(p.levels, Show::quiet_lt2, stderr, "\nIteration:%-3d Alpha:%-10.6G ", it, static_cast<double>(alpha));
+        centres_prepare_all(set, clust, nvars, K, p.clustering.cityblock, p.resources.kernel);
         Failure f = each_row(p.levels, data, SpinFrom::start, [&](std::int64_t r, const float* x) {
+            std::int32_t w;
             float best;
-            int w = nearest_all_with(path, clust, x, nvars, K, p.clustering.cityblock, best);
+            nearest_rows(set, x, 1, nvars, &w, &best);
             clustno[static_cast<std::size_t>(r)] = w;
             pull_centre(clust.row(w), x, nvars, alpha);
+            centres_update(set, clust, w, true);
         });
         if (failed(f)) return f;
         alpha = next_alpha(alpha, p.clustering.rate_factor);

@@ -27,7 +27,9 @@ Failure run_akmdi(const Params& p, DataFile& data, Centres& clust, std::vector<s
     std::vector<std::uint32_t> count(static_cast<std::size_t>(K), 0u);
     bool last_slot = false;
     auto in_use = [&](int k) { return count[static_cast<std::size_t>(k)] != 0; };
-    const NearestPath path = nearest_path_row_major(p.resources.kernel, K, nvars);  // chosen once, not for every row
+    // The slots in use as the search reads them, laid out once per pass; a
+    // slot a row moves or opens is laid out again after it.
+    CentreSet set;
 
     say(p.levels, Show::quiet_lt2, stderr, "Adaptive K-means algorithm with dynamic initialization.\n");
     for (int it = 1; it <= p.clustering.iterations; ++it) {
@@ -44,9 +46,11 @@ Failure run_akmdi(const Params& p, DataFile& data, Centres& clust, std::vector<s
                 spin(p.levels, data.spinner);
             }
         };
+        centres_prepare(set, clust, nvars, K, p.clustering.cityblock, p.resources.kernel, in_use);
         Failure f = each_row_with(data, progress, [&](std::int64_t r, const float* x) {
+            std::int32_t w;
             float best;
-            int w = nearest_with(path, clust, x, nvars, K, p.clustering.cityblock, best, in_use);
+            nearest_rows(set, x, 1, nvars, &w, &best);
             // A row opens a slot when it lies farther than MaxDist from every
             // centre in use; with no slot in use at all (the first row, which
             // MaxDist cannot exceed when MaxDist is infinite) it opens one
@@ -63,6 +67,7 @@ Failure run_akmdi(const Params& p, DataFile& data, Centres& clust, std::vector<s
             } else {
                 pull_centre(clust.row(w), x, nvars, alpha);
             }
+            centres_update(set, clust, w, true);
             clustno[static_cast<std::size_t>(r)] = w;
         });
         if (failed(f)) return f;
