@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cluster/algorithms.h"
+#include "cluster/nearest.h"
 
 using namespace kmeans;
 
@@ -61,6 +62,42 @@ TEST(AdaptivePullCentre, EveryVariableMovesAndNothingBeyond) {
     EXPECT_EQ(centre[1], 5.0f);
     EXPECT_EQ(centre[2], 0.0f);
     EXPECT_EQ(centre[3], 99.0f);  // only the first nvars values belong to the centre
+}
+
+// The move of a prepared centre (as the adaptive passes make it) gives the
+// bits of pull_centre() in the centre and, in its columns, those of a fresh
+// layout, on every kernel; the other centres' columns stay as they were.
+TEST(AdaptivePullCentre, PreparedMoveEqualsPlainMoveOnEveryKernel) {
+    constexpr int K = 9, nvars = 7;
+    for (Kernel kernel : {Kernel::portable, Kernel::avx2, Kernel::avx512}) {
+        if (!nearest_kernel_runs(kernel)) continue;
+        SCOPED_TRACE(static_cast<int>(kernel));
+        Centres moved, plain;
+        moved.K = plain.K = K;
+        moved.nvars = plain.nvars = nvars;
+        std::uint32_t seed = 5;
+        auto next = [&] {
+            seed = seed * 1103515245u + 12345u;
+            return static_cast<float>(static_cast<std::int32_t>(seed >> 4) % 2000001 - 1000000) / 997.0f;
+        };
+        for (int i = 0; i < K * nvars; ++i) moved.v.push_back(next());
+        plain = moved;
+        CentreSet set, fresh;
+        centres_prepare_all(set, moved, nvars, K, false, kernel);
+        for (int k : {0, 3, 4, 8, 3, 7}) {
+            float row[nvars];
+            for (float& x : row) x = next();
+            const float alpha = 0.3f + static_cast<float>(k) * 0.07f;
+            centres_pull(set, moved, k, row, alpha);
+            pull_centre(plain.row(k), row, nvars, alpha);
+        }
+        centres_prepare_all(fresh, plain, nvars, K, false, kernel);
+        for (std::size_t i = 0; i < plain.v.size(); ++i)
+            EXPECT_EQ(std::bit_cast<std::uint32_t>(moved.v[i]), std::bit_cast<std::uint32_t>(plain.v[i])) << i;
+        ASSERT_EQ(set.cols.size(), fresh.cols.size());
+        for (std::size_t i = 0; i < set.cols.size(); ++i)
+            EXPECT_EQ(std::bit_cast<std::uint64_t>(set.cols[i]), std::bit_cast<std::uint64_t>(fresh.cols[i])) << i;
+    }
 }
 
 TEST(AdaptiveNextAlpha, DefaultScheduleAndFactorTwo) {

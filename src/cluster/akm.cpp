@@ -25,8 +25,7 @@ Failure run_akm(const Params& p, DataFile& data, Centres& clust, std::vector<std
             float best;
             nearest_rows(set, x, 1, nvars, &w, &best);
             clustno[static_cast<std::size_t>(r)] = w;
-            pull_centre(clust.row(w), x, nvars, alpha);
-            centres_update(set, clust, w, true);
+            centres_pull(set, clust, w, x, alpha);
         });
         if (failed(f)) return f;
         alpha = next_alpha(alpha, p.clustering.rate_factor);

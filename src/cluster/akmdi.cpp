@@ -64,10 +64,10 @@ Failure run_akmdi(const Params& p, DataFile& data, Centres& clust, std::vector<s
                 w = j;
                 ++count[static_cast<std::size_t>(j)];
                 opened = j + 1;
+                centres_update(set, clust, w, true);
             } else {
-                pull_centre(clust.row(w), x, nvars, alpha);
+                centres_pull(set, clust, w, x, alpha);
             }
-            centres_update(set, clust, w, true);
             clustno[static_cast<std::size_t>(r)] = w;
         });
         if (failed(f)) return f;

@@ -101,6 +101,15 @@ void centres_update(CentreSet& s, const Centres& c, int k, bool candidate) {
     }
 }
 
+void centres_pull(CentreSet& s, Centres& c, int k, const float* x, float alpha) {
+    assert(k >= 0 && k < s.ncand && k < c.K && s.nvars <= c.nvars && s.take[static_cast<std::size_t>(k)]);
+#ifdef KMEANS_VECTOR_KERNELS
+    if (s.path != NearestPath::portable)
+        return nearest_pull_avx2(s.cols.data(), s.width, k, c.row(k), x, s.nvars, alpha);
+#endif
+    nearest_pull_portable(s.cols.data(), s.width, k, c.row(k), x, s.nvars, alpha);
+}
+
 void nearest_rows(const CentreSet& s, const float* rows, std::size_t n, int nvars, std::int32_t* winner,
                   float* best) {
     assert(s.nvars >= 0 && s.nvars <= nvars && nvars <= max_vars);

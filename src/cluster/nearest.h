@@ -131,6 +131,11 @@ struct CentreSet {
 // opens or closes one centre between rows.
 void centres_update(CentreSet& s, const Centres& c, int k, bool candidate);
 
+// The adaptive move of candidate centre k towards row `x`: each of its
+// s.nvars values c becomes c + alpha * (x - c) in double, rounded to float
+// (pull_centre()'s arithmetic), in `c` and in the columns of `s` alike.
+void centres_pull(CentreSet& s, Centres& c, int k, const float* x, float alpha);
+
 // Lays out the clusters 0..ncand-1 of `c` for which `take(k)` holds, first
 // `nvars` values, for the search of kind `use_cityblock` on the kernel that
 // nearest_path_for() gives for the run's `kernel` and that size. Allocates

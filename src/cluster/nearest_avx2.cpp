@@ -90,4 +90,18 @@ void nearest_rows_avx2(const CentreColumns& s, bool cityblock, const float* rows
     else search_rows<false>(s, rows, n, nvars, winner, best);
 }
 
+void nearest_pull_avx2(double* cols, int width, int k, float* row, const float* x, int nvars, float alpha) {
+    const double a = static_cast<double>(alpha);
+    const int lane = k & 3;
+    const __m256d mask = _mm256_castsi256_pd(
+        _mm256_cmpeq_epi64(_mm256_setr_epi64x(0, 1, 2, 3), _mm256_set1_epi64x(lane)));
+    double* quad = cols + (k - lane);
+    for (int v = 0; v < nvars; ++v, quad += width) {
+        const double c = static_cast<double>(row[v]);
+        const float moved = static_cast<float>(c + a * (static_cast<double>(x[v]) - c));
+        row[v] = moved;
+        _mm256_storeu_pd(quad, _mm256_blendv_pd(_mm256_loadu_pd(quad), _mm256_set1_pd(static_cast<double>(moved)), mask));
+    }
+}
+
 }  // namespace kmeans

@@ -66,6 +66,15 @@ int nearest_row_major_portable(const float* centres, int stride, int ncand, cons
 void nearest_rows_portable(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n, int nvars,
                            std::int32_t* winner, float* best);
 
+// The adaptive move of candidate centre k, whose values are held both at
+// `row` (nvars floats) and in the prepared columns `cols` (value v at
+// cols[v * width + k], width a multiple of 8): each value c becomes
+// c + alpha * (x - c) in double, rounded to float, in both places. The
+// columns are written 4 lanes at a time, so that the next search's loads
+// take the values straight from these stores.
+void nearest_pull_portable(double* cols, int width, int k, float* row, const float* x, int nvars, float alpha);
+void nearest_pull_avx2(double* cols, int width, int k, float* row, const float* x, int nvars, float alpha);
+
 // The same two searches on AVX2 and on AVX-512 (AVX-512F and VL), for a
 // processor that has them; built on x86-64 only (KMEANS_VECTOR_KERNELS).
 int nearest_row_major_avx2(const float* centres, int stride, int ncand, const float* x, int nvars, bool cityblock,

@@ -131,4 +131,15 @@ void nearest_rows_portable(const CentreColumns& s, bool cityblock, const float* 
     else search_rows<false>(s, rows, n, nvars, winner, best);
 }
 
+void nearest_pull_portable(double* cols, int width, int k, float* row, const float* x, int nvars, float alpha) {
+    const double a = static_cast<double>(alpha);
+    for (int v = 0; v < nvars; ++v) {
+        const double c = static_cast<double>(row[v]);
+        const float moved = static_cast<float>(c + a * (static_cast<double>(x[v]) - c));
+        row[v] = moved;
+        cols[static_cast<std::size_t>(v) * static_cast<std::size_t>(width) + static_cast<std::size_t>(k)] =
+            static_cast<double>(moved);
+    }
+}
+
 }  // namespace kmeans
