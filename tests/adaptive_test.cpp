@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <vector>
@@ -98,6 +99,64 @@ TEST(AdaptivePullCentre, PreparedMoveEqualsPlainMoveOnEveryKernel) {
         for (std::size_t i = 0; i < set.cols.size(); ++i)
             EXPECT_EQ(std::bit_cast<std::uint64_t>(set.cols[i]), std::bit_cast<std::uint64_t>(fresh.cols[i])) << i;
     }
+}
+
+// The adaptive pass a row at a time (each row's sums taken before the row
+// ahead of it moves its winner, the moved centre's sum taken again) gives
+// the winners and centres of searching every row in full after the move
+// before it, with the portable kernel, on rows that tie (duplicate centres
+// and rows, integer grids), lie far apart (near the single-precision
+// limit, where sums overflow to infinity) and on both distances.
+TEST(AdaptivePass, RowAtATimeEqualsTheFullSearchAfterEveryMove) {
+    std::uint32_t seed = 17;
+    auto next = [&] {
+        seed = seed * 1103515245u + 12345u;
+        return seed >> 8;
+    };
+    int checked = 0;
+    for (int K : {2, 3, 7, 8})
+        for (int nvars : {1, 2, 7, 8, 9, 16})
+            for (int kind = 0; kind < 3; ++kind)
+                for (bool cityblock : {false, true}) {
+                    SCOPED_TRACE(testing::Message() << "K=" << K << " nvars=" << nvars << " kind=" << kind
+                                                    << " cityblock=" << cityblock);
+                    auto value = [&]() -> float {
+                        switch (kind) {
+                        case 0: return static_cast<float>(next() % 5);                 // grid: many ties
+                        case 1: return static_cast<float>(next() % 2001) / 7.0f - 140.0f;
+                        default: return (next() % 2 ? 1.0f : -1.0f) * 3.0e38f * static_cast<float>(next() % 4) / 3.0f;
+                        }
+                    };
+                    Centres plain;
+                    plain.K = K;
+                    plain.nvars = nvars;
+                    for (int i = 0; i < K * nvars; ++i) plain.v.push_back(value());
+                    if (K > 2) std::copy(plain.row(0), plain.row(0) + nvars, plain.row(1));  // a duplicate centre
+                    const int n = 300;
+                    std::vector<float> rows;
+                    for (int i = 0; i < n * nvars; ++i) rows.push_back(value());
+                    Centres fast = plain;
+                    CentreSet ps, fs;
+                    centres_prepare_all(ps, plain, nvars, K, cityblock, Kernel::portable);
+                    centres_prepare_all(fs, fast, nvars, K, cityblock, Kernel::automatic);
+                    if (!adaptive_pass_runs(fs)) continue;
+                    std::vector<std::int32_t> want(n), got(n, -7);
+                    AdaptivePass a = adaptive_begin(fs, fast, 0.4f);
+                    for (int r = 0; r < n; ++r) {
+                        const float* x = rows.data() + static_cast<std::size_t>(r) * nvars;
+                        float best;
+                        nearest_rows(ps, x, 1, nvars, &want[r], &best);
+                        centres_pull(ps, plain, want[r], x, 0.4f);
+                        adaptive_row(a, x, &got[r]);
+                    }
+                    adaptive_end(a);
+                    EXPECT_EQ(got, want);
+                    for (std::size_t i = 0; i < plain.v.size(); ++i)
+                        ASSERT_EQ(std::bit_cast<std::uint32_t>(fast.v[i]), std::bit_cast<std::uint32_t>(plain.v[i])) << i;
+                    ++checked;
+                }
+    if (!nearest_kernel_runs(Kernel::avx2)) GTEST_SKIP() << "no vector kernel on this processor";
+    EXPECT_EQ(checked, 4 * 6 * 3 * 2);
 }
 
 TEST(AdaptiveNextAlpha, DefaultScheduleAndFactorTwo) {

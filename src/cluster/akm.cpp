@@ -20,13 +20,22 @@ Failure run_akm(const Params& p, DataFile& data, Centres& clust, std::vector<std
     for (int it = 1; it <= p.clustering.iterations; ++it) {
         say(p.levels, Show::quiet_lt2, stderr, "\nIteration:%-3d Alpha:%-10.6G ", it, static_cast<double>(alpha));
         centres_prepare_all(set, clust, nvars, K, p.clustering.cityblock, p.resources.kernel);
-        Failure f = each_row(p.levels, data, SpinFrom::start, [&](std::int64_t r, const float* x) {
-            std::int32_t w;
-            float best;
-            nearest_rows(set, x, 1, nvars, &w, &best);
-            clustno[static_cast<std::size_t>(r)] = w;
-            centres_pull(set, clust, w, x, alpha);
-        });
+        Failure f;
+        if (adaptive_pass_runs(set)) {
+            AdaptivePass a = adaptive_begin(set, clust, alpha);
+            f = each_row(p.levels, data, SpinFrom::start, [&](std::int64_t r, const float* x) {
+                adaptive_row(a, x, &clustno[static_cast<std::size_t>(r)]);
+            });
+            if (!failed(f)) adaptive_end(a);
+        } else {
+            f = each_row(p.levels, data, SpinFrom::start, [&](std::int64_t r, const float* x) {
+                std::int32_t w;
+                float best;
+                nearest_rows(set, x, 1, nvars, &w, &best);
+                clustno[static_cast<std::size_t>(r)] = w;
+                centres_pull(set, clust, w, x, alpha);
+            });
+        }
         if (failed(f)) return f;
         alpha = next_alpha(alpha, p.clustering.rate_factor);
         say(p.levels, Show::debug2, stdout, "\n");

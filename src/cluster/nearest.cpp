@@ -3,6 +3,7 @@
 // own (nearest_kernels.h).
 #include "cluster/nearest.h"
 
+#include <algorithm>
 #include <cassert>
 
 #include <limits>
@@ -108,6 +109,44 @@ void centres_pull(CentreSet& s, Centres& c, int k, const float* x, float alpha) 
         return nearest_pull_avx2(s.cols.data(), s.width, k, c.row(k), x, s.nvars, alpha);
 #endif
     nearest_pull_portable(s.cols.data(), s.width, k, c.row(k), x, s.nvars, alpha);
+}
+
+bool adaptive_pass_runs(const CentreSet& s) {
+#ifdef KMEANS_VECTOR_KERNELS
+    return s.path != NearestPath::portable && s.ncand <= 8 && s.width == 8 && s.nvars <= adaptive_max_vars &&
+           s.first == 0 && std::all_of(s.take.begin(), s.take.begin() + s.ncand, [](unsigned char t) { return t != 0; });
+#else
+    (void)s;
+    return false;
+#endif
+}
+
+AdaptivePass adaptive_begin(CentreSet& s, Centres& c, float alpha) {
+    assert(adaptive_pass_runs(s) && c.nvars == s.nvars);
+    AdaptivePass a;
+    a.cols = s.cols.data();
+    a.centres = c.v.data();
+    a.nvars = s.nvars;
+    a.alpha = alpha;
+    a.cityblock = s.cityblock;
+    return a;
+}
+
+void adaptive_row(AdaptivePass& a, const float* x, std::int32_t* winner) {
+#ifdef KMEANS_VECTOR_KERNELS
+    nearest_adaptive_avx2(a, x, winner);
+#else
+    (void)a, (void)x, (void)winner;
+    assert(false);
+#endif
+}
+
+void adaptive_end(AdaptivePass& a) {
+#ifdef KMEANS_VECTOR_KERNELS
+    nearest_adaptive_end_avx2(a);
+#else
+    (void)a;
+#endif
 }
 
 void nearest_rows(const CentreSet& s, const float* rows, std::size_t n, int nvars, std::int32_t* winner,

@@ -136,6 +136,25 @@ void centres_update(CentreSet& s, const Centres& c, int k, bool candidate);
 // (pull_centre()'s arithmetic), in `c` and in the columns of `s` alike.
 void centres_pull(CentreSet& s, Centres& c, int k, const float* x, float alpha);
 
+// The adaptive pass a row at a time (AdaptivePass in nearest_kernels.h):
+// whether it runs for the prepared centres `s` (every cluster a candidate,
+// at most 8 of them, at most adaptive_max_vars values, a vector kernel).
+// Where it does not, each row takes nearest_rows() and centres_pull().
+bool adaptive_pass_runs(const CentreSet& s);
+
+// Starts an adaptive pass over `s` and `c` (for which adaptive_pass_runs()
+// holds) moving winners by `alpha`; both must stay in place until
+// adaptive_end().
+AdaptivePass adaptive_begin(CentreSet& s, Centres& c, float alpha);
+
+// Row `x` of the pass: its winner is written to *winner by the next call
+// or by adaptive_end(), and moves towards it; `x` may be overwritten once
+// the call returns.
+void adaptive_row(AdaptivePass& a, const float* x, std::int32_t* winner);
+
+// Ends the pass: the last row's winner is written and moved.
+void adaptive_end(AdaptivePass& a);
+
 // Lays out the clusters 0..ncand-1 of `c` for which `take(k)` holds, first
 // `nvars` values, for the search of kind `use_cityblock` on the kernel that
 // nearest_path_for() gives for the run's `kernel` and that size. Allocates

@@ -75,6 +75,38 @@ void nearest_rows_portable(const CentreColumns& s, bool cityblock, const float* 
 void nearest_pull_portable(double* cols, int width, int k, float* row, const float* x, int nvars, float alpha);
 void nearest_pull_avx2(double* cols, int width, int k, float* row, const float* x, int nvars, float alpha);
 
+// An adaptive pass (every row moves its winner before the next row is
+// searched) over at most 8 centres, all of them candidates, and at most
+// adaptive_max_vars values a row, run a row at a time: each row's sums are
+// taken against the centres before the previous row has moved its winner,
+// and then only the moved centre's sum is taken again, so that the next
+// row waits on the previous one only for that sum. The winners, their
+// moves and the centres are exactly those of searching each row in full
+// after the previous move (nearest_rows, then nearest_pull_portable).
+constexpr int adaptive_max_vars = 16;
+struct AdaptivePass {
+    double* cols = nullptr;    // prepared columns of width 8, value v of centre k at cols[v * 8 + k]
+    float* centres = nullptr;  // the same centres row after row, nvars apart
+    int nvars = 0;
+    float alpha = 0.0f;
+    bool cityblock = false;
+    // The row searched last, whose winner is still to be decided: its sums
+    // (NaN for the lanes past the centres), stale in lane `moved`, the
+    // centre that the row before it moved (-1: none).
+    bool pending = false;
+    int moved = -1;
+    std::int32_t* winner = nullptr;
+    alignas(32) float sums[8];
+    float x[adaptive_max_vars];
+};
+
+// Takes row `x` (nvars values) into the pass, its winner to be written to
+// *winner; decides and moves the row before it.
+void nearest_adaptive_avx2(AdaptivePass& a, const float* x, std::int32_t* winner);
+
+// Decides and moves the row still pending, if any.
+void nearest_adaptive_end_avx2(AdaptivePass& a);
+
 // The same two searches on AVX2 and on AVX-512 (AVX-512F and VL), for a
 // processor that has them; built on x86-64 only (KMEANS_VECTOR_KERNELS).
 int nearest_row_major_avx2(const float* centres, int stride, int ncand, const float* x, int nvars, bool cityblock,

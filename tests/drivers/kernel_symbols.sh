@@ -2,7 +2,8 @@
 # Checks the object files of the vector kernels (nearest_avx2.cpp.o,
 # nearest_avx512.cpp.o): each defines its two entry points,
 # kmeans::nearest_rows_KIND and kmeans::nearest_row_major_KIND (and the AVX2
-# one kmeans::nearest_pull_avx2), as plain
+# one the adaptive moves: nearest_pull_avx2, nearest_adaptive_avx2 and
+# nearest_adaptive_end_avx2), as plain
 # functions, and no other global symbol, weak ones included. An inline or
 # template function that another unit defines too would be one: the linker
 # keeps a single copy, and if it kept the one compiled for AVX-512, a
@@ -25,7 +26,7 @@ for obj in "$@"; do
     status=1
     continue
   fi
-  bad=$(printf '%s\n' "$syms" | grep -v -E "^_ZN6kmeans[0-9]+nearest_(rows|row_major|pull)_${kind}E[^ ]* T ")
+  bad=$(printf '%s\n' "$syms" | grep -v -E "^_ZN6kmeans[0-9]+nearest_(rows|row_major|pull|adaptive|adaptive_end)_${kind}E[^ ]* T ")
   if [ -n "$bad" ]; then
     printf '%s defines more than its entry points:\n%s\n' "$obj" "$bad"
     status=1
