@@ -69,8 +69,9 @@ void pick_weighted(const double* w, std::int64_t n, const std::vector<double>& t
 
 // Copies rows `rows` (any order, repeats allowed) of `data` into `out`, row
 // after row (rows.size() * nvars values): straight from the table when the
-// rows are in memory, else by a pass that reads them again.
-static Failure fetch_rows(const Levels& l, DataFile& data, const std::vector<std::int64_t>& rows, std::vector<float>& out) {
+// rows are in memory, else by a pass that reads them again (without turning
+// the spinner, which a table row does not turn either).
+static Failure fetch_rows(DataFile& data, const std::vector<std::int64_t>& rows, std::vector<float>& out) {
     const std::size_t width = static_cast<std::size_t>(data.nvars);
     out.resize(rows.size() * width);
     if (rows_in_memory(data)) {
@@ -83,7 +84,7 @@ static Failure fetch_rows(const Levels& l, DataFile& data, const std::vector<std
     std::iota(order.begin(), order.end(), std::size_t{0});
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return rows[a] < rows[b]; });
     std::size_t next = 0;
-    return each_row(l, data, SpinFrom::last, [&](std::int64_t r, const float* x) {
+    return each_row_with(data, [](std::int64_t) {}, [&](std::int64_t r, const float* x) {
         for (; next < order.size() && rows[order[next]] == r; ++next)
             std::memcpy(out.data() + order[next] * width, x, width * sizeof(float));
     });
@@ -122,7 +123,7 @@ Failure kmeanspp_centres(const Params& p, Rng& rng, DataFile& data, Centres& clu
     std::vector<double> weight(static_cast<std::size_t>(N), std::numeric_limits<double>::infinity());
     std::vector<std::int64_t> picked{uniform_row()};
     std::vector<float> cand;
-    if (Failure f = fetch_rows(p.levels, data, picked, cand); failed(f)) return f;
+    if (Failure f = fetch_rows(data, picked, cand); failed(f)) return f;
     std::memcpy(clust.row(0), cand.data(), width * sizeof(float));
     double total = 0.0;
     if (Failure f = lower_weights(p, data, clust.row(0), weight, total); failed(f)) return f;
@@ -139,7 +140,7 @@ Failure kmeanspp_centres(const Params& p, Rng& rng, DataFile& data, Centres& clu
             picked.resize(static_cast<std::size_t>(L));
             for (std::int64_t& r : picked) r = uniform_row();
         }
-        if (Failure f = fetch_rows(p.levels, data, picked, cand); failed(f)) return f;
+        if (Failure f = fetch_rows(data, picked, cand); failed(f)) return f;
         // Each candidate's sum of the weights it would leave, rows in file order.
         std::fill(sums.begin(), sums.end(), 0.0);
         Failure f = each_row(p.levels, data, SpinFrom::last, [&](std::int64_t r, const float* x) {
