@@ -46,6 +46,14 @@ if(TARGET kmeans-plot)
   endif()
 endif()
 
+# The summary companion, when this tree has it.
+if(TARGET kmeans-summary)
+  install(TARGETS kmeans-summary RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/doc/kmeans-summary.1)
+    kmeans_install_man(kmeans-summary.1)
+  endif()
+endif()
+
 # The README (which the -C notice and --help point to), the licence, and the
 # licence in Debian's machine-readable copyright format, where Debian keeps
 # every package's (/usr/share/doc/kmeans/copyright).
