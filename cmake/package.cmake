@@ -38,13 +38,15 @@ endfunction()
 install(TARGETS kmeans RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 kmeans_install_man(kmeans.1)
 
-# The plotting companion, when this tree has it.
-if(TARGET kmeans-plot)
-  install(TARGETS kmeans-plot RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/doc/kmeans-plot.1)
-    kmeans_install_man(kmeans-plot.1)
+# The companion programs, those this tree has, each with its page.
+foreach(program IN ITEMS kmeans-plot kmeans-summary)
+  if(TARGET ${program})
+    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/doc/${program}.1)
+      kmeans_install_man(${program}.1)
+    endif()
   endif()
-endif()
+endforeach()
 
 # The README (which the -C notice and --help point to), the licence, and the
 # licence in Debian's machine-readable copyright format, where Debian keeps

@@ -2,7 +2,7 @@
 // pair of NUL bytes into the arguments (before) and the environment (after),
 // each a list of NUL-separated entries; read_command_line then does what
 // start-up does with them (walk the arguments, append the KMEANS variable,
-// read every switch and KMEANS_SEED). Wildcard patterns are pointed at a
+// read every switch, KMEANS_SEED and the other variables). Wildcard patterns are pointed at a
 // scratch directory of known entries, so that the run neither depends on
 // nor wanders through the machine's directories.
 //
@@ -257,6 +257,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require(p.clustering.algorithm == SKM || p.clustering.algorithm == AKM || p.clustering.algorithm == AKMDI, "unknown algorithm");
         const char* seed = environment_value(envp.data(), seed_variable);
         require(seed == nullptr || p.invocation.seed.has_value(), "KMEANS_SEED accepted but not taken");
+        require(p.clustering.restarts >= 1 && p.clustering.restarts <= max_restarts, "KMEANS_RESTARTS out of range");
+        const char* init = environment_value(envp.data(), init_variable);
+        require(init == nullptr || std::strcmp(init, "random") == 0 || std::strcmp(init, "kmeans++") == 0,
+                "KMEANS_INIT accepted with another value");
+        require((p.clustering.start == Start::kmeans_pp) == (init != nullptr && std::strcmp(init, "kmeans++") == 0),
+                "KMEANS_INIT taken otherwise than it says");
     }
     return 0;
 }

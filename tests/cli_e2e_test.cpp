@@ -138,6 +138,8 @@ std::string environment_list(const std::string& variable) {
            "  " + variable + std::string(17 - variable.size(), ' ') +
            "switch text read after the command line's (" + variable + "=K8A)\n"
            "  KMEANS_SEED      random start seed, 0 to 4294967295 (default: the clock)\n"
+           "  KMEANS_INIT      start of SKM and AKM: random (default) or kmeans++\n"
+           "  KMEANS_RESTARTS  starts of SKM and AKM, 1 to 1000; the best is kept\n"
            "  KMEANS_THREADS   threads, 1 to 1024 (default: one per processor)\n"
            "  KMEANS_MEMORY    megabytes for rows kept in memory (default: half the memory)\n"
            "  KMEANS_KERNEL    search kernel of the run: portable, avx2 or avx512\n"
@@ -294,6 +296,27 @@ TEST(CliE2eRefusal, Table) {
         {{"X.DAT"}, {"KMEANS_SEED=4294967296"},
          "PANIC: KMEANS_SEED must be a whole number from 0 to 4294967295: Value=4294967296\n"},
         {{"X.DAT", "-K1"}, {"KMEANS_SEED=abc"}, k + "1\n"},
+    };
+    expect_refused(cases);
+}
+
+// KMEANS_INIT takes exactly its two names and KMEANS_RESTARTS a whole number
+// from 1 to 1000, checked after the seed and before the resources.
+TEST(CliE2eRefusal, StartVariables) {
+    const std::string init = "PANIC: KMEANS_INIT must be random or kmeans++: Value=";
+    const std::string restarts = "PANIC: KMEANS_RESTARTS must be a whole number from 1 to 1000: Value=";
+    const RefusalCase cases[] = {
+        {{"X.DAT"}, {"KMEANS_INIT=kmeans"}, init + "kmeans\n"},
+        {{"X.DAT"}, {"KMEANS_INIT=Random"}, init + "Random\n"},
+        {{"X.DAT"}, {"KMEANS_INIT="}, init + "\n"},
+        {{"X.DAT"}, {"KMEANS_RESTARTS=0"}, restarts + "0\n"},
+        {{"X.DAT"}, {"KMEANS_RESTARTS=1001"}, restarts + "1001\n"},
+        {{"X.DAT"}, {"KMEANS_RESTARTS=+3"}, restarts + "+3\n"},
+        {{"X.DAT"}, {"KMEANS_RESTARTS="}, restarts + "\n"},
+        {{"X.DAT"}, {"KMEANS_INIT=x", "KMEANS_RESTARTS=0"}, init + "x\n"},
+        {{"X.DAT"}, {"KMEANS_SEED=x", "KMEANS_INIT=x"},
+         "PANIC: KMEANS_SEED must be a whole number from 0 to 4294967295: Value=x\n"},
+        {{"X.DAT"}, {"KMEANS_RESTARTS=0", "KMEANS_THREADS=0"}, restarts + "0\n"},
     };
     expect_refused(cases);
 }

@@ -1,6 +1,7 @@
 // Unit tests of the clustering building blocks: the generator, the draw
 // scale and the random centres, both distances with their rounding, the
-// nearest-centre search, the MaxDist estimate and the never-opened test.
+// nearest-centre search, the MaxDist estimate and the never-opened test, the
+// weighted draw of the k-means++ start and the choice among several starts.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -16,6 +17,7 @@
 #include "cluster/distance.h"
 #include "cluster/init.h"
 #include "cluster/random.h"
+#include "cluster/starts.h"
 #include "e2e.h"
 #include "io/ranges.h"
 #include "nearest_test_api.h"
@@ -155,6 +157,44 @@ TEST(ClusterInit, ExtremeDrawsGiveTheEndsOfTheRange) {
 }
 
 // --- distances -------------------------------------------------------
+
+// The kept start is the lowest sum; of equal sums the earlier one; a NaN
+// never beats a number.
+TEST(ClusterStarts, LowestSumWinsAndATieGoesToTheEarlierStart) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const struct {
+        std::vector<double> sse;
+        int best;
+    } cases[] = {
+        {{5.0}, 0},
+        {{3.0, 2.0, 2.0, 4.0}, 1},
+        {{2.0, 2.0}, 0},
+        {{1.0, std::nextafter(1.0, 0.0), 1.0}, 1},
+        {{nan, 7.0, 7.0}, 1},
+        {{7.0, nan, 6.0}, 2},
+    };
+    for (const auto& c : cases) EXPECT_EQ(best_start(c.sse), c.best) << ::testing::PrintToString(c.sse);
+}
+
+// A target picks the first row whose running sum of the weights exceeds it;
+// rows of no weight are never picked; targets in any order; a target past the
+// sum (rounding) picks the last row of weight. 2 + floor(ln K) candidates.
+TEST(ClusterInit, WeightedDrawAndCandidateCount) {
+    const double w[] = {0.0, 1.0, 0.0, 2.0, 0.5, 0.0};
+    const std::vector<double> targets = {3.4, 0.0, 0.999, 1.0, 2.9999, 3.0, 3.5, 9.0};
+    std::vector<std::int64_t> picked;
+    pick_weighted(w, 6, targets, picked);
+    EXPECT_EQ(picked, (std::vector<std::int64_t>{4, 1, 1, 3, 3, 4, 4, 4}));
+    const double none[] = {0.0, 0.0};
+    pick_weighted(none, 2, {0.0}, picked);
+    EXPECT_EQ(picked, std::vector<std::int64_t>{0});
+    const int K[] = {2, 3, 7, 8, 10, 20, 21, 768};
+    const int L[] = {2, 3, 3, 4, 4, 4, 5, 8};
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(kmeanspp_candidates(K[i]), L[i]) << K[i];
+    Rng rng{1};
+    const double u = draw_unit(rng);
+    EXPECT_EQ(u, ((16838.0 * 32768 + 5758) * 32768 + 10113) / 35184372088832.0);
+}
 
 TEST(ClusterDistance, EqualRowsAreAtDistanceZero) {
     const float a[] = {1.5f, -2.25f, 1e30f, 0.0f};

@@ -78,6 +78,11 @@ static std::string slurp(const fs::path& p) {
 
 std::string read_file(const std::string& path) { return slurp(path); }
 
+RunResult run_summary(const ScratchDir& dir, const std::vector<std::string>& args, RunOptions opts) {
+    opts.binary = KMEANS_SUMMARY_BIN;
+    return run_kmeans(dir, args, opts);
+}
+
 RunResult run_kmeans(const ScratchDir& dir, const std::vector<std::string>& args, const RunOptions& opts) {
     ScratchDir capture;
     fs::path out_path = capture.path / "stdout";

@@ -65,6 +65,9 @@ RunOptions frozen_at(std::int64_t seconds);
 // the entries of opts.env only, so a KMEANS variable of the caller never leaks in.
 RunResult run_kmeans(const ScratchDir& dir, const std::vector<std::string>& args, const RunOptions& opts = {});
 
+// Runs kmeans-summary with `args` in `dir`, as run_kmeans runs kmeans.
+RunResult run_summary(const ScratchDir& dir, const std::vector<std::string>& args, RunOptions opts = {});
+
 // The whole content of the file at `path` ("" when it cannot be read).
 std::string read_file(const std::string& path);
 

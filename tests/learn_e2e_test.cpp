@@ -404,6 +404,72 @@ TEST(LearnE2E, SkmMatchesTheModelOverSeveralTimesAndIterations) {
     }
 }
 
+// KMEANS_RESTARTS: the starts follow each other in the generator's
+// sequence, each gets its sum of squares (rows to their nearest centre,
+// squared differences in double, file order), and the lowest is written, a
+// tie going to the earlier start. Spelled out as the defaults, the variables
+// change no byte; AKMDI says it takes neither and runs as before.
+TEST(LearnE2E, RestartsKeepTheStartOfTheLowestSumOfSquares) {
+    NEED_FAKETIME();
+    const Table rows = {{0.5f, 3}, {1.25f, 2.5f}, {7, -1}, {6.5f, -2}, {3, 3}, {2.75f, 0.125f}, {8, 4}, {-1, 1}};
+    ScratchDir dir;
+    dir.write("M.DAT", rows_text(rows));
+    int kept_later = 0;
+    for (const int K : {2, 3}) {
+        for (std::int64_t t : {T0, T0 + 17, T0 + 4242, T0 + 99}) {
+            SCOPED_TRACE(fmt("K=%d t=%lld", K, static_cast<long long>(t)));
+            Lcg rng{static_cast<std::uint32_t>(t)};
+            std::vector<Model> starts;
+            std::vector<double> sse;
+            for (int s = 0; s < 4; ++s) {
+                starts.push_back(learn(rng, rows, K, 2, false));
+                double sum = 0.0;
+                for (const Row& r : rows) {
+                    const Row& c = starts.back().clust[nearest(starts.back().clust, K, r, false)];
+                    for (std::size_t v = 0; v < r.size(); ++v) {
+                        const double d = static_cast<double>(r[v]) - static_cast<double>(c[v]);
+                        sum += d * d;
+                    }
+                }
+                sse.push_back(sum);
+            }
+            const std::size_t best = static_cast<std::size_t>(std::min_element(sse.begin(), sse.end()) - sse.begin());
+            kept_later += best > 0;
+            RunOptions opts = frozen_at(t);
+            opts.env = {"KMEANS_RESTARTS=4"};
+            RunResult r = run_kmeans(dir, {"M.DAT", fmt("-K%d", K), "-R2", "-Q1"}, opts);
+            EXPECT_EQ(r.status, 0) << r.err;
+            for (int s = 0; s < 4; ++s)
+                EXPECT_NE(r.err.find(fmt("\nStart %d of 4: sum of squares %.10G\n", s + 1, sse[s])), std::string::npos)
+                    << r.err;
+            EXPECT_NE(r.err.find(fmt("Kept start %zu of 4.\n", best + 1)), std::string::npos) << r.err;
+            EXPECT_EQ(dir.read("M.KMC"), kmc_text(starts[best], 0));
+            EXPECT_EQ(dir.read("M.KTF"), ktf_text(starts[best]));
+        }
+    }
+    EXPECT_GT(kept_later, 0);  // some case keeps a start other than the first
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"M.DAT", "-K3", "-R2"},
+                                                 std::vector<std::string>{"M.DAT", "-I", "-K3", "-D2"}}) {
+        RunResult plain = run_at(dir, T0, args);
+        const std::string kmc = dir.read("M.KMC"), ktf = dir.read("M.KTF");
+        RunOptions opts = frozen_at(T0);
+        opts.env = {"KMEANS_INIT=random", "KMEANS_RESTARTS=1"};
+        RunResult spelled = run_kmeans(dir, args, opts);
+        EXPECT_EQ(spelled.err, plain.err);
+        EXPECT_EQ(spelled.out, plain.out);
+        opts.env = {"KMEANS_INIT=kmeans++", "KMEANS_RESTARTS=5"};
+        RunResult other = run_kmeans(dir, args, opts);
+        if (args[1] != "-I") continue;
+        const std::string info =
+            "INFO: AKMDI opens its clusters from the data; KMEANS_INIT and KMEANS_RESTARTS are not used.\n";
+        const std::size_t at = plain.err.find("\n\nWorking on file") + 1;
+        EXPECT_EQ(other.err, plain.err.substr(0, at) + info + plain.err.substr(at));
+        EXPECT_EQ(other.out, plain.out);
+        EXPECT_EQ(dir.read("M.KMC"), kmc);
+        EXPECT_EQ(dir.read("M.KTF"), ktf);
+    }
+}
+
 TEST(LearnE2E, TiesGoToTheLowestNumberedCluster) {
     NEED_FAKETIME();
     // Rows -10, 4 and 11. When the first iteration groups -10 with 4, the

@@ -52,11 +52,13 @@ struct Outcome {
     Files files;
 };
 
-Outcome run_way(const Files& inputs, const std::vector<std::string>& args, const Way& way) {
+Outcome run_way(const Files& inputs, const std::vector<std::string>& args, const Way& way,
+                const std::vector<std::string>& env = {}) {
     ScratchDir dir;
     for (const auto& [name, text] : inputs) dir.write(name, text);
     RunOptions opts = frozen_at(1767225600);  // 2026-01-01 00:00:00 UTC: a known random start
     opts.env = way.env;
+    opts.env.insert(opts.env.end(), env.begin(), env.end());
     RunResult r = run_kmeans(dir, args, opts);
     Outcome o{r.status, r.out, r.err, {}};
     for (const std::string& name : dir.entries()) o.files.emplace_back(name, dir.read(name));
@@ -75,18 +77,21 @@ bool reads_again(const Way& w) {
 }
 
 // Runs `args` every way (with `read_once`, every way that reads the data
-// file only once: in memory or through the spill file) and expects the
-// outcome of the first way from all. Returns that outcome.
-Outcome expect_same_every_way(const Files& inputs, const std::vector<std::string>& args, bool read_once = false) {
+// file only once: in memory or through the spill file), with the variables
+// `env` besides the way's, and expects the outcome of the first way from
+// all. Returns that outcome.
+Outcome expect_same_every_way(const Files& inputs, const std::vector<std::string>& args, bool read_once = false,
+                              const std::vector<std::string>& env = {}) {
     std::vector<const Way*> taken;
     for (const Way& w : ways)
         if (!read_once || !reads_again(w)) taken.push_back(&w);
-    const Outcome first = run_way(inputs, args, *taken[0]);
+    const Outcome first = run_way(inputs, args, *taken[0], env);
     std::string what;
     for (const std::string& a : args) what += a + " ";
+    for (const std::string& e : env) what += e + " ";
     for (std::size_t i = 1; i < taken.size(); ++i) {
         const Way* const way = taken[i];
-        const Outcome o = run_way(inputs, args, *way);
+        const Outcome o = run_way(inputs, args, *way, env);
         EXPECT_EQ(o.status, first.status) << what << "| " << way->name;
         EXPECT_EQ(o.out, first.out) << what << "| " << way->name;
         EXPECT_EQ(o.err, first.err) << what << "| " << way->name;
@@ -152,6 +157,28 @@ TEST(PathsE2e, LearningGivesTheSameBytesEveryWay) {
     // for which the automatic choice takes the portable kernel there.
     expect_same_every_way({{"T.DAT", data_text(3000, 2, 0, false)}}, {"T.DAT", "-A", "-K12", "-R2"});
     expect_same_every_way({{"T.DAT", data_text(3000, 2, 0, false)}}, {"T.DAT", "-I", "-K12", "-R2", "-B"});
+}
+
+// The k-means++ start and several starts (each reading the rows again many
+// times) give the same bytes every way too, the kept start's results
+// included; SKM and AKM, both distances.
+TEST(PathsE2e, StartsGiveTheSameBytesEveryWay) {
+    if (!have_faketime()) GTEST_SKIP() << "faketime is not installed";
+    const std::string many = data_text(20000, 4, 7, false);
+    struct Case {
+        std::vector<std::string> args, env;
+    };
+    const Case cases[] = {
+        {{"D.DAT", "-K5", "-R3"}, {"KMEANS_INIT=kmeans++", "KMEANS_RESTARTS=3"}},
+        {{"D.DAT", "-K12", "-R2", "-B"}, {"KMEANS_INIT=kmeans++"}},
+        {{"D.DAT", "-A", "-K3", "-R2", "-B"}, {"KMEANS_INIT=kmeans++", "KMEANS_RESTARTS=2"}},
+        {{"D.DAT", "-K4", "-R2"}, {"KMEANS_RESTARTS=3"}},
+    };
+    for (const Case& c : cases) {
+        const Outcome o = expect_same_every_way({{"D.DAT", many}}, c.args, false, c.env);
+        EXPECT_EQ(o.status, 0) << o.err;
+        EXPECT_NE(o.err.find("Start 1 of "), std::string::npos) << o.err;
+    }
 }
 
 TEST(PathsE2e, WhereTheDataEndOrFailIsTheSameEveryWay) {

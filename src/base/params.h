@@ -22,10 +22,19 @@ enum Algorithm : int { SKM = 0, AKM = 1, AKMDI = 2 };
 // changes a result bit.
 enum class Kernel : int { automatic, portable, avx2, avx512 };
 
+// How SKM and AKM place their centres before the first iteration
+// (KMEANS_INIT): random points in the box of the data's ranges, or the greedy
+// k-means++ start drawn from the rows.
+enum class Start : int { random, kmeans_pp };
+
+// The most starts one data file may be learned from (KMEANS_RESTARTS).
+constexpr int max_restarts = 1000;
+
 // The exact value that marks "no MaxDist given" (switch M absent).
 constexpr float maxdist_unset = -1.0f;
 
-// How the centres are learned (switches K, R, G, F, M, A, I and B).
+// How the centres are learned (switches K, R, G, F, M, A, I and B, and the
+// variables KMEANS_INIT and KMEANS_RESTARTS).
 struct Clustering {
     int clusters = 5;                // K: 2 to max_clusters
     int iterations = 10;             // R: exactly this many, at least 1
@@ -34,7 +43,14 @@ struct Clustering {
     float max_dist = maxdist_unset;  // M (MaxDist): maxdist_unset when not given
     int algorithm = SKM;             // A and I
     bool cityblock = false;          // B: Cityblock distance, else Euclidean
+    Start start = Start::random;     // KMEANS_INIT: the start of SKM and AKM
+    int restarts = 1;                // KMEANS_RESTARTS: starts of SKM and AKM, 1 to max_restarts; the lowest sum of squares is kept
 };
+
+// Whether the run reports the sum of squares of every start (a line per
+// start): only when KMEANS_INIT or KMEANS_RESTARTS asked for more than the
+// plain random start, so that an unchanged command's console stays as it is.
+inline bool starts_reported(const Clustering& c) { return c.restarts > 1 || c.start != Start::random; }
 
 // What is shown and reported (switches Q, D, U, T and C). The debug level
 // also adds lines to the result files and the work of the statistics.

@@ -45,6 +45,7 @@ CommandLine read_command_line(Params& p, const std::vector<std::string>& args, c
     cl.unknown = unknown_characters(p.invocation.switches);
     cl.check = evaluate_switches(p);
     evaluate_seed(p, environment_value(envp, seed_variable), cl.check);
+    evaluate_starts(p, environment_value(envp, init_variable), environment_value(envp, restarts_variable), cl.check);
     evaluate_resources(p, environment_value(envp, threads_variable), environment_value(envp, memory_variable),
                        environment_value(envp, kernel_variable), cl.check);
     // Where rows beyond the memory budget go: never refused (a place that

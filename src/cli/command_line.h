@@ -39,7 +39,9 @@ std::string program_base_name(const char* argv0);
 // read and `p` stays as it was. Otherwise walks the arguments, appends
 // the environment value, reads the quiet level, and, unless the help screen
 // is due, lists the unknown switch characters, evaluates every other switch
-// and then the seed variable KMEANS_SEED. Every switch is read here.
+// and then the variables KMEANS_SEED, KMEANS_INIT and KMEANS_RESTARTS, the
+// resource variables and the spill place. Every switch and every variable
+// is read here.
 CommandLine read_command_line(Params& p, const std::vector<std::string>& args, const char* const* envp);
 
 }  // namespace kmeans

@@ -285,6 +285,29 @@ void evaluate_resources(Params& p, const char* threads, const char* memory, cons
     }
 }
 
+void evaluate_starts(Params& p, const char* init, const char* restarts, SwitchCheck& check) {
+    if (check.status != 0) return;
+    if (init) {
+        if (std::strcmp(init, "random") == 0) p.clustering.start = Start::random;
+        else if (std::strcmp(init, "kmeans++") == 0) p.clustering.start = Start::kmeans_pp;
+        else {
+            check.status = 4;
+            check.refusal = format("PANIC: %s must be random or kmeans++: Value=%s\n", init_variable, init);
+            return;
+        }
+    }
+    if (restarts) {
+        std::uint64_t v = 0;
+        if (!parse_whole(restarts, max_restarts, v) || v < 1) {
+            check.status = 4;
+            check.refusal = format("PANIC: %s must be a whole number from 1 to %d: Value=%s\n", restarts_variable,
+                                   max_restarts, restarts);
+            return;
+        }
+        p.clustering.restarts = static_cast<int>(v);
+    }
+}
+
 void evaluate_seed(Params& p, const char* text, SwitchCheck& check) {
     if (text == nullptr || check.status != 0) return;
     std::uint32_t seed = 0;

@@ -90,6 +90,20 @@ SwitchCheck evaluate_switches(Params& p);
 // refusal (the first refusal wins).
 void evaluate_seed(Params& p, const char* text, SwitchCheck& check);
 
+// The environment variables that choose the start of SKM and AKM and the
+// number of starts.
+constexpr const char* init_variable = "KMEANS_INIT";
+constexpr const char* restarts_variable = "KMEANS_RESTARTS";
+
+// After the seed: the values of KMEANS_INIT (`init`: "random" or "kmeans++")
+// and KMEANS_RESTARTS (`restarts`: a whole number from 1 to max_restarts)
+// into p.clustering (nullptr: not set), checked in this order. Anything else
+// is refused like a switch value, with "PANIC: KMEANS_INIT must be random or
+// kmeans++: Value=%s\n" or "PANIC: KMEANS_RESTARTS must be a whole number
+// from 1 to 1000: Value=%s\n" and status 4, unless `check` already holds a
+// refusal.
+void evaluate_starts(Params& p, const char* init, const char* restarts, SwitchCheck& check);
+
 // The environment variables that set the threads, the memory budget and the
 // search kernel.
 constexpr const char* threads_variable = "KMEANS_THREADS";
@@ -108,6 +122,8 @@ struct EnvironmentVariable {
 };
 constexpr EnvironmentVariable environment_variables[] = {
     {seed_variable, "random start seed, 0 to 4294967295 (default: the clock)"},
+    {init_variable, "start of SKM and AKM: random (default) or kmeans++"},
+    {restarts_variable, "starts of SKM and AKM, 1 to 1000; the best is kept"},
     {threads_variable, "threads, 1 to 1024 (default: one per processor)"},
     {memory_variable, "megabytes for rows kept in memory (default: half the memory)"},
     {kernel_variable, "search kernel of the run: portable, avx2 or avx512"},

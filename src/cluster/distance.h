@@ -27,6 +27,19 @@ inline float cityblock(const float* a, const float* b, int n) {
     return static_cast<float>(sum);
 }
 
+// The term of a row in the within-cluster sum of squares, in double with no
+// rounding to float: Euclidean, the squared differences of `a` and `b` (`n`
+// values each) summed in variable order; Cityblock, the absolute differences
+// so summed (the distance itself, not its square).
+inline double spread_term(bool use_cityblock, const float* a, const float* b, int n) {
+    double sum = 0.0;
+    for (int v = 0; v < n; ++v) {
+        double d = static_cast<double>(a[v]) - static_cast<double>(b[v]);
+        sum += use_cityblock ? std::fabs(d) : d * d;
+    }
+    return sum;
+}
+
 // The distance of the run's kind, as a single-precision value.
 inline float distance(bool use_cityblock, const float* a, const float* b, int n) {
     return use_cityblock ? cityblock(a, b, n) : static_cast<float>(euclid_root(a, b, n));

@@ -8,6 +8,7 @@
 #include "base/registry.h"
 #include "cluster/algorithms.h"
 #include "cluster/init.h"
+#include "cluster/starts.h"
 #include "io/result_names.h"
 #include "learn/learn_file.h"
 
@@ -32,6 +33,13 @@ static void parameter_line(const Params& p) {
     emit(stderr, "\n");
 }
 
+// AKMDI opens its clusters from the data: no start to choose or repeat.
+static void akmdi_starts_note(const Params& p) {
+    if (p.clustering.algorithm == AKMDI && starts_reported(p.clustering))
+        say(p.levels, Show::quiet_lt3, stderr,
+            "INFO: AKMDI opens its clusters from the data; KMEANS_INIT and KMEANS_RESTARTS are not used.\n");
+}
+
 // The .KMC and the .KTF of `arg`, both created here, before anything is
 // learned: unnamed until the commit. Names that an earlier argument's
 // results already bear are refused first; what an interrupted run left
@@ -46,8 +54,8 @@ static Failure create_result_files(LearnRun& run, LearnFile& f, const std::strin
 }
 
 // After the first pass: the centre table, the end of the spinner's line, the
-// range report, MaxDist and never-opened slots (AKMDI) or random centres,
-// and `clustno`.
+// range report, MaxDist and never-opened slots (AKMDI) or the first start
+// (random centres or k-means++), and `clustno`.
 static Failure start_learning(const Params& p, Rng& rng, LearnFile& f) {
     // Without rows the centre rows get 0 bytes, which ends the run: say why first.
     if (f.data.N == 0) emit(stderr, "\nNo data rows in file: %s", f.data.name.c_str());
@@ -57,16 +65,17 @@ static Failure start_learning(const Params& p, Rng& rng, LearnFile& f) {
         say(p.levels, Show::debug2, stdout, "min[%d]=%-12.6G max[%d]=%-12.6G\n", v,
             static_cast<double>(f.ranges.min[v]), v, static_cast<double>(f.ranges.max[v]));
     if (p.clustering.algorithm == AKMDI) f.MaxDist = akmdi_start(p, f.ranges, f.clust);
-    else random_centres(p.levels, rng, f.ranges, f.clust);
+    else if (Failure fail = draw_start(p, rng, f.data, f.ranges, f.clust); failed(fail)) return fail;
     return clustno_alloc(p.levels, f.clustno, f.data.N);
 }
 
-// The learning algorithm the switches chose.
-static Failure run_algorithm(const Params& p, LearnFile& f, int& opened) {
+// The learning algorithm the switches chose; SKM and AKM from every start
+// KMEANS_RESTARTS asks for, keeping the best.
+static Failure run_algorithm(const Params& p, LearnRun& run, LearnFile& f) {
     switch (p.clustering.algorithm) {
-        case SKM: return run_skm(p, f.data, f.clust, f.clustno);
-        case AKM: return run_akm(p, f.data, f.clust, f.clustno);
-        case AKMDI: return run_akmdi(p, f.data, f.clust, f.clustno, f.MaxDist, opened);
+        case SKM:
+        case AKM: return learn_from_starts(p, run.rng, f.data, f.ranges, f.clust, f.clustno);
+        case AKMDI: return run_akmdi(p, f.data, f.clust, f.clustno, f.MaxDist, run.opened);
         default: panic(10, "PANIC: Unknown algorithm. (type) Value:%d\n", p.clustering.algorithm);
     }
 }
@@ -84,7 +93,7 @@ static int learn_file(const Params& p, LearnRun& run, const std::string& arg) {
     ranges_reset(f->ranges);
     must(first_pass(p, f->data, &f->ranges));  // also decides: rows in memory, or read again
     must(start_learning(p, run.rng, *f));
-    must(run_algorithm(p, *f, run.opened));
+    must(run_algorithm(p, run, *f));
 
     // The evaluation: every row to its nearest centre, the centre file, every
     // row again among the used centres into the value file, the overlaps.
@@ -110,6 +119,7 @@ int learn_files(const Params& p, Rng& rng, Workers& workers) {
     int last_nused = status_none_learned;
     LearnRun run{rng, workers, 0, {}};
     parameter_line(p);
+    akmdi_starts_note(p);
     for (const std::string& arg : p.invocation.data_files) {
         if (skip_result_name(p.levels, arg)) continue;
         last_nused = learn_file(p, run, arg);

@@ -1,6 +1,6 @@
 #include "plot/args.h"
 
-#include "cli/switches.h"
+#include "cli/companion_args.h"
 
 namespace kmeans {
 
@@ -64,28 +64,14 @@ std::string read_switches(const std::string& arg, const std::string& sw, PlotArg
 }  // namespace
 
 std::string parse_plot_args(const std::vector<std::string>& args, PlotArgs& a) {
-    a.question = question_asked(args);
-    if (a.question != Question::none) return "";
     std::string seen;
-    bool have_centres = false;
-    for (const std::string& arg : args) {
-        if (!arg.empty() && (arg[0] == '-' || (arg[0] == '/' && slash_switch(arg)))) {
-            std::string reason = read_switches(arg, arg.substr(1), a, seen);
-            if (!reason.empty()) return reason;
-        } else if (!arg.empty() && arg[0] == '+') {
-            std::string name = arg.substr(1);
-            if (name.empty()) return "no centre file name after '+'";
-            if (have_centres) return "more than one centre file: " + a.centres + " " + arg;
-            have_centres = true;
-            a.centres = name.find('.') == std::string::npos ? name + ".KMC" : name;
-        } else {
-            if (!a.data.empty()) return "more than one data file: " + a.data + " " + arg;
-            a.data = arg;
-        }
-    }
-    if (a.data.empty()) return "no data file given";
-    return "";
+    CompanionArgs files;
+    std::string reason = walk_companion_args(
+        args, files, [&](const std::string& arg, const std::string& sw) { return read_switches(arg, sw, a, seen); });
+    a.question = files.question;
+    a.data = files.data;
+    a.centres = files.centres;
+    return reason;
 }
-
 
 }  // namespace kmeans

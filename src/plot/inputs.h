@@ -1,50 +1,15 @@
-// The files of one clustering, read for kmeans-plot. The data file and the
-// centre file go through the row reader of kmeans, so that they are accepted
-// exactly when kmeans accepts them (comments, commas, CR/LF, Ctrl-Z, the
-// empty line that ends the data; a data file's header line and its
-// compression, see io/row_stream.h); a cluster value file (.KTF) or Recall
-// result (.KMR) is read as one integer per line. Every failure gives a
-// one-line reason naming the file (no line feed).
+// The rows kmeans-plot draws, read with the data file's cluster numbers
+// (io/result_read.h reads the files of one clustering).
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "io/result_read.h"
 #include "plot/plot.h"
 
 namespace kmeans {
-
-// The centres of a centre file (.KMC): K rows of nvars values.
-struct PlotCentres {
-    int K = 0;
-    int nvars = 0;
-    std::vector<float> values;  // values[k * nvars + v]: variable v of centre k + 1
-};
-
-// Reads the first row of the data file: its number of values into `nvars`,
-// and the names of its header line into `names` (none without one). False
-// (with `err`) when it cannot be opened, holds no data rows, or its first
-// row is bad.
-bool data_width(const std::string& path, int& nvars, std::vector<std::string>& names, std::string& err);
-
-// Reads a centre file: a MaxDist row (its value is not needed), then one row
-// per centre, all of one length. A report written with kmeans -D (labelled
-// lines) is refused with a reason that says so.
-bool read_centres(const std::string& path, PlotCentres& c, std::string& err);
-
-// Rows per cluster in a cluster value file: counts[0] for -1, counts[k]
-// for cluster k (1 to K).
-struct LabelCounts {
-    std::int64_t lines = 0;  // cluster numbers in the file
-    std::vector<std::int64_t> counts;
-};
-
-// Reads every cluster number of `path` and counts them. Each must lie between
-// 1 and K, the number of centres in `centre_path` (named in the reason); with `recall` -1 (no cluster) is allowed too, and a first line
-// holding "MaxDist:" (the header kmeans -D writes) is passed over.
-bool count_labels(const std::string& path, int K, const std::string& centre_path, bool recall, LabelCounts& lc,
-                  std::string& err);
 
 // Reads the data file and the cluster value file side by side, row i with
 // line i, and keeps the rows that RowSampler{total, limit} draws: their values

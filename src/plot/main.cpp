@@ -108,7 +108,7 @@ int plot_main(const std::string& program, const std::vector<std::string>& args) 
             fail(status_usage, "variable " + std::to_string(v) + " is out of range: " + a.data + " holds " +
                                    std::to_string(nvars) + (nvars == 1 ? " variable" : " variables"));
 
-    PlotCentres centres;
+    CentreRows centres;
     if (!read_centres(centre_path, centres, reason)) fail(status_file, reason);
     if (centres.nvars < nvars)
         fail(status_file, centre_path + " holds " + std::to_string(centres.nvars) + " values per centre, " + a.data +

@@ -73,12 +73,12 @@ if command -v dpkg-shlibdeps >/dev/null; then
 fi
 
 # Contents: the programs, their manual pages, the README and the licence,
-# nothing else (no test binary, no library). kmeans-plot is there when the
-# tree builds it.
+# nothing else (no test binary, no library). kmeans-plot and kmeans-summary
+# are there when the tree builds them.
 dpkg-deb -x "$deb" "$tmp/root"
 doc=./usr/share/doc/kmeans
 required="./usr/bin/kmeans ./usr/share/man/man1/kmeans.1.gz $doc/README.md $doc/LICENSE $doc/copyright"
-optional="./usr/bin/kmeans-plot ./usr/share/man/man1/kmeans-plot.1.gz"
+optional="./usr/bin/kmeans-plot ./usr/share/man/man1/kmeans-plot.1.gz ./usr/bin/kmeans-summary ./usr/share/man/man1/kmeans-summary.1.gz"
 for f in $required; do
   check "package holds $f" test -f "$tmp/root/$f"
 done
