@@ -143,6 +143,7 @@ std::string environment_list(const std::string& variable) {
            "  KMEANS_THREADS   threads, 1 to 1024 (default: one per processor)\n"
            "  KMEANS_MEMORY    megabytes for rows kept in memory (default: half the memory)\n"
            "  KMEANS_KERNEL    search kernel of the run: portable, avx2 or avx512\n"
+           "  KMEANS_PRUNE     SKM skips rows whose centre cannot change: on (default), off\n"
            "\nManual: man kmeans, and README.md in /usr/share/doc/kmeans/ (or the sources).\n";
 }
 

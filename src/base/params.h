@@ -64,11 +64,12 @@ struct Levels {
 
 // How the work is done, never what it gives: no output byte depends on these
 // (environment variables KMEANS_THREADS, KMEANS_MEMORY, KMEANS_KERNEL,
-// KMEANS_SPILL and TMPDIR).
+// KMEANS_PRUNE, KMEANS_SPILL and TMPDIR).
 struct Resources {
     int threads = 0;                    // 0 = one per processor
     std::int64_t memory_mb = -1;        // budget for the rows kept in memory; -1 = half the physical memory
     Kernel kernel = Kernel::automatic;  // KMEANS_KERNEL: the nearest-search kernel of every pass
+    bool prune = true;                  // KMEANS_PRUNE: SKM passes skip rows whose winner cannot change
     std::string spill_dir;              // KMEANS_SPILL: where rows beyond the budget go; empty = TMPDIR or beside the data
     std::string tmp_dir;                // TMPDIR, the first place of the spill file when KMEANS_SPILL is unset
 };

@@ -48,6 +48,7 @@ CommandLine read_command_line(Params& p, const std::vector<std::string>& args, c
     evaluate_starts(p, environment_value(envp, init_variable), environment_value(envp, restarts_variable), cl.check);
     evaluate_resources(p, environment_value(envp, threads_variable), environment_value(envp, memory_variable),
                        environment_value(envp, kernel_variable), cl.check);
+    evaluate_prune(p, environment_value(envp, prune_variable), cl.check);
     // Where rows beyond the memory budget go: never refused (a place that
     // takes no file only sends the rows back to the data file).
     if (const char* spill = environment_value(envp, spill_variable); spill && *spill) p.resources.spill_dir = spill;

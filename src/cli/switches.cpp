@@ -285,6 +285,16 @@ void evaluate_resources(Params& p, const char* threads, const char* memory, cons
     }
 }
 
+void evaluate_prune(Params& p, const char* prune, SwitchCheck& check) {
+    if (check.status != 0 || prune == nullptr) return;
+    if (std::strcmp(prune, "on") == 0) p.resources.prune = true;
+    else if (std::strcmp(prune, "off") == 0) p.resources.prune = false;
+    else {
+        check.status = 4;
+        check.refusal = format("PANIC: %s must be on or off: Value=%s\n", prune_variable, prune);
+    }
+}
+
 void evaluate_starts(Params& p, const char* init, const char* restarts, SwitchCheck& check) {
     if (check.status != 0) return;
     if (init) {

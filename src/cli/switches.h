@@ -110,6 +110,7 @@ constexpr const char* threads_variable = "KMEANS_THREADS";
 constexpr const char* memory_variable = "KMEANS_MEMORY";
 constexpr const char* spill_variable = "KMEANS_SPILL";
 constexpr const char* kernel_variable = "KMEANS_KERNEL";
+constexpr const char* prune_variable = "KMEANS_PRUNE";
 constexpr std::int64_t max_memory_mb = std::int64_t{1} << 24;
 
 // Every environment variable with a fixed name that a run reads, with what
@@ -127,6 +128,7 @@ constexpr EnvironmentVariable environment_variables[] = {
     {threads_variable, "threads, 1 to 1024 (default: one per processor)"},
     {memory_variable, "megabytes for rows kept in memory (default: half the memory)"},
     {kernel_variable, "search kernel of the run: portable, avx2 or avx512"},
+    {prune_variable, "SKM skips rows whose centre cannot change: on (default), off"},
 };
 
 // After the seed: the values of KMEANS_THREADS (`threads`, 1 to max_threads),
@@ -142,5 +144,11 @@ constexpr EnvironmentVariable environment_variables[] = {
 // kernel\n", each with status 4, unless `check` already holds a refusal.
 void evaluate_resources(Params& p, const char* threads, const char* memory, const char* kernel,
                         SwitchCheck& check);
+
+// After the resources: the value of KMEANS_PRUNE (`prune`: "on" or "off";
+// nullptr: not set, on) into p.resources.prune. Anything else is refused
+// with "PANIC: KMEANS_PRUNE must be on or off: Value=%s\n" and status 4,
+// unless `check` already holds a refusal.
+void evaluate_prune(Params& p, const char* prune, SwitchCheck& check);
 
 }  // namespace kmeans

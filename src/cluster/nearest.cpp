@@ -162,4 +162,21 @@ void nearest_rows(const CentreSet& s, const float* rows, std::size_t n, int nvar
     nearest_rows_portable(cols, s.cityblock, rows, n, nvars, winner, best);
 }
 
+
+void nearest_rows_second(const CentreSet& s, const float* rows, std::size_t n, int nvars, std::int32_t* winner,
+                         float* best, float* second) {
+    assert(s.nvars >= 0 && s.nvars <= nvars && nvars <= max_vars);
+    assert(s.ncand <= s.width && s.width % 8 == 0 && s.width <= max_clusters + 8);
+    assert(s.cols.size() == static_cast<std::size_t>(s.width) * s.nvars);
+    assert(nearest_path_runs(s.path));
+    const CentreColumns cols{s.cols.data(), s.nvars, s.width, s.first};
+#ifdef KMEANS_VECTOR_KERNELS
+    if (s.path == NearestPath::avx512)
+        return nearest_rows_second_avx512(cols, s.cityblock, rows, n, nvars, winner, best, second);
+    if (s.path == NearestPath::avx2)
+        return nearest_rows_second_avx2(cols, s.cityblock, rows, n, nvars, winner, best, second);
+#endif
+    nearest_rows_second_portable(cols, s.cityblock, rows, n, nvars, winner, best, second);
+}
+
 }  // namespace kmeans

@@ -188,4 +188,12 @@ inline void centres_prepare_all(CentreSet& s, const Centres& c, int nvars, int n
 void nearest_rows(const CentreSet& s, const float* rows, std::size_t n, int nvars, std::int32_t* winner,
                   float* best);
 
+// The search of nearest_rows() (the same winners and distances) that also
+// gives second[i], the smallest float sum of row i's candidates other than
+// its winner: infinity when it has none, 0 when no distance of row i lies
+// below the largest finite float. Every sum of a row is taken (no group is
+// dropped before its last values). Allocates nothing.
+void nearest_rows_second(const CentreSet& s, const float* rows, std::size_t n, int nvars, std::int32_t* winner,
+                         float* best, float* second);
+
 }  // namespace kmeans

@@ -90,6 +90,12 @@ void nearest_rows_avx2(const CentreColumns& s, bool cityblock, const float* rows
     else search_rows<false>(s, rows, n, nvars, winner, best);
 }
 
+void nearest_rows_second_avx2(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n, int nvars,
+                        std::int32_t* winner, float* best, float* second) {
+    if (cityblock) search_rows_second<true>(s, rows, n, nvars, winner, best, second);
+    else search_rows_second<false>(s, rows, n, nvars, winner, best, second);
+}
+
 void nearest_pull_avx2(double* cols, int width, int k, float* row, const float* x, int nvars, float alpha) {
     const __m256d a = _mm256_set1_pd(static_cast<double>(alpha));
     const int lane = k & 3;

@@ -66,6 +66,14 @@ int nearest_row_major_portable(const float* centres, int stride, int ncand, cons
 void nearest_rows_portable(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n, int nvars,
                            std::int32_t* winner, float* best);
 
+// The search of nearest_rows_portable() that also gives, for each row i,
+// second[i]: the smallest float sum of the candidates other than row i's
+// winner (infinity when there is none; 0 when no distance lies below
+// FLT_MAX). The winners and distances are those of nearest_rows_portable().
+// The pruned passes (prune.h) take their lower bounds from it.
+void nearest_rows_second_portable(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n,
+                                  int nvars, std::int32_t* winner, float* best, float* second);
+
 // The adaptive move of candidate centre k, whose values are held both at
 // `row` (nvars floats) and in the prepared columns `cols` (value v at
 // cols[v * width + k], width a multiple of 8): each value c becomes
@@ -117,5 +125,9 @@ int nearest_row_major_avx512(const float* centres, int stride, int ncand, const 
                              bool cityblock, TakeRef take, float& best);
 void nearest_rows_avx512(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n, int nvars,
                          std::int32_t* winner, float* best);
+void nearest_rows_second_avx2(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n, int nvars,
+                              std::int32_t* winner, float* best, float* second);
+void nearest_rows_second_avx512(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n,
+                                int nvars, std::int32_t* winner, float* best, float* second);
 
 }  // namespace kmeans

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/limits.h"
 #include "cluster/nearest_kernels.h"
 
 namespace kmeans {
@@ -115,6 +116,35 @@ void search_rows(const CentreColumns& s, const float* rows, std::size_t n, int n
     }
 }
 
+// The prepared search of each row with the smallest sum of the other
+// candidates: every sum of the row first (a candidate's sum is never NaN,
+// the others' always), then the decision of accept() in cluster order.
+template <bool CB>
+void search_rows_second(const CentreColumns& s, const float* rows, std::size_t n, int nvars, std::int32_t* winner,
+                        float* best, float* second) {
+    float sums[max_clusters + 8];
+    const std::size_t width = static_cast<std::size_t>(s.width);
+    for (std::size_t i = 0; i < n; ++i) {
+        const float* x = rows + i * static_cast<std::size_t>(nvars);
+        for (int k = 0; k < s.width; ++k) {
+            double acc = 0.0;
+            for (int v = 0; v < s.nvars; ++v) {
+                const double d = static_cast<double>(x[v]) - s.cols[static_cast<std::size_t>(v) * width + static_cast<std::size_t>(k)];
+                acc += CB ? __builtin_fabs(d) : d * d;
+            }
+            sums[k] = static_cast<float>(acc);
+        }
+        Best b = start(CB);
+        accept<CB>(b, sums, s.width, 0, take_all);
+        float other = inf;
+        for (int k = 0; k < s.width; ++k)
+            if (k != b.winner && sums[k] < other) other = sums[k];
+        winner[i] = b.winner >= 0 ? b.winner : s.first;
+        best[i] = b.dist;
+        second[i] = b.winner >= 0 ? other : 0.0f;
+    }
+}
+
 }  // namespace
 
 float euclid_cut(float r) { return cut_of(r); }
@@ -129,6 +159,12 @@ void nearest_rows_portable(const CentreColumns& s, bool cityblock, const float* 
                            std::int32_t* winner, float* best) {
     if (cityblock) search_rows<true>(s, rows, n, nvars, winner, best);
     else search_rows<false>(s, rows, n, nvars, winner, best);
+}
+
+void nearest_rows_second_portable(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n,
+                                  int nvars, std::int32_t* winner, float* best, float* second) {
+    if (cityblock) search_rows_second<true>(s, rows, n, nvars, winner, best, second);
+    else search_rows_second<false>(s, rows, n, nvars, winner, best, second);
 }
 
 void nearest_pull_portable(double* cols, int width, int k, float* row, const float* x, int nvars, float alpha) {

@@ -5,6 +5,7 @@
 #include "base/console.h"
 #include "cluster/algorithms.h"
 #include "cluster/nearest.h"
+#include "cluster/prune.h"
 
 namespace kmeans {
 
@@ -13,6 +14,9 @@ namespace kmeans {
 // row is added to its winner's single-precision sums. Each cluster's sums add
 // its rows in file order with a rounding after every addition, so the means
 // are those of separate passes per cluster, with any number of threads.
+// Where the bounds fit the memory budget, a pass after the first searches
+// only the rows whose winner may have changed (prune.h); the winners are
+// the same.
 Failure run_skm(const Params& p, DataFile& data, Centres& clust, std::vector<std::int32_t>& clustno) {
     const int K = clust.K;
     const int nvars = data.nvars;
@@ -20,6 +24,10 @@ Failure run_skm(const Params& p, DataFile& data, Centres& clust, std::vector<std
     std::vector<std::uint32_t> count(static_cast<std::size_t>(K));
     CentreSet set;
     std::vector<float> best = block_scratch(data);
+    PruneBounds bounds;
+    std::vector<PruneScratch> scratch;
+    prune_start(bounds, scratch, p.resources, data, K, p.clustering.cityblock);
+    Centres before = clust;
 
     say(p.levels, Show::quiet_lt2, stderr, "Standard K-means algorithm.\n");
     for (int it = 1; it <= p.clustering.iterations; ++it) {
@@ -29,6 +37,9 @@ Failure run_skm(const Params& p, DataFile& data, Centres& clust, std::vector<std
         const std::size_t cost = static_cast<std::size_t>(K) * static_cast<std::size_t>(nvars);
         centres_prepare_all(set, clust, nvars, K, p.clustering.cityblock, p.resources.kernel);
         auto map = [&](const RowBlock& b, int worker) {
+            if (bounds.on)
+                return prune_block(bounds, scratch[static_cast<std::size_t>(worker)], set, clust, b.values, b.first,
+                                   b.count, clustno.data());
             nearest_rows(set, b.values, static_cast<std::size_t>(b.count), nvars, clustno.data() + b.first,
                          best.data() + worker * max_block_rows);
         };
@@ -44,6 +55,7 @@ Failure run_skm(const Params& p, DataFile& data, Centres& clust, std::vector<std
         };
         if (Failure f = each_block(p.levels, data, SpinFrom::last, cost, map, reduce); failed(f)) return f;
         say(p.levels, Show::debug2, stdout, "\nCompute new clustercenter\n");
+        if (bounds.on) before.v = clust.v;
         for (int k = 0; k < K; ++k) {
             std::uint32_t n = count[static_cast<std::size_t>(k)];
             if (n == 0) {
@@ -59,6 +71,7 @@ Failure run_skm(const Params& p, DataFile& data, Centres& clust, std::vector<std
             }
             say(p.levels, Show::debug2, stdout, "\n");
         }
+        if (bounds.on) prune_moved(bounds, before, clust);
     }
     return Failure{};
 }
