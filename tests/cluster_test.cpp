@@ -16,9 +16,11 @@
 #include "base/centres.h"
 #include "cluster/distance.h"
 #include "cluster/init.h"
+#include "cluster/prune.h"
 #include "cluster/random.h"
 #include "cluster/starts.h"
 #include "e2e.h"
+#include "io/data_file.h"
 #include "io/ranges.h"
 #include "nearest_test_api.h"
 
@@ -588,4 +590,108 @@ TEST(ClusterNearestEquivalence, RootsAndCutsOfSums) {
     }
     EXPECT_EQ(euclid_cut(0.0f), std::nextafter(0.0f, 1.0f));
     EXPECT_EQ(euclid_cut(root(FLT_MAX)), inf);
+}
+
+// Pruned SKM passes (prune.h) give the winners of the plain search, pass
+// after pass, on every kernel: near-ties (centres a few float steps apart,
+// so different exact distances round to the same or the reverse order),
+// few distinct values (exact ties, duplicate centres), values near the
+// float limits (sums that overflow, differences that underflow), equal
+// distances of different sums, centres
+// that stay, creep by a few float steps, jump, or become a copy of another.
+TEST(ClusterPrune, PrunedPassesMatchThePlainSearch) {
+    struct Case {
+        int nvars, K, rows;
+    };
+    const Case cases[] = {{1, 2, 400},  {1, 9, 400},   {7, 9, 400},   {8, 2, 400},   {8, 768, 120},
+                          {9, 9, 400},  {127, 9, 200}, {128, 2, 200}, {128, 768, 24}, {2048, 9, 24},
+                          {2048, 768, 2}};
+    std::vector<NearestPath> paths;
+    for (NearestPath path : {NearestPath::portable, NearestPath::avx2, NearestPath::avx512})
+        if (nearest_path_runs(path)) paths.push_back(path);
+    std::int64_t kept = 0;
+    std::uint32_t seed = 777;
+    auto next = [&seed]() {
+        seed = lcg_step(seed);
+        return seed >> 8;
+    };
+    auto unit = [&]() { return static_cast<float>(next() % 65536) / 65536.0f; };
+    for (const Case& t : cases)
+        for (int kind = 0; kind < 4; ++kind)
+            for (const bool cb : {false, true}) {
+                const std::size_t nv = static_cast<std::size_t>(t.nvars);
+                // Value v of a row or a centre by kind. Kind 3: sums of
+                // squares near 3000^2 a few units apart, so that equal
+                // distances come from different sums.
+                auto value = [&](std::size_t v, bool centre) {
+                    switch (kind) {
+                    case 0: return 1000.0f + unit();
+                    case 1: return static_cast<float>(next() % 3);
+                    case 2: {
+                        const float scale[] = {1e19f, -1e19f, 1e-20f, 3e38f};
+                        return scale[next() % 4] * (1.0f + unit());
+                    }
+                    default:
+                        if (v == 0) return centre ? 2999.75f + 0.25f * static_cast<float>(next() % 3) : 0.0f;
+                        return static_cast<float>(static_cast<int>(next() % 3) - (centre ? 1 : 0));
+                    }
+                };
+                Centres c;
+                c.K = t.K;
+                c.nvars = t.nvars;
+                c.v.resize(nv * static_cast<std::size_t>(t.K));
+                for (std::size_t i = 0; i < c.v.size(); ++i) c.v[i] = value(i % nv, true);
+                if (kind == 0)  // pairs of centres a few float steps apart
+                    for (int k = 1; k < t.K; k += 2)
+                        for (std::size_t v = 0; v < nv; ++v)
+                            c.row(k)[v] = std::nextafter(c.row(k - 1)[v], (next() % 2) ? 1e30f : -1e30f);
+                std::vector<float> rows(nv * static_cast<std::size_t>(t.rows));
+                for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = value(i % nv, false);
+                for (NearestPath path : paths) {
+                    Centres cur = c, before = c;
+                    Workers workers;
+                    DataFile data;
+                    data.workers = &workers;
+                    data.nvars = t.nvars;
+                    data.N = t.rows;
+                    Resources res;
+                    PruneBounds bounds;
+                    std::vector<PruneScratch> scratch;
+                    prune_start(bounds, scratch, res, data, t.K, cb);
+                    ASSERT_TRUE(bounds.on);
+                    std::vector<std::int32_t> got(static_cast<std::size_t>(t.rows), -1), want(got.size());
+                    std::vector<float> best(got.size());
+                    std::uint32_t moves = seed;
+                    const int passes = 6;
+                    for (int pass = 0; pass < passes; ++pass) {
+                        CentreSet set;
+                        centres_prepare_all(set, cur, t.nvars, t.K, cb);
+                        set.path = path;
+                        nearest_rows(set, rows.data(), got.size(), t.nvars, want.data(), best.data());
+                        // Two blocks, the second starting at an odd row.
+                        const std::int64_t half = t.rows / 2 + 1;
+                        prune_block(bounds, scratch[0], set, cur, rows.data(), 0, half, got.data());
+                        prune_block(bounds, scratch[0], set, cur, rows.data() + static_cast<std::size_t>(half) * nv,
+                                    half, t.rows - half, got.data());
+                        ASSERT_EQ(got, want) << t.nvars << "x" << t.K << " kind " << kind << " cb " << cb << " pass "
+                                             << pass << " " << nearest_path_name(path);
+                        before.v = cur.v;
+                        for (int k = 0; k < t.K; ++k) {
+                            moves = lcg_step(moves);
+                            float* ck = cur.row(k);
+                            const std::uint32_t how = (moves >> 8) % 8;
+                            for (std::size_t v = 0; v < nv; ++v) {
+                                moves = lcg_step(moves);
+                                if (how == 1) ck[v] = std::nextafter(ck[v], (moves >> 9) % 2 ? 1e30f : -1e30f);
+                                else if (how == 2 && kind != 2 && kind != 3) ck[v] += static_cast<float>((moves >> 8) % 64) / 4096.0f;
+                                else if (how == 3 && k > 0) ck[v] = cur.row(k - 1)[v];
+                                else if (how == 4 && v == 0) ck[v] = value(v, true);
+                            }
+                        }
+                        prune_moved(bounds, before, cur);
+                    }
+                    kept += static_cast<std::int64_t>(t.rows) * passes - scratch[0].searched;
+                }
+            }
+    EXPECT_GT(kept, 0);  // the bounds did keep winners
 }

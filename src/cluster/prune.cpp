@@ -91,6 +91,7 @@ void prune_block(PruneBounds& b, PruneScratch& w, const CentreSet& s, const Cent
     const std::size_t stride = static_cast<std::size_t>(nvars);
     // Searches the rows gathered in `w` and renews their bounds.
     auto search = [&](int count) {
+        w.searched += count;
         nearest_rows_second(s, w.rows.data(), static_cast<std::size_t>(count), nvars, w.winner.data(),
                             w.best.data(), w.second.data());
         for (int i = 0; i < count; ++i) {
@@ -101,6 +102,7 @@ void prune_block(PruneBounds& b, PruneScratch& w, const CentreSet& s, const Cent
         }
     };
     if (!b.ready) {
+        w.searched += n;
         for (std::int64_t i = 0; i < n; i += prune_batch) {
             const int count = static_cast<int>(n - i < prune_batch ? n - i : prune_batch);
             const std::int64_t base = first + i;

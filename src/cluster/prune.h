@@ -71,6 +71,7 @@ struct PruneScratch {
     std::vector<std::int64_t> at;   // their row numbers
     std::vector<std::int32_t> winner;
     std::vector<float> best, second;
+    std::int64_t searched = 0;      // rows searched in full by this thread (for tests and benchmarks)
 };
 
 // The bytes the bounds of `rows` rows take.
