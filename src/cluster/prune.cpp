@@ -51,9 +51,11 @@ void renew(double& u, double& l, float best, float second, bool cityblock, doubl
     // d <= (D + eta) / (1 - rho) <= (D + eta) (1 + 2 rho) for rho < 1/2.
     u = best >= FLT_MAX ? inf : (static_cast<double>(best) + eta) * (1.0 + 2.0 * r) * up;
     // A float sum that overflowed stands for at least FLT_MAX.
-    const double s = std::fmin(static_cast<double>(second), static_cast<double>(FLT_MAX));
-    const double d = !(s >= 0.0) ? 0.0 : cityblock ? s : std::sqrt(s) * down;
-    l = std::fmax(0.0, (d - eta) * (1.0 - 2.0 * r) * down);
+    double s = static_cast<double>(second);
+    if (!(s <= static_cast<double>(FLT_MAX))) s = s > 0.0 ? static_cast<double>(FLT_MAX) : 0.0;  // NaN: 0
+    const double d = cityblock ? s : std::sqrt(s) * down;
+    const double low = (d - eta) * (1.0 - 2.0 * r) * down;
+    l = low > 0.0 ? low : 0.0;
 }
 
 }  // namespace
@@ -125,7 +127,8 @@ void prune_block(PruneBounds& b, PruneScratch& w, const CentreSet& s, const Cent
         assert(a >= 0 && a < c.K);
         const double other = a == b.move_at ? b.move_next : b.move_top;
         double u = (b.upper[row] + b.move[static_cast<std::size_t>(a)]) * up;
-        const double l = std::fmax(0.0, (b.lower[row] - other) * down);
+        const double shrunk = (b.lower[row] - other) * down;
+        const double l = shrunk > 0.0 ? shrunk : 0.0;  // NaN too
         b.lower[row] = l;
         if (!clear(u, l, r)) {
             u = exact_upper(x, c.row(a), nvars, b.cityblock);
