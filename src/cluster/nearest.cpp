@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cfloat>
+#include <cmath>
 
 #include <limits>
 
@@ -86,6 +88,7 @@ void centres_update(CentreSet& s, const Centres& c, int k, bool candidate) {
     assert(k >= 0 && k < s.ncand && k < c.K && s.nvars <= c.nvars);
     const float* row = c.row(k);
     const std::size_t width = static_cast<std::size_t>(s.width);
+    s.blocked = false;
     for (int v = 0; v < s.nvars; ++v)
         s.cols[static_cast<std::size_t>(v) * width + static_cast<std::size_t>(k)] =
             candidate ? static_cast<double>(row[v]) : std::numeric_limits<double>::quiet_NaN();
@@ -104,6 +107,7 @@ void centres_update(CentreSet& s, const Centres& c, int k, bool candidate) {
 
 void centres_pull(CentreSet& s, Centres& c, int k, const float* x, float alpha) {
     assert(k >= 0 && k < s.ncand && k < c.K && s.nvars <= c.nvars && s.take[static_cast<std::size_t>(k)]);
+    s.blocked = false;
 #ifdef KMEANS_VECTOR_KERNELS
     if (s.path != NearestPath::portable)
         return nearest_pull_avx2(s.cols.data(), s.width, k, c.row(k), x, s.nvars, alpha);
@@ -149,19 +153,181 @@ void adaptive_end(AdaptivePass& a) {
 #endif
 }
 
+namespace {
+
+// The searches of the kernels themselves (the set's blocked layout aside);
+// `second` null for nearest_rows().
+void plain_rows(const CentreSet& s, const float* rows, std::size_t n, int nvars, std::int32_t* winner, float* best,
+                float* second) {
+    const CentreColumns cols{s.cols.data(), s.nvars, s.width, s.first};
+#ifdef KMEANS_VECTOR_KERNELS
+    if (s.path == NearestPath::avx512) {
+        if (second) return nearest_rows_second_avx512(cols, s.cityblock, rows, n, nvars, winner, best, second);
+        return nearest_rows_avx512(cols, s.cityblock, rows, n, nvars, winner, best);
+    }
+    if (s.path == NearestPath::avx2) {
+        if (second) return nearest_rows_second_avx2(cols, s.cityblock, rows, n, nvars, winner, best, second);
+        return nearest_rows_avx2(cols, s.cityblock, rows, n, nvars, winner, best);
+    }
+#endif
+    if (second) return nearest_rows_second_portable(cols, s.cityblock, rows, n, nvars, winner, best, second);
+    nearest_rows_portable(cols, s.cityblock, rows, n, nvars, winner, best);
+}
+
+// Rows of the blocked search taken together: their products side by side.
+constexpr int blocked_rows = 8;
+
+// The exact sum of distance() for row `x` and centre row `c` (n values):
+// the squared differences in double in variable order, rounded to float.
+inline float exact_sum(const float* x, const float* c, int n) {
+    double sum = 0.0;
+    for (int v = 0; v < n; ++v) {
+        const double d = static_cast<double>(x[v]) - static_cast<double>(c[v]);
+        sum += d * d;
+    }
+    return static_cast<float>(sum);
+}
+
+// The blocked search (see centres_block() in nearest.h) of `n` rows; with
+// `second`, also a lower bound of the float sums of each row's other
+// candidates (the sum itself for those measured exactly).
+//
+// The error bound. For a row x and a centre c of n values, let S be the
+// exact sum of squares |x - c|^2 = |x|^2 + |c|^2 - 2 x.c, and A the same
+// computed: the squared norms in double (squares of floats are exact in
+// double; the n - 1 sums are off by at most (n - 1) 2^-53 relatively), the
+// product p in float, A = (|x|^2 + |c|^2) - 2 p in double. A float sum of n
+// rounded products is off by at most gamma_n sum |x_v c_v| with
+// gamma_n = n u / (1 - n u), u = 2^-24 (Higham, Accuracy and Stability of
+// Numerical Algorithms, 3.1), plus 2^-150 for each product that falls below
+// the normal floats; sum |x_v c_v| <= |x| |c| (Cauchy-Schwarz), and with the
+// roots |x|, |c| taken in double a factor (1 + 2^-20) more covers those.
+// The double sums and roundings add at most (n + 8) 2^-52 (|x|^2 + |c|^2).
+// So |A - S| <= E = 2 gamma_n (1 + 2^-20) |x| |c| + (n + 8) 2^-52 (|x|^2 +
+// |c|^2) + n 2^-147. No product or sum can overflow while |x| and |c| are
+// below 2^50 (rows or centres beyond, or not finite, take the plain search).
+// Let U be the smallest A + E over the centres: some centre j has S_j <= U.
+// The winner w has a distance at most j's, so its float sum is at most the
+// largest float of the same root as j's sum, at most j's float sum times
+// (1 + 2^-21); a float sum is S (1 +- (2^-24 + (n + 2) 2^-53)) (+- 2^-150),
+// so S_w <= U (1 + tau) + 2^-140 with tau = 2^-20 + (n + 2) 2^-50. Every
+// centre whose A - E (at most its S) lies at or below that is measured
+// exactly; the winner is among them, and among them it wins as it wins
+// among all, ties to the lowest index included, since the others are
+// decided in index order by the same rule.
+void search_blocked(const CentreSet& s, const float* rows, std::size_t n, int nvars, std::int32_t* winner,
+                    float* best, float* second) {
+    assert(s.blocked && !s.cityblock && s.width <= max_clusters + 8);
+    const int width = s.width, nv = s.nvars;
+    const std::size_t w = static_cast<std::size_t>(width);
+    const double nd = static_cast<double>(nv);
+    const double gamma = nd * 0x1p-24 / (1.0 - nd * 0x1p-24);
+    const double c1 = 2.0 * gamma * (1.0 + 0x1p-20), c2 = (nd + 8.0) * 0x1p-52, c3 = nd * 0x1p-147;
+    const double tau = 0x1p-20 + (nd + 2.0) * 0x1p-50;
+    // A lower bound of a float sum from a lower bound `low` of its exact sum.
+    const double shrink = 1.0 - 0x1p-21 - (nd + 2.0) * 0x1p-52;
+    alignas(32) float dots[blocked_rows * (max_clusters + 8)];
+    double low[max_clusters + 8];
+    for (std::size_t i0 = 0; i0 < n; i0 += blocked_rows) {
+        const std::size_t m = n - i0 < blocked_rows ? n - i0 : blocked_rows;
+        const float* block = rows + i0 * static_cast<std::size_t>(nvars);
+#ifdef KMEANS_VECTOR_KERNELS
+        if (s.path == NearestPath::avx512) nearest_products_avx512(s.colsf.data(), width, nv, block, m, nvars, dots);
+        else if (s.path == NearestPath::avx2) nearest_products_avx2(s.colsf.data(), width, nv, block, m, nvars, dots);
+        else
+#endif
+            nearest_products_portable(s.colsf.data(), width, nv, block, m, nvars, dots);
+        for (std::size_t r = 0; r < m; ++r) {
+            const std::size_t i = i0 + r;
+            const float* x = block + r * static_cast<std::size_t>(nvars);
+            double nx = 0.0;
+            for (int v = 0; v < nv; ++v) nx += static_cast<double>(x[v]) * static_cast<double>(x[v]);
+            const double rx = std::sqrt(nx);
+            if (!(rx < 0x1p50) || !(s.norm_max < 0x1p50)) {
+                plain_rows(s, x, 1, nvars, winner + i, best + i, second ? second + i : nullptr);
+                continue;
+            }
+            const float* d = dots + r * w;
+            double most = std::numeric_limits<double>::infinity();
+            for (int k = 0; k < width; ++k) {
+                const double nc = s.norm2[static_cast<std::size_t>(k)];
+                const double a = (nx + nc) - 2.0 * static_cast<double>(d[k]);
+                const double e = c1 * rx * s.norm[static_cast<std::size_t>(k)] + c2 * (nx + nc) + c3;
+                low[k] = a - e;
+                if (a + e < most) most = a + e;  // never a NaN (not a candidate)
+            }
+            const double limit = most * (1.0 + tau) + 0x1p-140;
+            float dist = FLT_MAX, other = std::numeric_limits<float>::infinity(), won = 0.0f;
+            int at = -1;
+            for (int k = 0; k < width; ++k) {
+                const double lk = low[k];
+                if (lk != lk) continue;  // not a candidate
+                if (!(lk <= limit)) {
+                    if (second) {
+                        const float f = lk > 0.0 ? static_cast<float>(lk * shrink * (1.0 - 0x1p-22)) : 0.0f;
+                        if (f < other) other = f;
+                    }
+                    continue;
+                }
+                const float sum = exact_sum(x, s.crow.data() + static_cast<std::size_t>(k) * static_cast<std::size_t>(nv), nv);
+                const float dk = static_cast<float>(std::sqrt(static_cast<double>(sum)));
+                if (dk < dist) {
+                    if (at >= 0 && won < other) other = won;
+                    dist = dk;
+                    at = k;
+                    won = sum;
+                } else if (sum < other) {
+                    other = sum;
+                }
+            }
+            winner[i] = at >= 0 ? at : s.first;
+            best[i] = dist;
+            if (second) second[i] = at >= 0 ? other : 0.0f;
+        }
+    }
+}
+
+}  // namespace
+
+bool centres_block(CentreSet& s, const Centres& c) {
+    s.blocked = false;
+    if (s.cityblock || s.nvars < blocked_from || s.ncand < blocked_min_k || s.path == NearestPath::portable ||
+        s.first < 0)
+        return false;
+    assert(s.nvars <= c.nvars && s.ncand <= c.K && s.width <= max_clusters + 8);
+    const std::size_t width = static_cast<std::size_t>(s.width), nv = static_cast<std::size_t>(s.nvars);
+    s.colsf.resize(s.cols.size());
+    for (std::size_t i = 0; i < s.cols.size(); ++i) s.colsf[i] = static_cast<float>(s.cols[i]);
+    s.crow.assign(width * nv, 0.0f);
+    s.norm2.assign(width, std::numeric_limits<double>::quiet_NaN());
+    s.norm.assign(width, std::numeric_limits<double>::quiet_NaN());
+    s.norm_max = 0.0;
+    for (int k = 0; k < s.ncand; ++k) {
+        if (!s.take[static_cast<std::size_t>(k)]) continue;
+        const float* row = c.row(k);
+        double n2 = 0.0;
+        for (std::size_t v = 0; v < nv; ++v) {
+            s.crow[static_cast<std::size_t>(k) * nv + v] = row[v];
+            n2 += static_cast<double>(row[v]) * static_cast<double>(row[v]);
+        }
+        const double root = std::sqrt(n2);
+        s.norm2[static_cast<std::size_t>(k)] = n2;
+        s.norm[static_cast<std::size_t>(k)] = root;
+        // A centre that is not finite: no row takes the blocked search.
+        if (!(root <= s.norm_max)) s.norm_max = root == root ? root : std::numeric_limits<double>::infinity();
+    }
+    s.blocked = true;
+    return true;
+}
+
 void nearest_rows(const CentreSet& s, const float* rows, std::size_t n, int nvars, std::int32_t* winner,
                   float* best) {
     assert(s.nvars >= 0 && s.nvars <= nvars && nvars <= max_vars);
     assert(s.ncand <= s.width && s.width % 8 == 0 && s.cols.size() == static_cast<std::size_t>(s.width) * s.nvars);
     assert(nearest_path_runs(s.path));
-    const CentreColumns cols{s.cols.data(), s.nvars, s.width, s.first};
-#ifdef KMEANS_VECTOR_KERNELS
-    if (s.path == NearestPath::avx512) return nearest_rows_avx512(cols, s.cityblock, rows, n, nvars, winner, best);
-    if (s.path == NearestPath::avx2) return nearest_rows_avx2(cols, s.cityblock, rows, n, nvars, winner, best);
-#endif
-    nearest_rows_portable(cols, s.cityblock, rows, n, nvars, winner, best);
+    if (s.blocked) return search_blocked(s, rows, n, nvars, winner, best, nullptr);
+    plain_rows(s, rows, n, nvars, winner, best, nullptr);
 }
-
 
 void nearest_rows_second(const CentreSet& s, const float* rows, std::size_t n, int nvars, std::int32_t* winner,
                          float* best, float* second) {
@@ -169,14 +335,8 @@ void nearest_rows_second(const CentreSet& s, const float* rows, std::size_t n, i
     assert(s.ncand <= s.width && s.width % 8 == 0 && s.width <= max_clusters + 8);
     assert(s.cols.size() == static_cast<std::size_t>(s.width) * s.nvars);
     assert(nearest_path_runs(s.path));
-    const CentreColumns cols{s.cols.data(), s.nvars, s.width, s.first};
-#ifdef KMEANS_VECTOR_KERNELS
-    if (s.path == NearestPath::avx512)
-        return nearest_rows_second_avx512(cols, s.cityblock, rows, n, nvars, winner, best, second);
-    if (s.path == NearestPath::avx2)
-        return nearest_rows_second_avx2(cols, s.cityblock, rows, n, nvars, winner, best, second);
-#endif
-    nearest_rows_second_portable(cols, s.cityblock, rows, n, nvars, winner, best, second);
+    if (s.blocked) return search_blocked(s, rows, n, nvars, winner, best, second);
+    plain_rows(s, rows, n, nvars, winner, best, second);
 }
 
 }  // namespace kmeans

@@ -124,6 +124,14 @@ struct CentreSet {
     NearestPath path = NearestPath::portable;  // the kernel; any that nearest_path_runs() accepts
     std::vector<double> cols;          // cols[v * width + k]: value v of centre k
     std::vector<unsigned char> take;   // take[k]: cluster k is a candidate
+    // The blocked search (centres_block()), while `blocked`: the same
+    // centres in float columns (colsf[v * width + k], NaN where cols is),
+    // row after row (crow[k * nvars + v]), and each candidate's squared norm
+    // in double and its root (NaN for the others); the largest root.
+    bool blocked = false;
+    std::vector<float> colsf, crow;
+    std::vector<double> norm2, norm;
+    double norm_max = 0.0;
 };
 
 // Fills column k of `s` from centre k of `c` (NaN when not a candidate) and
@@ -155,6 +163,21 @@ void adaptive_row(AdaptivePass& a, const float* x, std::int32_t* winner);
 // Ends the pass: the last row's winner is written and moved.
 void adaptive_end(AdaptivePass& a);
 
+// The blocked search of long Euclidean rows. For a block of rows, the float
+// dot products with every centre (a matrix product, nearest_products_*)
+// give each centre's squared distance up to a proven error (nearest.cpp);
+// only the centres whose distance may be within that error of the smallest
+// are measured exactly (the sum of distance()), and decided among as the
+// plain search decides. Winners and distances are bit for bit the plain
+// search's. centres_block() lays the centres out for it where it pays
+// (Euclidean, rows of at least blocked_from values, at least blocked_min_k
+// candidates, a vector kernel) and says whether it did; the set then takes
+// it in nearest_rows() and nearest_rows_second() until centres_update()
+// or centres_pull() change a centre, which end it.
+constexpr int blocked_from = 32;
+constexpr int blocked_min_k = 16;
+bool centres_block(CentreSet& s, const Centres& c);
+
 // Lays out the clusters 0..ncand-1 of `c` for which `take(k)` holds, first
 // `nvars` values, for the search of kind `use_cityblock` on the kernel that
 // nearest_path_for() gives for the run's `kernel` and that size. Allocates
@@ -167,6 +190,7 @@ inline void centres_prepare(CentreSet& s, const Centres& c, int nvars, int ncand
     s.width = (s.ncand + 7) / 8 * 8;
     s.first = -1;
     s.cityblock = use_cityblock;
+    s.blocked = false;
     s.path = nearest_path_for(kernel, s.ncand, nvars);
     s.cols.assign(static_cast<std::size_t>(s.width) * static_cast<std::size_t>(nvars), std::nan(""));
     s.take.assign(static_cast<std::size_t>(s.width), 0);
@@ -189,10 +213,12 @@ void nearest_rows(const CentreSet& s, const float* rows, std::size_t n, int nvar
                   float* best);
 
 // The search of nearest_rows() (the same winners and distances) that also
-// gives second[i], the smallest float sum of row i's candidates other than
-// its winner: infinity when it has none, 0 when no distance of row i lies
+// gives second[i], a lower bound of the float sums of row i's candidates
+// other than its winner (the smallest of them, except in the blocked
+// search): infinity when it has none, 0 when no distance of row i lies
 // below the largest finite float. Every sum of a row is taken (no group is
-// dropped before its last values). Allocates nothing.
+// dropped before its last values), or its blocked product. Allocates
+// nothing.
 void nearest_rows_second(const CentreSet& s, const float* rows, std::size_t n, int nvars, std::int32_t* winner,
                          float* best, float* second);
 

@@ -79,6 +79,11 @@ void nearest_rows_avx512(const CentreColumns& s, bool cityblock, const float* ro
     else search_rows<false>(s, rows, n, nvars, winner, best);
 }
 
+void nearest_products_avx512(const float* colsf, int width, int nvars, const float* rows, std::size_t n,
+                        int stride, float* dots) {
+    products(colsf, width, nvars, rows, n, stride, dots);
+}
+
 void nearest_rows_second_avx512(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n, int nvars,
                         std::int32_t* winner, float* best, float* second) {
     if (cityblock) search_rows_second<true>(s, rows, n, nvars, winner, best, second);

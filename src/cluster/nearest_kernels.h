@@ -74,6 +74,19 @@ void nearest_rows_portable(const CentreColumns& s, bool cityblock, const float* 
 void nearest_rows_second_portable(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n,
                                   int nvars, std::int32_t* winner, float* best, float* second);
 
+// Single-precision dot products for the blocked search (nearest.h): for
+// each of `n` rows (`stride` floats apart, the first `nvars` values), its
+// product with each of the `width` centres (width a multiple of 8) of the
+// float columns `colsf` (value v of centre k at colsf[v * width + k]), to
+// dots[i * width + k]. Each product is a float sum in variable order of float
+// products, each rounded (no fused multiply-add). Allocates nothing.
+void nearest_products_portable(const float* colsf, int width, int nvars, const float* rows, std::size_t n,
+                               int stride, float* dots);
+void nearest_products_avx2(const float* colsf, int width, int nvars, const float* rows, std::size_t n, int stride,
+                           float* dots);
+void nearest_products_avx512(const float* colsf, int width, int nvars, const float* rows, std::size_t n,
+                             int stride, float* dots);
+
 // The adaptive move of candidate centre k, whose values are held both at
 // `row` (nvars floats) and in the prepared columns `cols` (value v at
 // cols[v * width + k], width a multiple of 8): each value c becomes

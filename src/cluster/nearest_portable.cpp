@@ -167,6 +167,23 @@ void nearest_rows_second_portable(const CentreColumns& s, bool cityblock, const 
     else search_rows_second<false>(s, rows, n, nvars, winner, best, second);
 }
 
+void nearest_products_portable(const float* colsf, int width, int nvars, const float* rows, std::size_t n,
+                               int stride, float* dots) {
+    const std::size_t w = static_cast<std::size_t>(width);
+    for (std::size_t i = 0; i < n; ++i) {
+        const float* x = rows + i * static_cast<std::size_t>(stride);
+        float* at = dots + i * w;
+        for (std::size_t k = 0; k < w; ++k) at[k] = 0.0f;
+        for (int v = 0; v < nvars; ++v) {
+            const float* col = colsf + static_cast<std::size_t>(v) * w;
+            for (std::size_t k = 0; k < w; ++k) {
+                const float p = x[v] * col[k];
+                at[k] += p;
+            }
+        }
+    }
+}
+
 void nearest_pull_portable(double* cols, int width, int k, float* row, const float* x, int nvars, float alpha) {
     const double a = static_cast<double>(alpha);
     for (int v = 0; v < nvars; ++v) {

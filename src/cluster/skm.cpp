@@ -15,8 +15,9 @@ namespace kmeans {
 // its rows in file order with a rounding after every addition, so the means
 // are those of separate passes per cluster, with any number of threads.
 // Where the bounds fit the memory budget, a pass after the first searches
-// only the rows whose winner may have changed (prune.h); the winners are
-// the same.
+// only the rows whose winner may have changed (prune.h), and long rows take
+// the blocked search (centres_block()); the winners are the same.
+// KMEANS_PRUNE=off takes the plain search for every row.
 Failure run_skm(const Params& p, DataFile& data, Centres& clust, std::vector<std::int32_t>& clustno) {
     const int K = clust.K;
     const int nvars = data.nvars;
@@ -36,6 +37,7 @@ Failure run_skm(const Params& p, DataFile& data, Centres& clust, std::vector<std
         std::fill(count.begin(), count.end(), 0u);
         const std::size_t cost = static_cast<std::size_t>(K) * static_cast<std::size_t>(nvars);
         centres_prepare_all(set, clust, nvars, K, p.clustering.cityblock, p.resources.kernel);
+        if (p.resources.prune) centres_block(set, clust);
         auto map = [&](const RowBlock& b, int worker) {
             if (bounds.on)
                 return prune_block(bounds, scratch[static_cast<std::size_t>(worker)], set, clust, b.values, b.first,
