@@ -695,3 +695,97 @@ TEST(ClusterPrune, PrunedPassesMatchThePlainSearch) {
             }
     EXPECT_GT(kept, 0);  // the bounds did keep winners
 }
+
+// The blocked search (float products, then exact sums for the centres within
+// the error bound) gives the plain search's winners and distances bit for
+// bit on every vector kernel, and a lower bound of the other centres' sums
+// at most the plain one: centres a float step apart around 1000 (products
+// far larger than the distances), few distinct values (exact ties,
+// duplicate centres), values near the float limits (rows and centres that
+// must take the plain search, products that underflow), equal distances of
+// different sums, and centres that are not candidates.
+TEST(ClusterBlocked, BlockedSearchMatchesThePlainSearch) {
+    struct Case {
+        int nvars, K, rows;
+    };
+    const Case cases[] = {{1, 100, 20},  {8, 768, 20},  {32, 16, 50},   {33, 100, 40}, {127, 9, 20},
+                          {127, 17, 50}, {128, 2, 20},  {128, 256, 30}, {128, 768, 9}, {2048, 16, 9},
+                          {2048, 768, 5}};
+    std::vector<NearestPath> paths;
+    for (NearestPath path : {NearestPath::avx2, NearestPath::avx512})
+        if (nearest_path_runs(path)) paths.push_back(path);
+    if (paths.empty()) GTEST_SKIP() << "no vector kernel on this processor";
+    std::uint32_t seed = 4242;
+    auto next = [&seed]() {
+        seed = lcg_step(seed);
+        return seed >> 8;
+    };
+    auto unit = [&]() { return static_cast<float>(next() % 65536) / 65536.0f; };
+    int blocked = 0;
+    for (const Case& t : cases)
+        for (int kind = 0; kind < 5; ++kind) {
+            const std::size_t nv = static_cast<std::size_t>(t.nvars);
+            auto value = [&](std::size_t v, bool centre) {
+                switch (kind) {
+                case 1: return static_cast<float>(next() % 3);
+                case 2: {
+                    const float scale[] = {1.0f, 1e19f, 1e-20f, 3e38f, 1e-30f};
+                    return scale[next() % 5 == 0 ? 1 + next() % 4 : 0] * (1.0f + unit());
+                }
+                case 3:
+                    if (v == 0) return centre ? 2999.75f + 0.25f * static_cast<float>(next() % 3) : 0.0f;
+                    return static_cast<float>(static_cast<int>(next() % 3) - (centre ? 1 : 0));
+                default: return 1000.0f + unit() * 0.01f;
+                }
+            };
+            Centres c;
+            c.K = t.K;
+            c.nvars = t.nvars;
+            c.v.resize(nv * static_cast<std::size_t>(t.K));
+            for (std::size_t i = 0; i < c.v.size(); ++i) c.v[i] = value(i % nv, true);
+            if (kind == 0 || kind == 4)  // pairs of centres a float step apart
+                for (int k = 1; k < t.K; k += 2)
+                    for (std::size_t v = 0; v < nv; ++v)
+                        c.row(k)[v] = std::nextafter(c.row(k - 1)[v], (next() % 2) ? 1e30f : -1e30f);
+            if (kind == 2 && t.K > 3)  // a few all-huge centres, and rows that are all tiny
+                for (std::size_t v = 0; v < nv; ++v) c.row(3)[v] = 1e19f;
+            std::vector<float> rows(nv * static_cast<std::size_t>(t.rows));
+            for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = value(i % nv, false);
+            if (kind == 2)
+                for (std::size_t v = 0; v < nv; ++v) rows[v] = 1e-25f;
+            std::vector<char> mask(static_cast<std::size_t>(t.K), 1);
+            if (kind == 4)
+                for (char& m : mask) m = next() % 2;
+            mask[1] = 1;
+            for (NearestPath path : paths) {
+                CentreSet plain;
+                centres_prepare(plain, c, t.nvars, t.K, false,
+                                path == NearestPath::avx2 ? Kernel::avx2 : Kernel::avx512,
+                                [&](int k) { return mask[static_cast<std::size_t>(k)] != 0; });
+                CentreSet fast = plain;
+                const bool expect_blocked = t.nvars >= blocked_from && t.K >= blocked_min_k;
+                ASSERT_EQ(centres_block(fast, c), expect_blocked);
+                blocked += expect_blocked;
+                const std::size_t n = static_cast<std::size_t>(t.rows);
+                std::vector<std::int32_t> want(n), got(n);
+                std::vector<float> want_best(n), got_best(n), want_second(n), got_second(n);
+                nearest_rows(plain, rows.data(), n, t.nvars, want.data(), want_best.data());
+                nearest_rows(fast, rows.data(), n, t.nvars, got.data(), got_best.data());
+                const std::string what = std::to_string(t.nvars) + "x" + std::to_string(t.K) + " kind " +
+                                         std::to_string(kind) + " " + nearest_path_name(path);
+                ASSERT_EQ(got, want) << what;
+                for (std::size_t i = 0; i < n; ++i)
+                    ASSERT_EQ(std::bit_cast<std::uint32_t>(got_best[i]), std::bit_cast<std::uint32_t>(want_best[i]))
+                        << what << " row " << i;
+                nearest_rows_second(plain, rows.data(), n, t.nvars, want.data(), want_best.data(), want_second.data());
+                nearest_rows_second(fast, rows.data(), n, t.nvars, got.data(), got_best.data(), got_second.data());
+                ASSERT_EQ(got, want) << what;
+                for (std::size_t i = 0; i < n; ++i) {
+                    ASSERT_EQ(std::bit_cast<std::uint32_t>(got_best[i]), std::bit_cast<std::uint32_t>(want_best[i]))
+                        << what << " row " << i;
+                    ASSERT_LE(got_second[i], want_second[i]) << what << " row " << i;
+                }
+            }
+        }
+    EXPECT_GT(blocked, 0);
+}
