@@ -324,7 +324,7 @@ TEST(CliE2eRefusal, StartVariables) {
 
 // KMEANS_KERNEL takes exactly the three kernel names, and only a kernel this
 // processor runs; both refusals come after those of the switches and of the
-// other variables.
+// other variables. KMEANS_PRUNE takes on or off, checked after the kernel.
 TEST(CliE2eRefusal, KernelVariable) {
     const std::string bad = "PANIC: KMEANS_KERNEL must be portable, avx2 or avx512: Value=";
     std::vector<RefusalCase> cases = {
@@ -335,6 +335,9 @@ TEST(CliE2eRefusal, KernelVariable) {
         {{"X.DAT", "-K1"}, {"KMEANS_KERNEL=x"}, "PANIC: Number of clusters must be between 2 och 768: Value=1\n"},
         {{"X.DAT"}, {"KMEANS_KERNEL=x", "KMEANS_THREADS=0"},
          "PANIC: KMEANS_THREADS must be a whole number from 1 to 1024: Value=0\n"},
+        {{"X.DAT"}, {"KMEANS_PRUNE=ON"}, "PANIC: KMEANS_PRUNE must be on or off: Value=ON\n"},
+        {{"X.DAT"}, {"KMEANS_PRUNE="}, "PANIC: KMEANS_PRUNE must be on or off: Value=\n"},
+        {{"X.DAT"}, {"KMEANS_PRUNE=1", "KMEANS_KERNEL=x"}, bad + "x\n"},
     };
     for (kmeans::NearestPath path : {kmeans::NearestPath::portable, kmeans::NearestPath::avx2,
                                      kmeans::NearestPath::avx512}) {

@@ -203,6 +203,44 @@ TEST(PathsE2e, WhereTheDataEndOrFailIsTheSameEveryWay) {
     }
 }
 
+// The pruned SKM passes and the blocked search of long rows (both on by
+// default) give the bytes of the plain search (KMEANS_PRUNE=off), on every
+// kernel, for rows of 8 and of 128 values, with the rows in memory, in a
+// spill file or read again (a budget of 1 MB: no room for the rows, room
+// for the bounds).
+TEST(PathsE2e, PruningChangesNoByte) {
+    if (!have_faketime()) GTEST_SKIP() << "faketime is not installed";
+    std::vector<Way> pruned;
+    for (kmeans::NearestPath path : {kmeans::NearestPath::portable, kmeans::NearestPath::avx2,
+                                     kmeans::NearestPath::avx512}) {
+        if (!kmeans::nearest_path_runs(path)) continue;
+        const std::string kernel = std::string("KMEANS_KERNEL=") + kmeans::nearest_path_name(path);
+        pruned.push_back({"plain search, that kernel", {"KMEANS_PRUNE=off", kernel}});
+        pruned.push_back({"pruned, that kernel, two threads", {"KMEANS_PRUNE=on", "KMEANS_THREADS=2", kernel}});
+    }
+    pruned.push_back({"pruned, spill file", {"KMEANS_MEMORY=1", "KMEANS_THREADS=3"}});
+    pruned.push_back({"pruned, read again", {"KMEANS_MEMORY=1", "KMEANS_SPILL=off", "KMEANS_THREADS=1"}});
+    const Way plain{"plain search", {"KMEANS_PRUNE=off", "KMEANS_THREADS=1"}};
+    struct Case {
+        int rows, nvars;
+        std::vector<std::string> args;
+    };
+    const Case cases[] = {{40000, 8, {"D.DAT", "-K6", "-R6"}}, {3000, 128, {"D.DAT", "-K20", "-R5"}}};
+    for (const Case& c : cases) {
+        const Files inputs = {{"D.DAT", data_text(c.rows, c.nvars, 0, false)}};
+        const Outcome first = run_way(inputs, c.args, plain);
+        EXPECT_EQ(first.status, 0) << first.err;
+        for (const Way& way : pruned) {
+            const Outcome o = run_way(inputs, c.args, way);
+            const std::string what = std::to_string(c.nvars) + " values | " + way.name + " " + way.env.back();
+            EXPECT_EQ(o.status, first.status) << what;
+            EXPECT_EQ(o.out, first.out) << what;
+            EXPECT_EQ(o.err, first.err) << what;
+            EXPECT_TRUE(o.files == first.files) << what;
+        }
+    }
+}
+
 TEST(PathsE2e, RecallGivesTheSameBytesEveryWay) {
     if (!have_faketime()) GTEST_SKIP() << "faketime is not installed";
     const std::string centres = "-1\n0 0 0 0\n10 10 10 10\n20 20 20 20\n";
