@@ -263,6 +263,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 "KMEANS_INIT accepted with another value");
         require((p.clustering.start == Start::kmeans_pp) == (init != nullptr && std::strcmp(init, "kmeans++") == 0),
                 "KMEANS_INIT taken otherwise than it says");
+        const char* prune = environment_value(envp.data(), prune_variable);
+        require(prune == nullptr || std::strcmp(prune, "on") == 0 || std::strcmp(prune, "off") == 0,
+                "KMEANS_PRUNE accepted with another value");
+        require(p.resources.prune == (prune == nullptr || std::strcmp(prune, "on") == 0),
+                "KMEANS_PRUNE taken otherwise than it says");
     }
     return 0;
 }

@@ -40,7 +40,7 @@ std::string program_base_name(const char* argv0);
 // the environment value, reads the quiet level, and, unless the help screen
 // is due, lists the unknown switch characters, evaluates every other switch
 // and then the variables KMEANS_SEED, KMEANS_INIT and KMEANS_RESTARTS, the
-// resource variables and the spill place. Every switch and every variable
+// resource variables, KMEANS_PRUNE and the spill place. Every switch and every variable
 // is read here.
 CommandLine read_command_line(Params& p, const std::vector<std::string>& args, const char* const* envp);
 
