@@ -228,6 +228,9 @@ void search_blocked(const CentreSet& s, const float* rows, std::size_t n, int nv
     const double shrink = 1.0 - 0x1p-21 - (nd + 2.0) * 0x1p-52;
     alignas(32) float dots[blocked_rows * (max_clusters + 8)];
     double low[max_clusters + 8];
+    // The (row, centre) pairs measured exactly and their sums.
+    int pair[blocked_rows * (max_clusters + 8)], row_of[blocked_rows * (max_clusters + 8)];
+    float sums[blocked_rows * (max_clusters + 8)];
     for (std::size_t i0 = 0; i0 < n; i0 += blocked_rows) {
         const std::size_t m = n - i0 < blocked_rows ? n - i0 : blocked_rows;
         const float* block = rows + i0 * static_cast<std::size_t>(nvars);
@@ -237,16 +240,24 @@ void search_blocked(const CentreSet& s, const float* rows, std::size_t n, int nv
         else
 #endif
             nearest_products_portable(s.colsf.data(), width, nv, block, m, nvars, dots);
+        // The candidates of each row (row, centre), in row and then centre
+        // order, and the lower bound of the others' float sums.
+        int count = 0, from[blocked_rows + 1];
+        float rest[blocked_rows];
+        bool plain[blocked_rows];
         for (std::size_t r = 0; r < m; ++r) {
-            const std::size_t i = i0 + r;
             const float* x = block + r * static_cast<std::size_t>(nvars);
-            double nx = 0.0;
-            for (int v = 0; v < nv; ++v) nx += static_cast<double>(x[v]) * static_cast<double>(x[v]);
+            from[r] = count;
+            rest[r] = std::numeric_limits<float>::infinity();
+            double part[4] = {0.0, 0.0, 0.0, 0.0};
+            int v = 0;
+            for (; v + 4 <= nv; v += 4)
+                for (int j = 0; j < 4; ++j) part[j] += static_cast<double>(x[v + j]) * static_cast<double>(x[v + j]);
+            for (; v < nv; ++v) part[0] += static_cast<double>(x[v]) * static_cast<double>(x[v]);
+            const double nx = (part[0] + part[1]) + (part[2] + part[3]);
             const double rx = std::sqrt(nx);
-            if (!(rx < 0x1p50) || !(s.norm_max < 0x1p50)) {
-                plain_rows(s, x, 1, nvars, winner + i, best + i, second ? second + i : nullptr);
-                continue;
-            }
+            plain[r] = !(rx < 0x1p50) || !(s.norm_max < 0x1p50);
+            if (plain[r]) continue;
             const float* d = dots + r * w;
             double most = std::numeric_limits<double>::infinity();
             for (int k = 0; k < width; ++k) {
@@ -254,27 +265,60 @@ void search_blocked(const CentreSet& s, const float* rows, std::size_t n, int nv
                 const double a = (nx + nc) - 2.0 * static_cast<double>(d[k]);
                 const double e = c1 * rx * s.norm[static_cast<std::size_t>(k)] + c2 * (nx + nc) + c3;
                 low[k] = a - e;
-                if (a + e < most) most = a + e;  // never a NaN (not a candidate)
+                most = a + e < most ? a + e : most;  // never a NaN (not a candidate)
             }
             const double limit = most * (1.0 + tau) + 0x1p-140;
-            float dist = FLT_MAX, other = std::numeric_limits<float>::infinity(), won = 0.0f;
-            int at = -1;
             for (int k = 0; k < width; ++k) {
                 const double lk = low[k];
-                if (lk != lk) continue;  // not a candidate
-                if (!(lk <= limit)) {
-                    if (second) {
-                        const float f = lk > 0.0 ? static_cast<float>(lk * shrink * (1.0 - 0x1p-22)) : 0.0f;
-                        if (f < other) other = f;
-                    }
-                    continue;
+                if (lk <= limit) {
+                    pair[count++] = k;
+                } else if (second && lk == lk) {  // a candidate not measured
+                    const float f = lk > 0.0 ? static_cast<float>(lk * shrink * (1.0 - 0x1p-22)) : 0.0f;
+                    rest[r] = f < rest[r] ? f : rest[r];
                 }
-                const float sum = exact_sum(x, s.crow.data() + static_cast<std::size_t>(k) * static_cast<std::size_t>(nv), nv);
+            }
+        }
+        from[m] = count;
+        // Their exact sums, four at a time side by side (each in variable
+        // order).
+        int q = 0;
+        for (std::size_t r = 0; r < m; ++r)
+            for (int p = from[r]; p < from[r + 1]; ++p) row_of[p] = static_cast<int>(r);
+        const std::size_t step = static_cast<std::size_t>(nvars);
+        for (; q + 4 <= count; q += 4) {
+            const float* x[4];
+            const float* c[4];
+            double acc[4] = {0.0, 0.0, 0.0, 0.0};
+            for (int j = 0; j < 4; ++j) {
+                x[j] = block + static_cast<std::size_t>(row_of[q + j]) * step;
+                c[j] = s.crow.data() + static_cast<std::size_t>(pair[q + j]) * static_cast<std::size_t>(nv);
+            }
+            for (int v = 0; v < nv; ++v)
+                for (int j = 0; j < 4; ++j) {
+                    const double dv = static_cast<double>(x[j][v]) - static_cast<double>(c[j][v]);
+                    acc[j] += dv * dv;
+                }
+            for (int j = 0; j < 4; ++j) sums[q + j] = static_cast<float>(acc[j]);
+        }
+        for (; q < count; ++q)
+            sums[q] = exact_sum(block + static_cast<std::size_t>(row_of[q]) * step,
+                                s.crow.data() + static_cast<std::size_t>(pair[q]) * static_cast<std::size_t>(nv), nv);
+        // Each row decided among its candidates in cluster order.
+        for (std::size_t r = 0; r < m; ++r) {
+            const std::size_t i = i0 + r;
+            if (plain[r]) {
+                plain_rows(s, block + r * step, 1, nvars, winner + i, best + i, second ? second + i : nullptr);
+                continue;
+            }
+            float dist = FLT_MAX, other = rest[r], won = 0.0f;
+            int at = -1;
+            for (int p = from[r]; p < from[r + 1]; ++p) {
+                const float sum = sums[p];
                 const float dk = static_cast<float>(std::sqrt(static_cast<double>(sum)));
                 if (dk < dist) {
                     if (at >= 0 && won < other) other = won;
                     dist = dk;
-                    at = k;
+                    at = pair[p];
                     won = sum;
                 } else if (sum < other) {
                     other = sum;
