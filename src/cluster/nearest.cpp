@@ -226,52 +226,46 @@ void search_blocked(const CentreSet& s, const float* rows, std::size_t n, int nv
     const double tau = 0x1p-20 + (nd + 2.0) * 0x1p-50;
     // A lower bound of a float sum from a lower bound `low` of its exact sum.
     const double shrink = 1.0 - 0x1p-21 - (nd + 2.0) * 0x1p-52;
-    alignas(32) float dots[blocked_rows * (max_clusters + 8)];
-    double low[max_clusters + 8];
+    const BlockedCentres bc{s.colsf.data(), s.norm2.data(), s.norm.data(), nv, width, c1, c2, c3, tau};
+    double low[blocked_rows * (max_clusters + 8)];
     // The (row, centre) pairs measured exactly and their sums.
-    int pair[blocked_rows * (max_clusters + 8)], row_of[blocked_rows * (max_clusters + 8)];
+    std::int16_t pair[blocked_rows * (max_clusters + 8)];
+    std::uint8_t row_of[blocked_rows * (max_clusters + 8)];
     float sums[blocked_rows * (max_clusters + 8)];
     for (std::size_t i0 = 0; i0 < n; i0 += blocked_rows) {
         const std::size_t m = n - i0 < blocked_rows ? n - i0 : blocked_rows;
         const float* block = rows + i0 * static_cast<std::size_t>(nvars);
-#ifdef KMEANS_VECTOR_KERNELS
-        if (s.path == NearestPath::avx512) nearest_products_avx512(s.colsf.data(), width, nv, block, m, nvars, dots);
-        else if (s.path == NearestPath::avx2) nearest_products_avx2(s.colsf.data(), width, nv, block, m, nvars, dots);
-        else
-#endif
-            nearest_products_portable(s.colsf.data(), width, nv, block, m, nvars, dots);
-        // The candidates of each row (row, centre), in row and then centre
-        // order, and the lower bound of the others' float sums.
-        int count = 0, from[blocked_rows + 1];
-        float rest[blocked_rows];
+        double nx[blocked_rows], limit[blocked_rows];
         bool plain[blocked_rows];
         for (std::size_t r = 0; r < m; ++r) {
             const float* x = block + r * static_cast<std::size_t>(nvars);
-            from[r] = count;
-            rest[r] = std::numeric_limits<float>::infinity();
             double part[4] = {0.0, 0.0, 0.0, 0.0};
             int v = 0;
             for (; v + 4 <= nv; v += 4)
                 for (int j = 0; j < 4; ++j) part[j] += static_cast<double>(x[v + j]) * static_cast<double>(x[v + j]);
             for (; v < nv; ++v) part[0] += static_cast<double>(x[v]) * static_cast<double>(x[v]);
-            const double nx = (part[0] + part[1]) + (part[2] + part[3]);
-            const double rx = std::sqrt(nx);
-            plain[r] = !(rx < 0x1p50) || !(s.norm_max < 0x1p50);
+            nx[r] = (part[0] + part[1]) + (part[2] + part[3]);
+            plain[r] = !(std::sqrt(nx[r]) < 0x1p50) || !(s.norm_max < 0x1p50);
+        }
+#ifdef KMEANS_VECTOR_KERNELS
+        if (s.path == NearestPath::avx512) nearest_screen_avx512(bc, block, m, nvars, nx, low, limit);
+        else if (s.path == NearestPath::avx2) nearest_screen_avx2(bc, block, m, nvars, nx, low, limit);
+        else
+#endif
+            nearest_screen_portable(bc, block, m, nvars, nx, low, limit);
+        // The candidates of each row (row, centre), in row and then centre
+        // order, and the lower bound of the others' float sums.
+        int count = 0, from[blocked_rows + 1];
+        float rest[blocked_rows];
+        for (std::size_t r = 0; r < m; ++r) {
+            from[r] = count;
+            rest[r] = std::numeric_limits<float>::infinity();
             if (plain[r]) continue;
-            const float* d = dots + r * w;
-            double most = std::numeric_limits<double>::infinity();
+            const double* lr = low + r * w;
             for (int k = 0; k < width; ++k) {
-                const double nc = s.norm2[static_cast<std::size_t>(k)];
-                const double a = (nx + nc) - 2.0 * static_cast<double>(d[k]);
-                const double e = c1 * rx * s.norm[static_cast<std::size_t>(k)] + c2 * (nx + nc) + c3;
-                low[k] = a - e;
-                most = a + e < most ? a + e : most;  // never a NaN (not a candidate)
-            }
-            const double limit = most * (1.0 + tau) + 0x1p-140;
-            for (int k = 0; k < width; ++k) {
-                const double lk = low[k];
-                if (lk <= limit) {
-                    pair[count++] = k;
+                const double lk = lr[k];
+                if (lk <= limit[r]) {
+                    pair[count++] = static_cast<std::int16_t>(k);
                 } else if (second && lk == lk) {  // a candidate not measured
                     const float f = lk > 0.0 ? static_cast<float>(lk * shrink * (1.0 - 0x1p-22)) : 0.0f;
                     rest[r] = f < rest[r] ? f : rest[r];
@@ -283,7 +277,7 @@ void search_blocked(const CentreSet& s, const float* rows, std::size_t n, int nv
         // order).
         int q = 0;
         for (std::size_t r = 0; r < m; ++r)
-            for (int p = from[r]; p < from[r + 1]; ++p) row_of[p] = static_cast<int>(r);
+            for (int p = from[r]; p < from[r + 1]; ++p) row_of[p] = static_cast<std::uint8_t>(r);
         const std::size_t step = static_cast<std::size_t>(nvars);
         for (; q + 4 <= count; q += 4) {
             const float* x[4];

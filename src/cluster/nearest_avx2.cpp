@@ -90,9 +90,9 @@ void nearest_rows_avx2(const CentreColumns& s, bool cityblock, const float* rows
     else search_rows<false>(s, rows, n, nvars, winner, best);
 }
 
-void nearest_products_avx2(const float* colsf, int width, int nvars, const float* rows, std::size_t n,
-                        int stride, float* dots) {
-    products(colsf, width, nvars, rows, n, stride, dots);
+void nearest_screen_avx2(const BlockedCentres& b, const float* rows, std::size_t n, int stride, const double* nx,
+                         double* low, double* limit) {
+    screen(b, rows, n, stride, nx, low, limit);
 }
 
 void nearest_rows_second_avx2(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n, int nvars,

@@ -79,9 +79,9 @@ void nearest_rows_avx512(const CentreColumns& s, bool cityblock, const float* ro
     else search_rows<false>(s, rows, n, nvars, winner, best);
 }
 
-void nearest_products_avx512(const float* colsf, int width, int nvars, const float* rows, std::size_t n,
-                        int stride, float* dots) {
-    products(colsf, width, nvars, rows, n, stride, dots);
+void nearest_screen_avx512(const BlockedCentres& b, const float* rows, std::size_t n, int stride, const double* nx,
+                         double* low, double* limit) {
+    screen(b, rows, n, stride, nx, low, limit);
 }
 
 void nearest_rows_second_avx512(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n, int nvars,

@@ -74,18 +74,34 @@ void nearest_rows_portable(const CentreColumns& s, bool cityblock, const float* 
 void nearest_rows_second_portable(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n,
                                   int nvars, std::int32_t* winner, float* best, float* second);
 
-// Single-precision dot products for the blocked search (nearest.h): for
-// each of `n` rows (`stride` floats apart, the first `nvars` values), its
-// product with each of the `width` centres (width a multiple of 8) of the
-// float columns `colsf` (value v of centre k at colsf[v * width + k]), to
-// dots[i * width + k]. Each product is a float sum in variable order of float
-// products, each rounded (no fused multiply-add). Allocates nothing.
-void nearest_products_portable(const float* colsf, int width, int nvars, const float* rows, std::size_t n,
-                               int stride, float* dots);
-void nearest_products_avx2(const float* colsf, int width, int nvars, const float* rows, std::size_t n, int stride,
-                           float* dots);
-void nearest_products_avx512(const float* colsf, int width, int nvars, const float* rows, std::size_t n,
-                             int stride, float* dots);
+// The centres of the blocked search (nearest.h) as its kernels read them:
+// value v of centre k at colsf[v * width + k] in float (width a multiple of
+// 8), each centre's squared norm and its root in double (NaN for a cluster
+// that is not a candidate and for the padding), and the constants of the
+// error bound (nearest.cpp): E = c1 |x| |c| + c2 (|x|^2 + |c|^2) + c3, and
+// the limit's factor 1 + tau.
+struct BlockedCentres {
+    const float* colsf;
+    const double* norm2;
+    const double* norm;
+    int nvars;
+    int width;
+    double c1, c2, c3, tau;
+};
+
+// The screening of the blocked search for each of `n` rows (`stride` floats
+// apart, the first b.nvars values; n at most 8) whose squared norms in
+// double are nx[i]: the float dot product p of the row with each centre k
+// (a float sum in variable order of rounded float products, no fused
+// multiply-add), then in double A = (nx + |c|^2) - 2 p and E, low[i * width
+// + k] = A - E (NaN for a cluster that is not a candidate), and limit[i] =
+// (the smallest A + E) (1 + tau) + 2^-140. Allocates nothing.
+void nearest_screen_portable(const BlockedCentres& b, const float* rows, std::size_t n, int stride, const double* nx,
+                             double* low, double* limit);
+void nearest_screen_avx2(const BlockedCentres& b, const float* rows, std::size_t n, int stride, const double* nx,
+                         double* low, double* limit);
+void nearest_screen_avx512(const BlockedCentres& b, const float* rows, std::size_t n, int stride, const double* nx,
+                           double* low, double* limit);
 
 // The adaptive move of candidate centre k, whose values are held both at
 // `row` (nvars floats) and in the prepared columns `cols` (value v at

@@ -167,20 +167,30 @@ void nearest_rows_second_portable(const CentreColumns& s, bool cityblock, const 
     else search_rows_second<false>(s, rows, n, nvars, winner, best, second);
 }
 
-void nearest_products_portable(const float* colsf, int width, int nvars, const float* rows, std::size_t n,
-                               int stride, float* dots) {
-    const std::size_t w = static_cast<std::size_t>(width);
+void nearest_screen_portable(const BlockedCentres& b, const float* rows, std::size_t n, int stride, const double* nx,
+                             double* low, double* limit) {
+    const std::size_t w = static_cast<std::size_t>(b.width);
+    float dots[max_clusters + 8];
     for (std::size_t i = 0; i < n; ++i) {
         const float* x = rows + i * static_cast<std::size_t>(stride);
-        float* at = dots + i * w;
-        for (std::size_t k = 0; k < w; ++k) at[k] = 0.0f;
-        for (int v = 0; v < nvars; ++v) {
-            const float* col = colsf + static_cast<std::size_t>(v) * w;
+        for (std::size_t k = 0; k < w; ++k) dots[k] = 0.0f;
+        for (int v = 0; v < b.nvars; ++v) {
+            const float* col = b.colsf + static_cast<std::size_t>(v) * w;
             for (std::size_t k = 0; k < w; ++k) {
                 const float p = x[v] * col[k];
-                at[k] += p;
+                dots[k] += p;
             }
         }
+        const double rx = __builtin_sqrt(nx[i]);
+        double most = inf;
+        for (std::size_t k = 0; k < w; ++k) {
+            const double s = nx[i] + b.norm2[k];
+            const double a = s - 2.0 * static_cast<double>(dots[k]);
+            const double e = (b.c1 * rx * b.norm[k] + b.c2 * s) + b.c3;
+            low[i * w + k] = a - e;
+            if (a + e < most) most = a + e;  // never a NaN (not a candidate)
+        }
+        limit[i] = most * (1.0 + b.tau) + 0x1p-140;
     }
 }
 

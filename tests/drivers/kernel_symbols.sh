@@ -2,7 +2,7 @@
 # Checks the object files of the vector kernels (nearest_avx2.cpp.o,
 # nearest_avx512.cpp.o): each defines its four entry points,
 # kmeans::nearest_rows_KIND, kmeans::nearest_rows_second_KIND,
-# kmeans::nearest_products_KIND and
+# kmeans::nearest_screen_KIND and
 # kmeans::nearest_row_major_KIND (and the AVX2
 # one the adaptive moves: nearest_pull_avx2, nearest_adaptive_avx2 and
 # nearest_adaptive_end_avx2), as plain
@@ -28,12 +28,12 @@ for obj in "$@"; do
     status=1
     continue
   fi
-  bad=$(printf '%s\n' "$syms" | grep -v -E "^_ZN6kmeans[0-9]+nearest_(rows|rows_second|products|row_major|pull|adaptive|adaptive_end)_${kind}E[^ ]* T ")
+  bad=$(printf '%s\n' "$syms" | grep -v -E "^_ZN6kmeans[0-9]+nearest_(rows|rows_second|screen|row_major|pull|adaptive|adaptive_end)_${kind}E[^ ]* T ")
   if [ -n "$bad" ]; then
     printf '%s defines more than its entry points:\n%s\n' "$obj" "$bad"
     status=1
   fi
-  for entry in rows rows_second products row_major; do
+  for entry in rows rows_second screen row_major; do
     if ! printf '%s\n' "$syms" | grep -q -E "^_ZN6kmeans[0-9]+nearest_${entry}_${kind}E[^ ]* T "; then
       echo "$obj: no function kmeans::nearest_${entry}_${kind}"
       status=1
