@@ -688,9 +688,10 @@ TEST(ClusterPrune, PrunedPassesMatchThePlainSearch) {
                                 else if (how == 4 && v == 0) ck[v] = value(v, true);
                             }
                         }
-                        prune_moved(bounds, before, cur);
+                        prune_moved(bounds, before, cur, 0);  // 0 searched: every later pass pruned
                     }
                     kept += static_cast<std::int64_t>(t.rows) * passes - scratch[0].searched;
+                    ASSERT_TRUE(bounds.ready);
                 }
             }
     EXPECT_GT(kept, 0);  // the bounds did keep winners

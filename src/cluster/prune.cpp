@@ -147,7 +147,7 @@ void prune_block(PruneBounds& b, PruneScratch& w, const CentreSet& s, const Cent
     if (pending > 0) search(pending);
 }
 
-void prune_moved(PruneBounds& b, const Centres& before, const Centres& after) {
+void prune_moved(PruneBounds& b, const Centres& before, const Centres& after, std::int64_t searched) {
     assert(b.on && before.K == after.K && before.nvars == b.nvars && after.nvars == b.nvars);
     b.move_top = b.move_next = 0.0;
     b.move_at = -1;
@@ -163,7 +163,13 @@ void prune_moved(PruneBounds& b, const Centres& before, const Centres& after) {
             b.move_next = m;
         }
     }
-    b.ready = true;
+    if (b.ready) {  // a pruned pass
+        const bool paid = static_cast<std::uint64_t>(searched) * 2u <= b.upper.size();
+        b.backoff = paid ? 1 : (b.backoff * 2 < 8 ? b.backoff * 2 : 8);
+        b.full_left = paid ? 0 : b.backoff;
+    }
+    b.ready = b.full_left == 0;
+    if (!b.ready) --b.full_left;
 }
 
 }  // namespace kmeans

@@ -47,6 +47,11 @@
 
 namespace kmeans {
 
+// The least K times the values of a row for which SKM keeps bounds: below
+// it the plain search of a row costs about as much as checking its bounds
+// (measured: K = 8 on rows of 8 values, 22 ns a row).
+constexpr int prune_min_cost = 128;
+
 // Rows searched together when the bounds of several rows of a block are not
 // clear: copied side by side, then searched by one kernel call.
 constexpr int prune_batch = 64;
@@ -63,6 +68,8 @@ struct PruneBounds {
     double move_top = 0.0;        // the largest move
     double move_next = 0.0;       // the largest move of the centres other than move_at
     int move_at = -1;             // the centre of the largest move
+    int backoff = 1;              // full passes after the next pruned pass that searches most rows
+    int full_left = 0;            // full passes still to come before pruning again
 };
 
 // Room of one thread for the rows of a block whose bounds are not clear.
@@ -94,9 +101,14 @@ void prune_start(PruneBounds& b, std::vector<PruneScratch>& scratch, const Resou
 void prune_block(PruneBounds& b, PruneScratch& w, const CentreSet& s, const Centres& c, const float* rows,
                  std::int64_t first, std::int64_t n, std::int32_t* clustno);
 
-// After the centres moved from `before` to `after` (same K and nvars):
-// each one's move, bounded from above, for the next pass; the bounds become
-// ready.
-void prune_moved(PruneBounds& b, const Centres& before, const Centres& after);
+// After a pass that searched `searched` rows in full and moved the centres
+// from `before` to `after` (same K and nvars): each one's move, bounded
+// from above, for the next pass, and whether that pass uses the bounds
+// (`ready`). A pruned pass that still searched more than half the rows
+// (centres far from settled) is followed by full passes, which cost less
+// than checking the bounds of rows that are then searched anyway: 1, 2, 4
+// and at most 8 in a row as such passes recur, back to none after a pass
+// the bounds paid for.
+void prune_moved(PruneBounds& b, const Centres& before, const Centres& after, std::int64_t searched);
 
 }  // namespace kmeans

@@ -1,5 +1,6 @@
 #include <cassert>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "base/console.h"
@@ -27,7 +28,7 @@ Failure run_skm(const Params& p, DataFile& data, Centres& clust, std::vector<std
     std::vector<float> best = block_scratch(data);
     PruneBounds bounds;
     std::vector<PruneScratch> scratch;
-    prune_start(bounds, scratch, p.resources, data, K, p.clustering.cityblock);
+    if (K * nvars >= prune_min_cost) prune_start(bounds, scratch, p.resources, data, K, p.clustering.cityblock);
     Centres before = clust;
 
     say(p.levels, Show::quiet_lt2, stderr, "Standard K-means algorithm.\n");
@@ -73,7 +74,11 @@ Failure run_skm(const Params& p, DataFile& data, Centres& clust, std::vector<std
             }
             say(p.levels, Show::debug2, stdout, "\n");
         }
-        if (bounds.on) prune_moved(bounds, before, clust);
+        if (bounds.on) {
+            std::int64_t searched = 0;
+            for (PruneScratch& w : scratch) searched += std::exchange(w.searched, 0);
+            prune_moved(bounds, before, clust, searched);
+        }
     }
     return Failure{};
 }
