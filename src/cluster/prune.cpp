@@ -165,8 +165,8 @@ void prune_moved(PruneBounds& b, const Centres& before, const Centres& after, st
     }
     if (b.ready) {  // a pruned pass
         const bool paid = static_cast<std::uint64_t>(searched) * 2u <= b.upper.size();
-        b.backoff = paid ? 1 : (b.backoff * 2 < 8 ? b.backoff * 2 : 8);
         b.full_left = paid ? 0 : b.backoff;
+        b.backoff = paid ? 1 : (b.backoff * 2 < 8 ? b.backoff * 2 : 8);
     }
     b.ready = b.full_left == 0;
     if (!b.ready) --b.full_left;
