@@ -164,7 +164,7 @@ void prune_moved(PruneBounds& b, const Centres& before, const Centres& after, st
         }
     }
     if (b.ready) {  // a pruned pass
-        const bool paid = static_cast<std::uint64_t>(searched) * 2u <= b.upper.size();
+        const bool paid = static_cast<std::uint64_t>(searched) * 4u <= b.upper.size() * 3u;
         b.full_left = paid ? 0 : b.backoff;
         b.backoff = paid ? 1 : (b.backoff * 2 < 8 ? b.backoff * 2 : 8);
     }

@@ -104,7 +104,7 @@ void prune_block(PruneBounds& b, PruneScratch& w, const CentreSet& s, const Cent
 // After a pass that searched `searched` rows in full and moved the centres
 // from `before` to `after` (same K and nvars): each one's move, bounded
 // from above, for the next pass, and whether that pass uses the bounds
-// (`ready`). A pruned pass that still searched more than half the rows
+// (`ready`). A pruned pass that still searched more than 3/4 of the rows
 // (centres far from settled) is followed by full passes, which cost less
 // than checking the bounds of rows that are then searched anyway: 1, 2, 4
 // and at most 8 in a row as such passes recur, back to none after a pass
