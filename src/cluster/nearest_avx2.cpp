@@ -136,35 +136,58 @@ inline __m256 adaptive_sums(const AdaptivePass& a, const float* x) {
     return round8(acc[0][0]);
 }
 
-// The sum of row `x` against centre row `c`, in variable order, in double,
-// rounded to float: lane by lane what adaptive_sums() gives.
+// Moves centre k (row `row`, prepared columns `cols` of width 8) towards
+// row `x` as nearest_pull_avx2() does, and returns the sum of row `next`
+// against the moved centre, in variable order, in double, rounded to float:
+// lane k of the sums adaptive_sums() would take after the move. The sum is
+// taken from the moved values as they leave the move, not from memory.
 template <bool CB>
-inline float adaptive_sum(const float* x, const float* c, int nvars) {
+inline float pull_and_sum(double* cols, int k, float* row, const float* x, const float* next, int nvars,
+                          float alpha) {
+    const __m256d a = _mm256_set1_pd(static_cast<double>(alpha));
+    const int lane = k & 3;
+    const __m256d mask = _mm256_castsi256_pd(
+        _mm256_cmpeq_epi64(_mm256_setr_epi64x(0, 1, 2, 3), _mm256_set1_epi64x(lane)));
+    double* quad = cols + (k - lane);
     double sum = 0.0;
-    for (int v = 0; v < nvars; ++v) {
-        const double d = static_cast<double>(x[v]) - static_cast<double>(c[v]);
-        sum += CB ? (d < 0 ? -d : d) : d * d;
+    for (int v = 0; v < nvars; v += 4) {
+        const int n = nvars - v < 4 ? nvars - v : 4;
+        const __m128i in = _mm_cmpgt_epi32(_mm_set1_epi32(n), _mm_setr_epi32(0, 1, 2, 3));
+        const __m256d c = _mm256_cvtps_pd(_mm_maskload_ps(row + v, in));
+        const __m256d xv = _mm256_cvtps_pd(_mm_maskload_ps(x + v, in));
+        const __m128 moved = _mm256_cvtpd_ps(_mm256_add_pd(c, _mm256_mul_pd(a, _mm256_sub_pd(xv, c))));
+        _mm_maskstore_ps(row + v, in, moved);
+        const __m256d md = _mm256_cvtps_pd(moved);
+        const __m256d d = _mm256_sub_pd(_mm256_cvtps_pd(_mm_maskload_ps(next + v, in)), md);
+        alignas(32) double each[4], term[4];
+        _mm256_store_pd(each, md);
+        _mm256_store_pd(term, CB ? _mm256_andnot_pd(_mm256_set1_pd(-0.0), d) : _mm256_mul_pd(d, d));
+        for (int j = 0; j < n; ++j, quad += 8) {
+            _mm256_storeu_pd(quad, _mm256_blendv_pd(_mm256_loadu_pd(quad), _mm256_set1_pd(each[j]), mask));
+            sum += term[j];
+        }
     }
     return static_cast<float>(sum);
 }
 
-// Decides the pending row of `a` and moves its winner towards it.
+// Decides the pending row of `a` and moves its winner towards it; `next`
+// (the row that follows, or null) gets its sum against the moved centre.
 template <bool CB>
-inline void adaptive_decide(AdaptivePass& a) {
+inline void adaptive_decide(AdaptivePass& a, const float* next) {
     __m256 f = _mm256_load_ps(a.sums);
     if (a.moved >= 0) {
-        const float fresh = adaptive_sum<CB>(a.x, a.centres + static_cast<std::size_t>(a.moved) * a.nvars, a.nvars);
         const __m256 lane = _mm256_castsi256_ps(
             _mm256_cmpeq_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32(a.moved)));
-        f = _mm256_blendv_ps(f, _mm256_set1_ps(fresh), lane);
+        f = _mm256_blendv_ps(f, _mm256_set1_ps(a.fresh), lane);
+        _mm256_store_ps(a.sums, f);
     }
-    alignas(32) float sums[8];
-    _mm256_store_ps(sums, f);
     Best b = start(CB);
-    decide_block<CB>(b, sums, 1, keep_min(f, _mm256_set1_ps(inf)), 0);
+    decide_block<CB>(b, a.sums, 1, keep_min(f, _mm256_set1_ps(inf)), 0);
     const int w = b.winner >= 0 ? b.winner : 0;  // every centre is a candidate: the first is the lowest
     *a.winner = w;
-    nearest_pull_avx2(a.cols, 8, w, a.centres + static_cast<std::size_t>(w) * a.nvars, a.x, a.nvars, a.alpha);
+    float* row = a.centres + static_cast<std::size_t>(w) * a.nvars;
+    if (next) a.fresh = pull_and_sum<CB>(a.cols, w, row, a.x, next, a.nvars, a.alpha);
+    else nearest_pull_avx2(a.cols, 8, w, row, a.x, a.nvars, a.alpha);
     a.moved = w;
     a.pending = false;
 }
@@ -173,7 +196,8 @@ template <bool CB>
 inline void adaptive_row(AdaptivePass& a, const float* x, std::int32_t* winner) {
     // Against the centres as they stand, before the pending row moves one.
     const __m256 f = adaptive_sums<CB>(a, x);
-    if (a.pending) adaptive_decide<CB>(a);
+    if (a.pending) adaptive_decide<CB>(a, x);
+    else a.moved = -1;
     _mm256_store_ps(a.sums, f);
     for (int v = 0; v < a.nvars; ++v) a.x[v] = x[v];
     a.winner = winner;
@@ -189,8 +213,8 @@ void nearest_adaptive_avx2(AdaptivePass& a, const float* x, std::int32_t* winner
 
 void nearest_adaptive_end_avx2(AdaptivePass& a) {
     if (!a.pending) return;
-    if (a.cityblock) adaptive_decide<true>(a);
-    else adaptive_decide<false>(a);
+    if (a.cityblock) adaptive_decide<true>(a, nullptr);
+    else adaptive_decide<false>(a, nullptr);
 }
 
 }  // namespace kmeans

@@ -116,8 +116,9 @@ void nearest_pull_avx2(double* cols, int width, int k, float* row, const float* 
 // searched) over at most 8 centres, all of them candidates, and at most
 // adaptive_max_vars values a row, run a row at a time: each row's sums are
 // taken against the centres before the previous row has moved its winner,
-// and then only the moved centre's sum is taken again, so that the next
-// row waits on the previous one only for that sum. The winners, their
+// and then only the moved centre's sum is taken again, from the moved values
+// as the move makes them, so that the next row waits on the previous one
+// only for that sum. The winners, their
 // moves and the centres are exactly those of searching each row in full
 // after the previous move (nearest_rows, then nearest_pull_portable).
 constexpr int adaptive_max_vars = 16;
@@ -129,9 +130,11 @@ struct AdaptivePass {
     bool cityblock = false;
     // The row searched last, whose winner is still to be decided: its sums
     // (NaN for the lanes past the centres), stale in lane `moved`, the
-    // centre that the row before it moved (-1: none).
+    // centre that the row before it moved (-1: none), whose sum after the
+    // move is `fresh`.
     bool pending = false;
     int moved = -1;
+    float fresh = 0.0f;
     std::int32_t* winner = nullptr;
     alignas(32) float sums[8];
     float x[adaptive_max_vars];
