@@ -225,7 +225,7 @@ TEST(PathsE2e, PruningChangesNoByte) {
         int rows, nvars;
         std::vector<std::string> args;
     };
-    const Case cases[] = {{40000, 8, {"D.DAT", "-K20", "-R6"}}, {3000, 128, {"D.DAT", "-K20", "-R5"}}};
+    const Case cases[] = {{40000, 8, {"D.DAT", "-K20", "-R6"}}, {3000, 128, {"D.DAT", "-K40", "-R5"}}};
     for (const Case& c : cases) {
         const Files inputs = {{"D.DAT", data_text(c.rows, c.nvars, 0, false)}};
         const Outcome first = run_way(inputs, c.args, plain);

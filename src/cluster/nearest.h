@@ -175,7 +175,7 @@ void adaptive_end(AdaptivePass& a);
 // it in nearest_rows() and nearest_rows_second() until centres_update()
 // or centres_pull() change a centre, which end it.
 constexpr int blocked_from = 32;
-constexpr int blocked_min_k = 16;
+constexpr int blocked_min_k = 32;
 bool centres_block(CentreSet& s, const Centres& c);
 
 // Lays out the clusters 0..ncand-1 of `c` for which `take(k)` holds, first
