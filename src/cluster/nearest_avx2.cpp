@@ -101,49 +101,20 @@ void nearest_rows_second_avx2(const CentreColumns& s, bool cityblock, const floa
     else search_rows_second<false>(s, rows, n, nvars, winner, best, second);
 }
 
-void nearest_pull_avx2(double* cols, int width, int k, float* row, const float* x, int nvars, float alpha) {
-    const __m256d a = _mm256_set1_pd(static_cast<double>(alpha));
-    const int lane = k & 3;
-    const __m256d mask = _mm256_castsi256_pd(
-        _mm256_cmpeq_epi64(_mm256_setr_epi64x(0, 1, 2, 3), _mm256_set1_epi64x(lane)));
-    double* quad = cols + (k - lane);
-    const std::size_t step = static_cast<std::size_t>(width);
-    // Four values at a time (the last ones through masked loads and stores),
-    // each c + alpha * (x - c) in double rounded to float as pull_centre().
-    for (int v = 0; v < nvars; v += 4) {
-        const int n = nvars - v < 4 ? nvars - v : 4;
-        const __m128i in = _mm_cmpgt_epi32(_mm_set1_epi32(n), _mm_setr_epi32(0, 1, 2, 3));
-        const __m256d c = _mm256_cvtps_pd(_mm_maskload_ps(row + v, in));
-        const __m256d xv = _mm256_cvtps_pd(_mm_maskload_ps(x + v, in));
-        const __m128 moved = _mm256_cvtpd_ps(_mm256_add_pd(c, _mm256_mul_pd(a, _mm256_sub_pd(xv, c))));
-        _mm_maskstore_ps(row + v, in, moved);
-        const __m256d md = _mm256_cvtps_pd(moved);
-        alignas(32) double each[4];
-        _mm256_store_pd(each, md);
-        for (int j = 0; j < n; ++j, quad += step)
-            _mm256_storeu_pd(quad, _mm256_blendv_pd(_mm256_loadu_pd(quad), _mm256_set1_pd(each[j]), mask));
-    }
-}
-
 namespace {
 
-// The sums of row `x` against the 8 prepared centres, as the other kernels
-// take them (lane k: centre k).
-template <bool CB>
-inline __m256 adaptive_sums(const AdaptivePass& a, const float* x) {
-    Acc acc[1][1] = {{zero()}};
-    add_cols<CB, 1, 1>(acc, a.cols, 8, &x, 0, a.nvars);
-    return round8(acc[0][0]);
-}
-
-// Moves centre k (row `row`, prepared columns `cols` of width 8) towards
-// row `x` as nearest_pull_avx2() does, and returns the sum of row `next`
-// against the moved centre, in variable order, in double, rounded to float:
-// lane k of the sums adaptive_sums() would take after the move. The sum is
-// taken from the moved values as they leave the move, not from memory.
-template <bool CB>
-inline float pull_and_sum(double* cols, int k, float* row, const float* x, const float* next, int nvars,
-                          float alpha) {
+// Moves centre k towards row `x`: each of its `nvars` values c (at `row`,
+// and in the prepared columns `cols`, `step` doubles from one value to the
+// next) becomes c + alpha * (x - c) in double rounded to float, as
+// pull_centre() computes it, four values at a time (the last ones through
+// masked loads and stores); the columns are written as whole quads, so that
+// the next search loads them straight from these stores. With `Sum`, also
+// returns the sum of row `next` against the moved centre, in variable order,
+// in double, rounded to float (the Cityblock one with `CB`), taken from the
+// moved values as they leave the move rather than from memory.
+template <bool Sum, bool CB>
+inline float pull_quads(double* cols, std::size_t step, int k, float* row, const float* x, const float* next,
+                        int nvars, float alpha) {
     const __m256d a = _mm256_set1_pd(static_cast<double>(alpha));
     const int lane = k & 3;
     const __m256d mask = _mm256_castsi256_pd(
@@ -158,16 +129,44 @@ inline float pull_and_sum(double* cols, int k, float* row, const float* x, const
         const __m128 moved = _mm256_cvtpd_ps(_mm256_add_pd(c, _mm256_mul_pd(a, _mm256_sub_pd(xv, c))));
         _mm_maskstore_ps(row + v, in, moved);
         const __m256d md = _mm256_cvtps_pd(moved);
-        const __m256d d = _mm256_sub_pd(_mm256_cvtps_pd(_mm_maskload_ps(next + v, in)), md);
         alignas(32) double each[4], term[4];
         _mm256_store_pd(each, md);
-        _mm256_store_pd(term, CB ? _mm256_andnot_pd(_mm256_set1_pd(-0.0), d) : _mm256_mul_pd(d, d));
-        for (int j = 0; j < n; ++j, quad += 8) {
+        if (Sum) {
+            const __m256d d = _mm256_sub_pd(_mm256_cvtps_pd(_mm_maskload_ps(next + v, in)), md);
+            _mm256_store_pd(term, CB ? _mm256_andnot_pd(_mm256_set1_pd(-0.0), d) : _mm256_mul_pd(d, d));
+        }
+        for (int j = 0; j < n; ++j, quad += step) {
             _mm256_storeu_pd(quad, _mm256_blendv_pd(_mm256_loadu_pd(quad), _mm256_set1_pd(each[j]), mask));
-            sum += term[j];
+            if (Sum) sum += term[j];
         }
     }
     return static_cast<float>(sum);
+}
+
+}  // namespace
+
+void nearest_pull_avx2(double* cols, int width, int k, float* row, const float* x, int nvars, float alpha) {
+    pull_quads<false, false>(cols, static_cast<std::size_t>(width), k, row, x, nullptr, nvars, alpha);
+}
+
+namespace {
+
+// The sums of row `x` against the 8 prepared centres, as the other kernels
+// take them (lane k: centre k).
+template <bool CB>
+inline __m256 adaptive_sums(const AdaptivePass& a, const float* x) {
+    Acc acc[1][1] = {{zero()}};
+    add_cols<CB, 1, 1>(acc, a.cols, 8, &x, 0, a.nvars);
+    return round8(acc[0][0]);
+}
+
+// The move of centre k of an adaptive pass (columns of width 8) towards
+// row `x`, and the sum of row `next` against the moved centre: lane k of
+// the sums adaptive_sums() would take after the move.
+template <bool CB>
+inline float pull_and_sum(double* cols, int k, float* row, const float* x, const float* next, int nvars,
+                          float alpha) {
+    return pull_quads<true, CB>(cols, 8, k, row, x, next, nvars, alpha);
 }
 
 // Decides the pending row of `a` and moves its winner towards it; `next`
