@@ -7,16 +7,21 @@
 
 namespace kmeans {
 
-// Euclidean distance of `a` and `b` (`n` values each): squared differences
-// summed in double, the sum rounded to float, its square root taken in
-// double. Callers round the root to float, except the mean-distance total.
-inline double euclid_root(const float* a, const float* b, int n) {
+// The sum under the Euclidean distance of `a` and `b` (`n` values each):
+// squared differences summed in double in variable order, rounded to float.
+inline float euclid_sum(const float* a, const float* b, int n) {
     double sum = 0.0;
     for (int v = 0; v < n; ++v) {
         double d = static_cast<double>(a[v]) - static_cast<double>(b[v]);
         sum += d * d;
     }
-    return std::sqrt(static_cast<double>(static_cast<float>(sum)));
+    return static_cast<float>(sum);
+}
+
+// Euclidean distance of `a` and `b`: the square root of euclid_sum() taken
+// in double. Callers round the root to float, except the mean-distance total.
+inline double euclid_root(const float* a, const float* b, int n) {
+    return std::sqrt(static_cast<double>(euclid_sum(a, b, n)));
 }
 
 // Cityblock distance of `a` and `b`: absolute differences summed in double,

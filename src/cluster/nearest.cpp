@@ -7,8 +7,9 @@
 #include <cassert>
 #include <cfloat>
 #include <cmath>
-
 #include <limits>
+
+#include "cluster/distance.h"
 
 namespace kmeans {
 
@@ -177,17 +178,6 @@ void plain_rows(const CentreSet& s, const float* rows, std::size_t n, int nvars,
 // Rows of the blocked search taken together: their products side by side.
 constexpr int blocked_rows = 8;
 
-// The exact sum of distance() for row `x` and centre row `c` (n values):
-// the squared differences in double in variable order, rounded to float.
-inline float exact_sum(const float* x, const float* c, int n) {
-    double sum = 0.0;
-    for (int v = 0; v < n; ++v) {
-        const double d = static_cast<double>(x[v]) - static_cast<double>(c[v]);
-        sum += d * d;
-    }
-    return static_cast<float>(sum);
-}
-
 // The blocked search (see centres_block() in nearest.h) of `n` rows; with
 // `second`, also a lower bound of the float sums of each row's other
 // candidates (the sum itself for those measured exactly).
@@ -295,7 +285,7 @@ void search_blocked(const CentreSet& s, const float* rows, std::size_t n, int nv
             for (int j = 0; j < 4; ++j) sums[q + j] = static_cast<float>(acc[j]);
         }
         for (; q < count; ++q)
-            sums[q] = exact_sum(block + static_cast<std::size_t>(row_of[q]) * step,
+            sums[q] = euclid_sum(block + static_cast<std::size_t>(row_of[q]) * step,
                                 s.crow.data() + static_cast<std::size_t>(pair[q]) * static_cast<std::size_t>(nv), nv);
         // Each row decided among its candidates in cluster order.
         for (std::size_t r = 0; r < m; ++r) {

@@ -164,7 +164,7 @@ void adaptive_row(AdaptivePass& a, const float* x, std::int32_t* winner);
 void adaptive_end(AdaptivePass& a);
 
 // The blocked search of long Euclidean rows. For a block of rows, the float
-// dot products with every centre (a matrix product, nearest_products_*)
+// dot products with every centre (a matrix product, nearest_screen_*)
 // give each centre's squared distance up to a proven error (nearest.cpp);
 // only the centres whose distance may be within that error of the smallest
 // are measured exactly (the sum of distance()), and decided among as the

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 
+#include "cluster/distance.h"
 #include "io/row_table.h"
 
 namespace kmeans {
@@ -27,11 +28,7 @@ double rho_double(int n) { return static_cast<double>(n + 4) * 0x1p-52; }
 // An upper bound of the exact distance of `a` and `b` (`n` values), from
 // their differences summed in double.
 double exact_upper(const float* a, const float* b, int n, bool cityblock) {
-    double sum = 0.0;
-    for (int v = 0; v < n; ++v) {
-        const double d = static_cast<double>(a[v]) - static_cast<double>(b[v]);
-        sum += cityblock ? std::fabs(d) : d * d;
-    }
+    const double sum = spread_term(cityblock, a, b, n);
     const double dist = cityblock ? sum : std::sqrt(sum);
     return dist * (1.0 + rho_double(n)) * up;
 }
@@ -56,6 +53,22 @@ void renew(double& u, double& l, float best, float second, bool cityblock, doubl
     const double d = cityblock ? s : std::sqrt(s) * down;
     const double low = (d - eta) * (1.0 - 2.0 * r) * down;
     l = low > 0.0 ? low : 0.0;
+}
+
+// Searches the `count` rows at `rows` (nvars values each) in full, row i
+// being row at(i) of the file: its winner into clustno, its bounds renewed.
+template <class At>
+void search_renew(PruneBounds& b, PruneScratch& w, const CentreSet& s, const float* rows, int count, At at,
+                  std::int32_t* clustno, double r) {
+    w.searched += count;
+    nearest_rows_second(s, rows, static_cast<std::size_t>(count), b.nvars, w.winner.data(), w.best.data(),
+                        w.second.data());
+    for (int i = 0; i < count; ++i) {
+        const std::size_t row = static_cast<std::size_t>(at(i));
+        const std::size_t j = static_cast<std::size_t>(i);
+        clustno[row] = w.winner[j];
+        renew(b.upper[row], b.lower[row], w.best[j], w.second[j], b.cityblock, r);
+    }
 }
 
 }  // namespace
@@ -91,31 +104,17 @@ void prune_block(PruneBounds& b, PruneScratch& w, const CentreSet& s, const Cent
     const int nvars = b.nvars;
     const double r = rho(nvars);
     const std::size_t stride = static_cast<std::size_t>(nvars);
-    // Searches the rows gathered in `w` and renews their bounds.
+    // The rows gathered in `w`, searched together.
     auto search = [&](int count) {
-        w.searched += count;
-        nearest_rows_second(s, w.rows.data(), static_cast<std::size_t>(count), nvars, w.winner.data(),
-                            w.best.data(), w.second.data());
-        for (int i = 0; i < count; ++i) {
-            const std::size_t row = static_cast<std::size_t>(w.at[static_cast<std::size_t>(i)]);
-            clustno[row] = w.winner[static_cast<std::size_t>(i)];
-            renew(b.upper[row], b.lower[row], w.best[static_cast<std::size_t>(i)],
-                  w.second[static_cast<std::size_t>(i)], b.cityblock, r);
-        }
+        search_renew(b, w, s, w.rows.data(), count, [&](int i) { return w.at[static_cast<std::size_t>(i)]; },
+                     clustno, r);
     };
     if (!b.ready) {
-        w.searched += n;
         for (std::int64_t i = 0; i < n; i += prune_batch) {
             const int count = static_cast<int>(n - i < prune_batch ? n - i : prune_batch);
             const std::int64_t base = first + i;
-            nearest_rows_second(s, rows + static_cast<std::size_t>(i) * stride, static_cast<std::size_t>(count),
-                                nvars, w.winner.data(), w.best.data(), w.second.data());
-            for (int j = 0; j < count; ++j) {
-                const std::size_t row = static_cast<std::size_t>(base + j);
-                clustno[row] = w.winner[static_cast<std::size_t>(j)];
-                renew(b.upper[row], b.lower[row], w.best[static_cast<std::size_t>(j)],
-                      w.second[static_cast<std::size_t>(j)], b.cityblock, r);
-            }
+            search_renew(b, w, s, rows + static_cast<std::size_t>(i) * stride, count,
+                         [base](int j) { return base + j; }, clustno, r);
         }
         return;
     }
