@@ -667,6 +667,8 @@ TEST(ClusterPrune, PrunedPassesMatchThePlainSearch) {
                         CentreSet set;
                         centres_prepare_all(set, cur, t.nvars, t.K, cb);
                         set.path = path;
+                        bounds.path = path;
+                        prune_pass(bounds, cur);
                         nearest_rows(set, rows.data(), got.size(), t.nvars, want.data(), best.data());
                         // Two blocks, the second starting at an odd row.
                         const std::int64_t half = t.rows / 2 + 1;
@@ -690,7 +692,8 @@ TEST(ClusterPrune, PrunedPassesMatchThePlainSearch) {
                         }
                         prune_moved(bounds, before, cur, 0);  // 0 searched: every later pass pruned
                     }
-                    kept += static_cast<std::int64_t>(t.rows) * passes - scratch[0].searched;
+                    kept += static_cast<std::int64_t>(t.rows) * passes * static_cast<std::int64_t>(bounds.order.size() / 8) -
+                            scratch[0].searched;
                     ASSERT_TRUE(bounds.ready);
                 }
             }
@@ -769,7 +772,7 @@ TEST(ClusterBlocked, BlockedSearchMatchesThePlainSearch) {
                 blocked += expect_blocked;
                 const std::size_t n = static_cast<std::size_t>(t.rows);
                 std::vector<std::int32_t> want(n), got(n);
-                std::vector<float> want_best(n), got_best(n), want_second(n), got_second(n);
+                std::vector<float> want_best(n), got_best(n);
                 nearest_rows(plain, rows.data(), n, t.nvars, want.data(), want_best.data());
                 nearest_rows(fast, rows.data(), n, t.nvars, got.data(), got_best.data());
                 const std::string what = std::to_string(t.nvars) + "x" + std::to_string(t.K) + " kind " +
@@ -778,13 +781,29 @@ TEST(ClusterBlocked, BlockedSearchMatchesThePlainSearch) {
                 for (std::size_t i = 0; i < n; ++i)
                     ASSERT_EQ(std::bit_cast<std::uint32_t>(got_best[i]), std::bit_cast<std::uint32_t>(want_best[i]))
                         << what << " row " << i;
-                nearest_rows_second(plain, rows.data(), n, t.nvars, want.data(), want_best.data(), want_second.data());
-                nearest_rows_second(fast, rows.data(), n, t.nvars, got.data(), got_best.data(), got_second.data());
+                const std::size_t w = static_cast<std::size_t>(plain.width);
+                std::vector<float> want_room(n * w + 8), got_room(n * w + 8);
+                float* want_low = want_room.data() + (32 - reinterpret_cast<std::uintptr_t>(want_room.data()) % 32) % 32 / 4;
+                float* got_low = got_room.data() + (32 - reinterpret_cast<std::uintptr_t>(got_room.data()) % 32) % 32 / 4;
+                nearest_rows_lows(plain, rows.data(), n, t.nvars, want.data(), want_best.data(), want_low);
+                nearest_rows_lows(fast, rows.data(), n, t.nvars, got.data(), got_best.data(), got_low);
                 ASSERT_EQ(got, want) << what;
                 for (std::size_t i = 0; i < n; ++i) {
                     ASSERT_EQ(std::bit_cast<std::uint32_t>(got_best[i]), std::bit_cast<std::uint32_t>(want_best[i]))
                         << what << " row " << i;
-                    ASSERT_LE(got_second[i], want_second[i]) << what << " row " << i;
+                    for (std::size_t k = 0; k < w; ++k) {
+                        const float sum = euclid_sum(rows.data() + i * nv, c.row(static_cast<int>(std::min<std::size_t>(k, static_cast<std::size_t>(t.K) - 1))), t.nvars);
+                        if (k >= static_cast<std::size_t>(t.K) || !mask[k]) {
+                            ASSERT_TRUE(std::isnan(want_low[i * w + k]) && std::isnan(got_low[i * w + k])) << what;
+                            continue;
+                        }
+                        if (std::isnan(sum)) {  // values beyond the float range: never a winner
+                            ASSERT_TRUE(std::isnan(want_low[i * w + k])) << what;
+                            continue;
+                        }
+                        ASSERT_EQ(std::bit_cast<std::uint32_t>(want_low[i * w + k]), std::bit_cast<std::uint32_t>(sum)) << what;
+                        ASSERT_LE(got_low[i * w + k], sum) << what << " row " << i << " centre " << k;
+                    }
                 }
             }
         }

@@ -157,21 +157,21 @@ void adaptive_end(AdaptivePass& a) {
 namespace {
 
 // The searches of the kernels themselves (the set's blocked layout aside);
-// `second` null for nearest_rows().
+// `sums` null for nearest_rows(), else every sum of every row.
 void plain_rows(const CentreSet& s, const float* rows, std::size_t n, int nvars, std::int32_t* winner, float* best,
-                float* second) {
+                float* sums) {
     const CentreColumns cols{s.cols.data(), s.nvars, s.width, s.first};
 #ifdef KMEANS_VECTOR_KERNELS
     if (s.path == NearestPath::avx512) {
-        if (second) return nearest_rows_second_avx512(cols, s.cityblock, rows, n, nvars, winner, best, second);
+        if (sums) return nearest_rows_all_avx512(cols, s.cityblock, rows, n, nvars, winner, best, sums);
         return nearest_rows_avx512(cols, s.cityblock, rows, n, nvars, winner, best);
     }
     if (s.path == NearestPath::avx2) {
-        if (second) return nearest_rows_second_avx2(cols, s.cityblock, rows, n, nvars, winner, best, second);
+        if (sums) return nearest_rows_all_avx2(cols, s.cityblock, rows, n, nvars, winner, best, sums);
         return nearest_rows_avx2(cols, s.cityblock, rows, n, nvars, winner, best);
     }
 #endif
-    if (second) return nearest_rows_second_portable(cols, s.cityblock, rows, n, nvars, winner, best, second);
+    if (sums) return nearest_rows_all_portable(cols, s.cityblock, rows, n, nvars, winner, best, sums);
     nearest_rows_portable(cols, s.cityblock, rows, n, nvars, winner, best);
 }
 
@@ -179,8 +179,9 @@ void plain_rows(const CentreSet& s, const float* rows, std::size_t n, int nvars,
 constexpr int blocked_rows = 8;
 
 // The blocked search (see centres_block() in nearest.h) of `n` rows; with
-// `second`, also a lower bound of the float sums of each row's other
-// candidates (the sum itself for those measured exactly).
+// `lows`, also a lower bound of the float sum of each row and each
+// candidate (the sum itself for those measured exactly; see
+// nearest_rows_lows()).
 //
 // The error bound. For a row x and a centre c of n values, let S be the
 // exact sum of squares |x - c|^2 = |x|^2 + |c|^2 - 2 x.c, and A the same
@@ -206,7 +207,7 @@ constexpr int blocked_rows = 8;
 // among all, ties to the lowest index included, since the others are
 // decided in index order by the same rule.
 void search_blocked(const CentreSet& s, const float* rows, std::size_t n, int nvars, std::int32_t* winner,
-                    float* best, float* second) {
+                    float* best, float* lows) {
     assert(s.blocked && !s.cityblock && s.width <= max_clusters + 8);
     const int width = s.width, nv = s.nvars;
     const std::size_t w = static_cast<std::size_t>(width);
@@ -244,21 +245,19 @@ void search_blocked(const CentreSet& s, const float* rows, std::size_t n, int nv
 #endif
             nearest_screen_portable(bc, block, m, nvars, nx, low, limit);
         // The candidates of each row (row, centre), in row and then centre
-        // order, and the lower bound of the others' float sums.
+        // order, and the lower bounds of the others' float sums.
         int count = 0, from[blocked_rows + 1];
-        float rest[blocked_rows];
         for (std::size_t r = 0; r < m; ++r) {
             from[r] = count;
-            rest[r] = std::numeric_limits<float>::infinity();
             if (plain[r]) continue;
             const double* lr = low + r * w;
+            float* out = lows ? lows + (i0 + r) * w : nullptr;
             for (int k = 0; k < width; ++k) {
                 const double lk = lr[k];
                 if (lk <= limit[r]) {
                     pair[count++] = static_cast<std::int16_t>(k);
-                } else if (second && lk == lk) {  // a candidate not measured
-                    const float f = lk > 0.0 ? static_cast<float>(lk * shrink * (1.0 - 0x1p-22)) : 0.0f;
-                    rest[r] = f < rest[r] ? f : rest[r];
+                } else if (out) {  // a candidate not measured, or NaN for none
+                    out[k] = lk > 0.0 ? static_cast<float>(lk * shrink * (1.0 - 0x1p-22)) : lk == lk ? 0.0f : lk;
                 }
             }
         }
@@ -291,26 +290,22 @@ void search_blocked(const CentreSet& s, const float* rows, std::size_t n, int nv
         for (std::size_t r = 0; r < m; ++r) {
             const std::size_t i = i0 + r;
             if (plain[r]) {
-                plain_rows(s, block + r * step, 1, nvars, winner + i, best + i, second ? second + i : nullptr);
+                plain_rows(s, block + r * step, 1, nvars, winner + i, best + i, lows ? lows + i * w : nullptr);
                 continue;
             }
-            float dist = FLT_MAX, other = rest[r], won = 0.0f;
+            float dist = FLT_MAX;
             int at = -1;
             for (int p = from[r]; p < from[r + 1]; ++p) {
                 const float sum = sums[p];
+                if (lows) lows[i * w + static_cast<std::size_t>(pair[p])] = sum;
                 const float dk = static_cast<float>(std::sqrt(static_cast<double>(sum)));
                 if (dk < dist) {
-                    if (at >= 0 && won < other) other = won;
                     dist = dk;
                     at = pair[p];
-                    won = sum;
-                } else if (sum < other) {
-                    other = sum;
                 }
             }
             winner[i] = at >= 0 ? at : s.first;
             best[i] = dist;
-            if (second) second[i] = at >= 0 ? other : 0.0f;
         }
     }
 }
@@ -357,14 +352,36 @@ void nearest_rows(const CentreSet& s, const float* rows, std::size_t n, int nvar
     plain_rows(s, rows, n, nvars, winner, best, nullptr);
 }
 
-void nearest_rows_second(const CentreSet& s, const float* rows, std::size_t n, int nvars, std::int32_t* winner,
-                         float* best, float* second) {
+void nearest_rows_lows(const CentreSet& s, const float* rows, std::size_t n, int nvars, std::int32_t* winner,
+                       float* best, float* lows) {
     assert(s.nvars >= 0 && s.nvars <= nvars && nvars <= max_vars);
     assert(s.ncand <= s.width && s.width % 8 == 0 && s.width <= max_clusters + 8);
     assert(s.cols.size() == static_cast<std::size_t>(s.width) * s.nvars);
-    assert(nearest_path_runs(s.path));
-    if (s.blocked) return search_blocked(s, rows, n, nvars, winner, best, second);
-    plain_rows(s, rows, n, nvars, winner, best, second);
+    assert(nearest_path_runs(s.path) && reinterpret_cast<std::uintptr_t>(lows) % 32 == 0);
+    if (s.blocked) return search_blocked(s, rows, n, nvars, winner, best, lows);
+    plain_rows(s, rows, n, nvars, winner, best, lows);
+}
+
+void nearest_block_sums(NearestPath path, const CentreColumns& cols, bool cityblock, const float* x,
+                        const std::int32_t* blocks, int n, float* sums, float* mins) {
+    assert(nearest_path_runs(path) && cols.width % 8 == 0);
+#ifdef KMEANS_VECTOR_KERNELS
+    if (path == NearestPath::avx512) return nearest_block_sums_avx512(cols, cityblock, x, blocks, n, sums, mins);
+    if (path == NearestPath::avx2) return nearest_block_sums_avx2(cols, cityblock, x, blocks, n, sums, mins);
+#endif
+    (void)path;
+    nearest_block_sums_portable(cols, cityblock, x, blocks, n, sums, mins);
+}
+
+void nearest_all_block_sums(NearestPath path, const CentreColumns& cols, bool cityblock, const float* rows,
+                            std::size_t n, int nvars, float* sums, float* mins) {
+    assert(nearest_path_runs(path) && cols.width % 8 == 0 && cols.nvars <= nvars);
+#ifdef KMEANS_VECTOR_KERNELS
+    if (path == NearestPath::avx512) return nearest_all_block_sums_avx512(cols, cityblock, rows, n, nvars, sums, mins);
+    if (path == NearestPath::avx2) return nearest_all_block_sums_avx2(cols, cityblock, rows, n, nvars, sums, mins);
+#endif
+    (void)path;
+    nearest_all_block_sums_portable(cols, cityblock, rows, n, nvars, sums, mins);
 }
 
 }  // namespace kmeans

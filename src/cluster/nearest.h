@@ -172,7 +172,7 @@ void adaptive_end(AdaptivePass& a);
 // search's. centres_block() lays the centres out for it where it pays
 // (Euclidean, rows of at least blocked_from values, at least blocked_min_k
 // candidates, a vector kernel) and says whether it did; the set then takes
-// it in nearest_rows() and nearest_rows_second() until centres_update()
+// it in nearest_rows() and nearest_rows_lows() until centres_update()
 // or centres_pull() change a centre, which end it.
 constexpr int blocked_from = 32;
 constexpr int blocked_min_k = 32;
@@ -213,13 +213,27 @@ void nearest_rows(const CentreSet& s, const float* rows, std::size_t n, int nvar
                   float* best);
 
 // The search of nearest_rows() (the same winners and distances) that also
-// gives second[i], a lower bound of the float sums of row i's candidates
-// other than its winner (the smallest of them, except in the blocked
-// search): infinity when it has none, 0 when no distance of row i lies
-// below the largest finite float. Every sum of a row is taken (no group is
-// dropped before its last values), or its blocked product. Allocates
-// nothing.
-void nearest_rows_second(const CentreSet& s, const float* rows, std::size_t n, int nvars, std::int32_t* winner,
-                         float* best, float* second);
+// gives, for row i and column k, lows[i * s.width + k]: a lower bound of the
+// float sum of row i and centre k (the sum itself, except for the centres
+// the blocked search does not measure), NaN for a cluster that is not a
+// candidate and for the padding. `lows` holds n * s.width floats and is
+// 32-byte aligned. Allocates nothing.
+void nearest_rows_lows(const CentreSet& s, const float* rows, std::size_t n, int nvars, std::int32_t* winner,
+                       float* best, float* lows);
+
+// The float sums of row `x` against the `n` blocks of 8 columns listed in
+// `blocks`, and the smallest of each block (see nearest_block_sums_portable()
+// in nearest_kernels.h), of centres laid out as the kernels read them in
+// any order (the pruned passes' groups, prune.h), by kernel `path` (one
+// that nearest_path_runs() accepts): column 8 * blocks[i] + j to
+// sums[8 * i + j], the smallest of block i to mins[i].
+void nearest_block_sums(NearestPath path, const CentreColumns& cols, bool cityblock, const float* x,
+                        const std::int32_t* blocks, int n, float* sums, float* mins);
+
+// The same for each of `n` rows (`nvars` values apart) against every block:
+// row i's sums at sums + i * cols.width, its blocks' smallest at mins + i *
+// cols.width / 8.
+void nearest_all_block_sums(NearestPath path, const CentreColumns& cols, bool cityblock, const float* rows,
+                            std::size_t n, int nvars, float* sums, float* mins);
 
 }  // namespace kmeans

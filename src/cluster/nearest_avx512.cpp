@@ -63,6 +63,18 @@ inline void add_cols(Acc (&a)[R][G], const double* col0, std::size_t width, cons
     }
 }
 
+// Adds all nvars values of G blocks of 8 prepared centres (block g's value 0
+// at at[g], value v `width` doubles further) for the row `x`.
+template <bool CB, int G>
+inline void add_blocks(Acc (&a)[G], const double* const* at, std::size_t width, const float* x, int nvars) {
+    for (int v = 0; v < nvars; ++v) {
+        const __m512d xv = _mm512_set1_pd(static_cast<double>(x[v]));
+        const std::size_t off = static_cast<std::size_t>(v) * width;
+        #pragma GCC unroll 8
+        for (int g = 0; g < G; ++g) add8<CB>(a[g], xv, _mm512_loadu_pd(at[g] + off));
+    }
+}
+
 #include "cluster/nearest_kernels.inc"
 
 }  // namespace
@@ -84,10 +96,22 @@ void nearest_screen_avx512(const BlockedCentres& b, const float* rows, std::size
     screen(b, rows, n, stride, nx, low, limit);
 }
 
-void nearest_rows_second_avx512(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n, int nvars,
-                        std::int32_t* winner, float* best, float* second) {
-    if (cityblock) search_rows_second<true>(s, rows, n, nvars, winner, best, second);
-    else search_rows_second<false>(s, rows, n, nvars, winner, best, second);
+void nearest_rows_all_avx512(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n, int nvars,
+                             std::int32_t* winner, float* best, float* sums) {
+    if (cityblock) search_rows_all<true>(s, rows, n, nvars, winner, best, sums);
+    else search_rows_all<false>(s, rows, n, nvars, winner, best, sums);
+}
+
+void nearest_block_sums_avx512(const CentreColumns& s, bool cityblock, const float* x, const std::int32_t* blocks,
+                               int n, float* sums, float* mins) {
+    if (cityblock) block_sums<true>(s, x, blocks, n, sums, mins);
+    else block_sums<false>(s, x, blocks, n, sums, mins);
+}
+
+void nearest_all_block_sums_avx512(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n, int nvars,
+                                   float* sums, float* mins) {
+    if (cityblock) all_block_sums<true>(s, rows, n, nvars, sums, mins);
+    else all_block_sums<false>(s, rows, n, nvars, sums, mins);
 }
 
 }  // namespace kmeans

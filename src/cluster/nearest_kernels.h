@@ -66,13 +66,28 @@ int nearest_row_major_portable(const float* centres, int stride, int ncand, cons
 void nearest_rows_portable(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n, int nvars,
                            std::int32_t* winner, float* best);
 
-// The search of nearest_rows_portable() that also gives, for each row i,
-// second[i]: the smallest float sum of the candidates other than row i's
-// winner (infinity when there is none; 0 when no distance lies below
-// FLT_MAX). The winners and distances are those of nearest_rows_portable().
-// The pruned passes (prune.h) take their lower bounds from it.
-void nearest_rows_second_portable(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n,
-                                  int nvars, std::int32_t* winner, float* best, float* second);
+// The search of nearest_rows_portable() (the same winners and distances)
+// that also keeps every sum it takes: the float sum of row i against column
+// k goes to sums[i * s.width + k] (NaN for a cluster that is not a
+// candidate and for the padding); `sums` is 32-byte aligned. The pruned
+// passes (prune.h) take their bounds from them.
+void nearest_rows_all_portable(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n, int nvars,
+                               std::int32_t* winner, float* best, float* sums);
+
+// The float sums of row `x` (the first s.nvars values) against the `n`
+// blocks of 8 prepared columns listed in `blocks` (block b: columns 8b to
+// 8b + 7, whatever the clusters there): column 8 * blocks[i] + j to
+// sums[8 * i + j], NaN for a column that holds no centre, and the smallest
+// of the 8 to mins[i] (infinity when all are NaN). The same sums as every
+// other search takes. Allocates nothing.
+void nearest_block_sums_portable(const CentreColumns& s, bool cityblock, const float* x, const std::int32_t* blocks,
+                                 int n, float* sums, float* mins);
+
+// The same for each of `n` rows (consecutive rows of `nvars` values from
+// `rows`) against every block of the columns: row i's sums at sums + i *
+// s.width, its smallest of each block at mins + i * s.width / 8.
+void nearest_all_block_sums_portable(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n,
+                                     int nvars, float* sums, float* mins);
 
 // The centres of the blocked search (nearest.h) as its kernels read them:
 // value v of centre k at colsf[v * width + k] in float (width a multiple of
@@ -157,9 +172,17 @@ int nearest_row_major_avx512(const float* centres, int stride, int ncand, const 
                              bool cityblock, TakeRef take, float& best);
 void nearest_rows_avx512(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n, int nvars,
                          std::int32_t* winner, float* best);
-void nearest_rows_second_avx2(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n, int nvars,
-                              std::int32_t* winner, float* best, float* second);
-void nearest_rows_second_avx512(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n,
-                                int nvars, std::int32_t* winner, float* best, float* second);
+void nearest_rows_all_avx2(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n, int nvars,
+                           std::int32_t* winner, float* best, float* sums);
+void nearest_rows_all_avx512(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n, int nvars,
+                             std::int32_t* winner, float* best, float* sums);
+void nearest_block_sums_avx2(const CentreColumns& s, bool cityblock, const float* x, const std::int32_t* blocks, int n,
+                             float* sums, float* mins);
+void nearest_block_sums_avx512(const CentreColumns& s, bool cityblock, const float* x, const std::int32_t* blocks,
+                               int n, float* sums, float* mins);
+void nearest_all_block_sums_avx2(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n, int nvars,
+                                 float* sums, float* mins);
+void nearest_all_block_sums_avx512(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n,
+                                   int nvars, float* sums, float* mins);
 
 }  // namespace kmeans

@@ -116,32 +116,55 @@ void search_rows(const CentreColumns& s, const float* rows, std::size_t n, int n
     }
 }
 
-// The prepared search of each row with the smallest sum of the other
-// candidates: every sum of the row first (a candidate's sum is never NaN,
-// the others' always), then the decision of accept() in cluster order.
+// The prepared search of each row with every sum kept: every sum of the
+// row first (a candidate's sum is never NaN, the others' always), then the
+// decision of accept() in cluster order.
 template <bool CB>
-void search_rows_second(const CentreColumns& s, const float* rows, std::size_t n, int nvars, std::int32_t* winner,
-                        float* best, float* second) {
-    float sums[max_clusters + 8];
+void search_rows_all(const CentreColumns& s, const float* rows, std::size_t n, int nvars, std::int32_t* winner,
+                     float* best, float* sums) {
     const std::size_t width = static_cast<std::size_t>(s.width);
     for (std::size_t i = 0; i < n; ++i) {
         const float* x = rows + i * static_cast<std::size_t>(nvars);
-        for (int k = 0; k < s.width; ++k) {
+        float* out = sums + i * width;
+        for (std::size_t k = 0; k < width; ++k) {
             double acc = 0.0;
             for (int v = 0; v < s.nvars; ++v) {
-                const double d = static_cast<double>(x[v]) - s.cols[static_cast<std::size_t>(v) * width + static_cast<std::size_t>(k)];
+                const double d = static_cast<double>(x[v]) - s.cols[static_cast<std::size_t>(v) * width + k];
                 acc += CB ? __builtin_fabs(d) : d * d;
             }
-            sums[k] = static_cast<float>(acc);
+            out[k] = static_cast<float>(acc);
         }
         Best b = start(CB);
-        accept<CB>(b, sums, s.width, 0, take_all);
-        float other = inf;
-        for (int k = 0; k < s.width; ++k)
-            if (k != b.winner && sums[k] < other) other = sums[k];
+        accept<CB>(b, out, s.width, 0, take_all);
         winner[i] = b.winner >= 0 ? b.winner : s.first;
         best[i] = b.dist;
-        second[i] = b.winner >= 0 ? other : 0.0f;
+    }
+}
+
+// The sums of row `x` against the blocks of 8 prepared columns at col0 + 8 *
+// blocks[i] (i < n; blocks null: the blocks from col0 on), with the smallest
+// of each.
+template <bool CB>
+void block_sums(const CentreColumns& s, const float* x, const std::int32_t* blocks, int n, float* sums, float* mins) {
+    const std::size_t width = static_cast<std::size_t>(s.width);
+    for (int i = 0; i < n; ++i) {
+        const double* col0 = s.cols + 8 * static_cast<std::size_t>(blocks ? blocks[i] : i);
+        double acc[8] = {};
+        for (int v = 0; v < s.nvars; ++v) {
+            const double xv = x[v];
+            const double* col = col0 + static_cast<std::size_t>(v) * width;
+            for (int j = 0; j < 8; ++j) {
+                const double d = xv - col[j];
+                acc[j] += CB ? __builtin_fabs(d) : d * d;
+            }
+        }
+        float least = inf;
+        for (int j = 0; j < 8; ++j) {
+            const float f = static_cast<float>(acc[j]);
+            sums[8 * i + j] = f;
+            least = f < least ? f : least;
+        }
+        mins[i] = least;
     }
 }
 
@@ -161,10 +184,26 @@ void nearest_rows_portable(const CentreColumns& s, bool cityblock, const float* 
     else search_rows<false>(s, rows, n, nvars, winner, best);
 }
 
-void nearest_rows_second_portable(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n,
-                                  int nvars, std::int32_t* winner, float* best, float* second) {
-    if (cityblock) search_rows_second<true>(s, rows, n, nvars, winner, best, second);
-    else search_rows_second<false>(s, rows, n, nvars, winner, best, second);
+void nearest_rows_all_portable(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n, int nvars,
+                               std::int32_t* winner, float* best, float* sums) {
+    if (cityblock) search_rows_all<true>(s, rows, n, nvars, winner, best, sums);
+    else search_rows_all<false>(s, rows, n, nvars, winner, best, sums);
+}
+
+void nearest_block_sums_portable(const CentreColumns& s, bool cityblock, const float* x, const std::int32_t* blocks,
+                                 int n, float* sums, float* mins) {
+    if (cityblock) block_sums<true>(s, x, blocks, n, sums, mins);
+    else block_sums<false>(s, x, blocks, n, sums, mins);
+}
+
+void nearest_all_block_sums_portable(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n,
+                                     int nvars, float* sums, float* mins) {
+    const std::size_t width = static_cast<std::size_t>(s.width);
+    for (std::size_t i = 0; i < n; ++i) {
+        const float* x = rows + i * static_cast<std::size_t>(nvars);
+        if (cityblock) block_sums<true>(s, x, nullptr, s.width / 8, sums + i * width, mins + i * (width / 8));
+        else block_sums<false>(s, x, nullptr, s.width / 8, sums + i * width, mins + i * (width / 8));
+    }
 }
 
 void nearest_screen_portable(const BlockedCentres& b, const float* rows, std::size_t n, int stride, const double* nx,

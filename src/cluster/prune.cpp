@@ -1,10 +1,15 @@
 #include "cluster/prune.h"
 
+#include <algorithm>
+#include <bit>
 #include <cassert>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <numeric>
+#include <cstdio>
+#include <cstdlib>
 
 #include "cluster/distance.h"
 #include "io/row_table.h"
@@ -17,6 +22,7 @@ constexpr double eta = 0x1p-70;       // the absolute error of a computed distan
 constexpr double up = 1.0 + 0x1p-50;   // a product or sum of bounds rounded the safe way
 constexpr double down = 1.0 - 0x1p-50;
 constexpr double inf = std::numeric_limits<double>::infinity();
+constexpr float inf_f = std::numeric_limits<float>::infinity();
 
 // The relative error of a computed distance over `n` values (prune.h).
 double rho(int n) { return 0x1p-23 + static_cast<double>(n) * 0x1p-52 + 0x1p-40; }
@@ -33,137 +39,469 @@ double exact_upper(const float* a, const float* b, int n, bool cityblock) {
     return dist * (1.0 + rho_double(n)) * up;
 }
 
-// Whether a row with bounds `u` and `l` keeps its winner: the largest
-// computed distance to the winner lies strictly below the smallest computed
-// distance to any other centre and below the largest finite float.
-bool clear(double u, double l, double r) {
-    const double most = (u * (1.0 + r) * up + eta) * up;
-    const double least = (l * (1.0 - r) * down - eta) * down;
-    return most < least && most < static_cast<double>(FLT_MAX);
+// A bound not below `x` (not negative) as a float. A float conversion is
+// off by at most 2^-24 of the value for the normal floats, which the factor
+// more than covers; the bounds stored so are never below 2^-70.
+float store_up(double x) { return static_cast<float>(x * (1.0 + 0x1p-22)); }
+
+// A bound not above `x` (not negative) as a float, by the same argument;
+// 0 for values where the float could be subnormal.
+float store_down(double x) { return x < 0x1p-100 ? 0.0f : static_cast<float>(x * (1.0 - 0x1p-22)); }
+
+// The upper bound of a winner's exact distance from its computed distance
+// `dist`: d <= (D + eta) / (1 - rho) <= (D + eta) (1 + 2 rho) for rho < 1/2.
+double upper_from(float dist, double r) {
+    return dist >= FLT_MAX ? inf : (static_cast<double>(dist) + eta) * (1.0 + 2.0 * r) * up;
 }
 
-// The bounds of a row from its full search: the winner's distance `best`
-// and the smallest sum `second` of the other centres.
-void renew(double& u, double& l, float best, float second, bool cityblock, double r) {
-    // d <= (D + eta) / (1 - rho) <= (D + eta) (1 + 2 rho) for rho < 1/2.
-    u = best >= FLT_MAX ? inf : (static_cast<double>(best) + eta) * (1.0 + 2.0 * r) * up;
-    // A float sum that overflowed stands for at least FLT_MAX.
-    double s = static_cast<double>(second);
-    if (!(s <= static_cast<double>(FLT_MAX))) s = s > 0.0 ? static_cast<double>(FLT_MAX) : 0.0;  // NaN: 0
+// The lower bound of a centre's exact distance from its computed float sum
+// `sum` (0 for NaN; a sum that overflowed stands for at least FLT_MAX).
+double lower_from(float sum, bool cityblock, double r) {
+    double s = static_cast<double>(sum);
+    if (!(s <= static_cast<double>(FLT_MAX))) s = s > 0.0 ? static_cast<double>(FLT_MAX) : 0.0;
     const double d = cityblock ? s : std::sqrt(s) * down;
     const double low = (d - eta) * (1.0 - 2.0 * r) * down;
-    l = low > 0.0 ? low : 0.0;
+    return low > 0.0 ? low : 0.0;
 }
 
-// Searches the `count` rows at `rows` (nvars values each) in full, row i
-// being row at(i) of the file: its winner into clustno, its bounds renewed.
-template <class At>
-void search_renew(PruneBounds& b, PruneScratch& w, const CentreSet& s, const float* rows, int count, At at,
-                  std::int32_t* clustno, double r) {
-    w.searched += count;
-    nearest_rows_second(s, rows, static_cast<std::size_t>(count), b.nvars, w.winner.data(), w.best.data(),
-                        w.second.data());
-    for (int i = 0; i < count; ++i) {
-        const std::size_t row = static_cast<std::size_t>(at(i));
-        const std::size_t j = static_cast<std::size_t>(i);
-        clustno[row] = w.winner[j];
-        renew(b.upper[row], b.lower[row], w.best[j], w.second[j], b.cityblock, r);
+// A lower bound `l` shrunk by a move of at most `m` (floats; the result is
+// at most l - m: the float difference is off by at most 2^-24 of itself,
+// exact where it is subnormal, and the product never rounds above it).
+inline float shrink(float l, float m) {
+    const float d = (l - m) * (1.0f - 0x1p-22f);
+    return d > 0.0f ? d : 0.0f;  // NaN (infinity less infinity) too
+}
+
+// An upper bound `u` grown by a move of at most `m` (the result is at least
+// u + m; u is never below 2^-70).
+inline float grow(float u, float m) { return (u + m) * (1.0f + 0x1p-22f); }
+
+// The computed float sum of the row `x` and the centre `c` (n values) as
+// every search takes it.
+float sum_of(const float* x, const float* c, int n, bool cityblock) {
+    return cityblock ? kmeans::cityblock(x, c, n) : euclid_sum(x, c, n);
+}
+
+// The distance of a computed float sum.
+float dist_of(float sum, bool cityblock) {
+    return cityblock ? sum : static_cast<float>(std::sqrt(static_cast<double>(sum)));
+}
+
+// Cuts the clusters `ids` (n of them) of `c` into groups of at most `size`
+// positions, each group a set of centres close to each other, by halving
+// at the median of the value of widest spread until a part fits a group
+// (the left part a whole number of groups). Group g takes the positions
+// g * size.. in `order`, its clusters in ascending order, -1 after them.
+void split(const Centres& c, int* ids, int n, int size, std::int32_t* order, int& g) {
+    if (n <= size) {
+        std::sort(ids, ids + n);
+        std::int32_t* at = order + static_cast<std::size_t>(g) * static_cast<std::size_t>(size);
+        for (int i = 0; i < size; ++i) at[i] = i < n ? ids[i] : -1;
+        ++g;
+        return;
     }
+    int widest = 0;
+    double spread = -1.0;
+    for (int v = 0; v < c.nvars; ++v) {
+        double lo = inf, hi = -inf;
+        for (int i = 0; i < n; ++i) {
+            const double x = c.row(ids[i])[v];
+            if (!std::isfinite(x)) continue;
+            lo = std::min(lo, x);
+            hi = std::max(hi, x);
+        }
+        if (hi - lo > spread) {
+            spread = hi - lo;
+            widest = v;
+        }
+    }
+    // Values that are not finite last; ties by cluster, so that the cut is
+    // the same on every machine.
+    auto key = [&](int k) {
+        const float x = c.row(k)[widest];
+        return std::isfinite(x) ? x : inf_f;
+    };
+    std::sort(ids, ids + n, [&](int a, int b) { return key(a) < key(b) || (key(a) == key(b) && a < b); });
+    const int left = size * ((n + 2 * size - 1) / (2 * size));
+    split(c, ids, left, size, order, g);
+    split(c, ids + left, n - left, size, order, g);
+}
+
+// The groups of the centres `c` (see split()), and what each block of 8
+// positions holds.
+void form_groups(PruneBounds& b, const Centres& c) {
+    std::vector<int> ids(static_cast<std::size_t>(b.K));
+    std::iota(ids.begin(), ids.end(), 0);
+    b.order.assign(static_cast<std::size_t>(b.groups) * static_cast<std::size_t>(b.group_size), -1);
+    int g = 0;
+    split(c, ids.data(), b.K, b.group_size, b.order.data(), g);
+    assert(g == b.groups);
+    b.block_members.assign(b.order.size() / 8, 0);
+    for (std::size_t p = 0; p < b.order.size(); ++p) {
+        if (b.order[p] < 0) continue;
+        b.group_of[static_cast<std::size_t>(b.order[p])] = static_cast<std::int32_t>(p) / b.group_size;
+        ++b.block_members[p / 8];
+    }
+}
+
+// The columns of the groups of `b` as the kernels read them.
+CentreColumns group_columns(const PruneBounds& b) {
+    return CentreColumns{b.cols.data(), b.nvars, static_cast<int>(b.order.size()), -1};
+}
+
+// A 32-byte aligned pointer into `room` to at least `n` floats.
+float* aligned(std::vector<float>& room, std::size_t n) {
+    if (room.size() < n + 8) room.resize(n + 8);
+    const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(room.data());
+    return room.data() + ((32 - at % 32) % 32) / sizeof(float);
+}
+
+// `x` (not negative) as a float not below it; infinity from FLT_MAX on.
+float float_up(double x) {
+    if (!(x < static_cast<double>(FLT_MAX))) return inf_f;
+    float f = static_cast<float>(x);
+    if (static_cast<double>(f) < x) f = std::bit_cast<float>(std::bit_cast<std::uint32_t>(f) + 1u);
+    return f;
+}
+
+// The float lower bound above which a group is clear, as a straight line
+// of a bound of the winner's distance. A centre j at an exact distance of
+// at least l has a computed distance D(j) >= l (1 - rho) - eta (prune.h).
+// The winner's computed distance is at most u (1 + rho) + eta when u bounds
+// its exact distance, and is D(a) itself once taken. So a group is clear
+// when l > (u (1 + rho) + 2 eta) / (1 - rho), or l > (D(a) + eta) / (1 - rho):
+// x * a + b below, each factor a little above its exact value, so that the
+// result in double is never below the exact line.
+struct Thresholds {
+    double a1, b1;  // from a bound u of the winner's exact distance
+    double a2, b2;  // from the winner's computed distance
+};
+
+Thresholds thresholds(double r) {
+    const double over = (1.0 + 0x1p-40) / (1.0 - r);
+    return Thresholds{(1.0 + r) * over, 2.0 * eta * over, over, eta * over};
+}
+
+// What a search among some blocks of a row's groups decided.
+struct Decision {
+    int winner = -1;     // the cluster, -1 when no distance lies below the largest finite float
+    float dist = 0.0f;   // its distance
+    int block = -1;      // the measured block (index into the list) and lane that hold it,
+    int lane = -1;       // -1 when it is the old winner outside them
+};
+
+// Decides among the `n` measured blocks (positions 8 * blk(i).. of the
+// groups, their sums at sums + 8 i and smallest at mins[i]) and, when
+// a >= 0, the cluster a with the sum `sa` (not in those blocks): the
+// smallest distance and the lowest cluster of that distance, as the search
+// that measures every centre decides.
+template <class Blk>
+Decision decide(const PruneBounds& b, const float* sums, const float* mins, int n, Blk blk, int a, float sa) {
+    float low = a >= 0 && sa == sa ? sa : inf_f;  // a NaN sum never wins
+    for (int i = 0; i < n; ++i) low = mins[i] < low ? mins[i] : low;
+    Decision d;
+    d.dist = dist_of(low, b.cityblock);
+    if (!(d.dist < FLT_MAX)) return d;
+    // Euclidean: the sums below the cut of the distance share it; Cityblock:
+    // the sums equal to the smallest.
+    const float cut = b.cityblock ? std::nextafter(low, inf_f) : euclid_cut(d.dist);
+    if (a >= 0 && sa < cut) d.winner = a;
+    for (int i = 0; i < n; ++i) {
+        if (!(mins[i] < cut)) continue;
+        const std::int32_t* at = b.order.data() + 8 * static_cast<std::size_t>(blk(i));
+        for (int j = 0; j < 8; ++j)
+            if (sums[8 * i + j] < cut && (d.winner < 0 || at[j] < d.winner)) {
+                d.winner = at[j];
+                d.block = i;
+                d.lane = j;
+            }
+    }
+    return d;
+}
+
+// The lower bounds of the groups whose blocks were all measured (`n`
+// blocks, a group's blocks one after the other), from their sums and the
+// decision `d`: the smallest sum of each group but the winner's.
+template <class Blk>
+void renew_groups(PruneBounds& b, float* lower, const float* sums, const float* mins, int n, Blk blk,
+                  const Decision& d, double r) {
+    const int per = b.group_size / 8;
+    for (int i = 0; i < n; i += per) {
+        float l = inf_f;
+        int others = 0;  // centres of the group but the winner
+        for (int q = i; q < i + per; ++q) {
+            const int k = blk(q);
+            others += b.block_members[static_cast<std::size_t>(k)];
+            if (q != d.block) {
+                l = mins[q] < l ? mins[q] : l;
+                continue;
+            }
+            --others;
+            const std::int32_t* at = b.order.data() + 8 * static_cast<std::size_t>(k);
+            for (int j = 0; j < 8; ++j)
+                if (j != d.lane && at[j] >= 0) l = sums[8 * q + j] < l ? sums[8 * q + j] : l;
+        }
+        lower[blk(i) / per] = others > 0 ? store_down(lower_from(l, b.cityblock, r)) : inf_f;
+    }
+}
+
+// No winner below the start of the search (every block measured): the
+// search keeps the lowest cluster, and no bound holds.
+void no_winner(PruneBounds& b, std::size_t row, std::int32_t* clustno) {
+    clustno[row] = 0;
+    b.upper[row] = inf_f;
+    std::fill_n(b.lower.begin() + static_cast<std::ptrdiff_t>(row) * b.groups, b.groups, 0.0f);
+}
+
+// The smallest of the `n` floats at `v` but v[skip] (NaN never), eight
+// lanes side by side so that it vectorizes; v[skip] is set aside meanwhile.
+float least_but(float* v, int n, int skip) {
+    const float kept = v[skip];
+    v[skip] = inf_f;
+    float m[8] = {inf_f, inf_f, inf_f, inf_f, inf_f, inf_f, inf_f, inf_f};
+    int i = 0;
+    for (; i + 8 <= n; i += 8)
+        for (int j = 0; j < 8; ++j) m[j] = v[i + j] < m[j] ? v[i + j] : m[j];
+    for (; i < n; ++i) m[0] = v[i] < m[0] ? v[i] : m[0];
+    v[skip] = kept;
+    float least = inf_f;
+    for (int j = 0; j < 8; ++j) least = m[j] < least ? m[j] : least;
+    return least;
+}
+
+// Searches the `count` rows at `x` (nvars values each) in full, row j being
+// row at(j) of the file: its winner into clustno, its bounds set from every
+// sum of the search. Rows the blocked search takes are searched in cluster
+// order and their sums found in the groups; with several groups the others
+// are searched group by group.
+template <class At>
+void search_rows(PruneBounds& b, PruneScratch& w, const CentreSet& s, const float* x, std::size_t count, At at,
+                 std::int32_t* clustno, double r) {
+    const std::size_t G = static_cast<std::size_t>(b.groups), size = static_cast<std::size_t>(b.group_size);
+    const std::size_t width = std::max(b.order.size(), static_cast<std::size_t>(s.width));
+    const std::size_t blocks = b.order.size() / 8;
+    float* sums = aligned(w.room, prune_batch * width);
+    float* mins = w.mins.data();
+    w.searched += static_cast<std::int64_t>(count * blocks);
+    if (!s.blocked && G > 1) {
+        nearest_all_block_sums(b.path, group_columns(b), b.cityblock, x, count, b.nvars, sums, mins);
+        for (std::size_t j = 0; j < count; ++j) {
+            const std::size_t row = at(j);
+            const float* sum = sums + j * b.order.size();
+            const float* least = mins + j * blocks;
+            auto blk = [](int q) { return q; };
+            const Decision d = decide(b, sum, least, static_cast<int>(blocks), blk, -1, 0.0f);
+            if (d.winner < 0) {
+                no_winner(b, row, clustno);
+                continue;
+            }
+            clustno[row] = d.winner;
+            b.upper[row] = store_up(upper_from(d.dist, r));
+            renew_groups(b, b.lower.data() + row * G, sum, least, static_cast<int>(blocks), blk, d, r);
+        }
+        return;
+    }
+    nearest_rows_lows(s, x, count, b.nvars, w.winner.data(), w.best.data(), sums);
+    for (std::size_t j = 0; j < count; ++j) {
+        const std::size_t row = at(j);
+        const int a = w.winner[j];
+        if (!(w.best[j] < FLT_MAX)) {
+            no_winner(b, row, clustno);
+            continue;
+        }
+        clustno[row] = a;
+        b.upper[row] = store_up(upper_from(w.best[j], r));
+        float* sum = sums + j * static_cast<std::size_t>(s.width);
+        float* lower = b.lower.data() + row * G;
+        if (G == 1) {  // K >= 2: another centre
+            lower[0] = store_down(lower_from(least_but(sum, s.ncand, a), b.cityblock, r));
+            continue;
+        }
+        for (std::size_t g = 0; g < G; ++g) {
+            float least = inf_f;
+            bool any = false;  // another centre in the group
+            for (std::size_t p = g * size; p < (g + 1) * size; ++p) {
+                const int k = b.order[p];
+                if (k < 0 || k == a) continue;
+                any = true;
+                least = sum[k] < least ? sum[k] : least;
+            }
+            lower[g] = any ? store_down(lower_from(least, b.cityblock, r)) : inf_f;
+        }
+    }
+}
+
+// One row `x` of a pruned pass (row number `row`, winner clustno[row]):
+// kept, or searched among the groups whose bounds are not clear. Returns
+// true, with nothing decided, for a row that must be searched in full with
+// one group (prune_block gathers those).
+bool prune_row(PruneBounds& b, PruneScratch& w, const Centres& c, const float* x, std::size_t row,
+               std::int32_t* clustno, const Thresholds& t, double r) {
+    const int G = b.groups;
+    const int a = clustno[row];
+    assert(a >= 0 && a < c.K);
+    float* lower = b.lower.data() + row * static_cast<std::size_t>(G);
+    const float u = grow(b.upper[row], b.move_up[static_cast<std::size_t>(a)]);
+    const float need_u = float_up(static_cast<double>(u) * t.a1 + t.b1);
+    int open = 0;
+    for (int g = 0; g < G; ++g) {
+        const float l = shrink(lower[g], b.group_move[static_cast<std::size_t>(g)]);
+        lower[g] = l;
+        open += !(l > need_u);
+    }
+    if (open == 0) {
+        b.upper[row] = u;
+        return false;
+    }
+    // The distance to the winner as the search takes it.
+    const float sa = sum_of(x, c.row(a), b.nvars, b.cityblock);
+    const float da = dist_of(sa, b.cityblock);
+    const float need = float_up(static_cast<double>(da) * t.a2 + t.b2);  // NaN: infinity
+    if (G == 1) {
+        if (lower[0] > need) {
+            b.upper[row] = store_up(upper_from(da, r));
+            return false;
+        }
+        return true;
+    }
+    const int per = b.group_size / 8;
+    int nb = 0;
+    std::int32_t* list = w.blocks.data();
+    for (int g = 0; g < G; ++g) {  // without a branch on the bounds
+        for (int j = 0; j < per; ++j) list[nb + j] = g * per + j;
+        nb += lower[g] > need ? 0 : per;
+    }
+    if (nb == 0) {
+        b.upper[row] = store_up(upper_from(da, r));
+        return false;
+    }
+    // The groups that are not clear, measured, and decided among with a.
+    const int ga = b.group_of[static_cast<std::size_t>(a)];
+    const bool ga_measured = !(lower[ga] > need);
+    float* sums = aligned(w.room, static_cast<std::size_t>(nb) * 8);
+    nearest_block_sums(b.path, group_columns(b), b.cityblock, x, w.blocks.data(), nb, sums, w.mins.data());
+    w.searched += nb;
+    auto blk = [&](int q) { return w.blocks[static_cast<std::size_t>(q)]; };
+    const Decision d = decide(b, sums, w.mins.data(), nb, blk, ga_measured ? -1 : a, sa);
+    if (d.winner < 0) {
+        assert(nb == G * per);
+        no_winner(b, row, clustno);
+        return false;
+    }
+    clustno[row] = d.winner;
+    b.upper[row] = store_up(upper_from(d.dist, r));
+    renew_groups(b, lower, sums, w.mins.data(), nb, blk, d, r);
+    if (d.winner != a && !ga_measured) lower[ga] = std::min(lower[ga], store_down(lower_from(sa, b.cityblock, r)));
+    return false;
 }
 
 }  // namespace
 
-std::uint64_t prune_bytes(std::int64_t rows) { return static_cast<std::uint64_t>(rows) * 2u * sizeof(double); }
+std::uint64_t prune_bytes(std::int64_t rows, int groups) {
+    return static_cast<std::uint64_t>(rows) * (1u + static_cast<std::uint64_t>(groups)) * sizeof(float);
+}
 
 void prune_start(PruneBounds& b, std::vector<PruneScratch>& scratch, const Resources& r, const DataFile& data,
                  int K, bool cityblock) {
     b = PruneBounds{};
     b.cityblock = cityblock;
     b.nvars = data.nvars;
+    b.K = K;
+    b.path = nearest_path_for(r.kernel, K, data.nvars);
     const std::uint64_t budget = table_budget(r);
     const std::uint64_t kept = rows_in_memory(data) ? data.table.capacity * sizeof(float) : 0;
-    const std::uint64_t need = prune_bytes(data.N);
-    b.on = r.prune && data.N > 0 && kept <= budget && need <= budget - kept;
-    if (!b.on) return;
-    b.upper.assign(static_cast<std::size_t>(data.N), inf);
-    b.lower.assign(static_cast<std::size_t>(data.N), 0.0);
+    if (!r.prune || data.N <= 0 || kept > budget) return;
+    // Groups of prune_group centres, or fewer larger ones where the budget
+    // asks for it; one group where a full search costs little.
+    const int start = static_cast<std::int64_t>(K) * data.nvars < prune_groups_from ? (K + 7) / 8 * 8 : prune_group;
+    for (b.group_size = start;; b.group_size *= 2) {
+        b.groups = (K + b.group_size - 1) / b.group_size;
+        if (prune_bytes(data.N, b.groups) <= budget - kept) break;
+        if (b.groups == 1) return;
+    }
+    b.on = true;
+    b.upper.assign(static_cast<std::size_t>(data.N), inf_f);
+    b.lower.assign(static_cast<std::size_t>(data.N) * static_cast<std::size_t>(b.groups), 0.0f);
     b.move.assign(static_cast<std::size_t>(K), 0.0);
+    b.move_up.assign(static_cast<std::size_t>(K), 0.0f);
+    b.group_move.assign(static_cast<std::size_t>(b.groups), 0.0f);
+    b.group_of.assign(static_cast<std::size_t>(K), 0);
     scratch.resize(static_cast<std::size_t>(data.workers->threads));
+    const std::size_t positions = static_cast<std::size_t>(b.groups) * static_cast<std::size_t>(b.group_size);
     for (PruneScratch& w : scratch) {
-        w.rows.resize(static_cast<std::size_t>(prune_batch) * static_cast<std::size_t>(data.nvars));
-        w.at.resize(prune_batch);
+        w.room.assign(prune_batch * (std::max<std::size_t>(static_cast<std::size_t>(K) + 8, positions)) + 8, 0.0f);
+        w.mins.resize(prune_batch * (positions / 8));
         w.winner.resize(prune_batch);
         w.best.resize(prune_batch);
-        w.second.resize(prune_batch);
+        w.batch.resize(prune_batch * static_cast<std::size_t>(b.nvars));
+        w.at.resize(prune_batch);
+        w.blocks.resize(positions / 8 + static_cast<std::size_t>(b.group_size / 8));
+    }
+}
+
+void prune_pass(PruneBounds& b, const Centres& c) {
+    assert(b.on && c.K == b.K && c.nvars == b.nvars);
+    if (!b.ready) form_groups(b, c);
+    const std::size_t width = b.order.size();
+    b.cols.resize(width * static_cast<std::size_t>(b.nvars));
+    for (int v = 0; v < b.nvars; ++v) {
+        double* col = b.cols.data() + static_cast<std::size_t>(v) * width;
+        for (std::size_t p = 0; p < width; ++p) {
+            const int k = b.order[p];
+            col[p] = k >= 0 ? static_cast<double>(c.row(k)[v]) : std::numeric_limits<double>::quiet_NaN();
+        }
     }
 }
 
 void prune_block(PruneBounds& b, PruneScratch& w, const CentreSet& s, const Centres& c, const float* rows,
                  std::int64_t first, std::int64_t n, std::int32_t* clustno) {
-    assert(b.on && s.nvars == b.nvars && c.nvars == b.nvars);
-    const int nvars = b.nvars;
-    const double r = rho(nvars);
-    const std::size_t stride = static_cast<std::size_t>(nvars);
-    // The rows gathered in `w`, searched together.
-    auto search = [&](int count) {
-        search_renew(b, w, s, w.rows.data(), count, [&](int i) { return w.at[static_cast<std::size_t>(i)]; },
-                     clustno, r);
-    };
+    assert(b.on && s.nvars == b.nvars && c.nvars == b.nvars && s.ncand == b.K && s.first == 0);
+    assert(b.cols.size() == b.order.size() * static_cast<std::size_t>(b.nvars));
+    const double r = rho(b.nvars);
+    const std::size_t stride = static_cast<std::size_t>(b.nvars);
     if (!b.ready) {
         for (std::int64_t i = 0; i < n; i += prune_batch) {
-            const int count = static_cast<int>(n - i < prune_batch ? n - i : prune_batch);
-            const std::int64_t base = first + i;
-            search_renew(b, w, s, rows + static_cast<std::size_t>(i) * stride, count,
-                         [base](int j) { return base + j; }, clustno, r);
+            const std::size_t count = static_cast<std::size_t>(n - i < prune_batch ? n - i : prune_batch);
+            const std::size_t base = static_cast<std::size_t>(first + i);
+            search_rows(b, w, s, rows + static_cast<std::size_t>(i) * stride, count,
+                        [base](std::size_t j) { return base + j; }, clustno, r);
         }
         return;
     }
-    int pending = 0;
-    const float* x = rows;
-    for (std::int64_t i = 0; i < n; ++i, x += stride) {
+    const Thresholds t = thresholds(r);
+    // The rows that must be searched in full, gathered and searched together.
+    std::size_t pending = 0;
+    auto search = [&] {
+        search_rows(b, w, s, w.batch.data(), pending, [&](std::size_t j) { return w.at[j]; }, clustno, r);
+        pending = 0;
+    };
+    for (std::int64_t i = 0; i < n; ++i) {
+        const float* x = rows + static_cast<std::size_t>(i) * stride;
         const std::size_t row = static_cast<std::size_t>(first + i);
-        const int a = clustno[row];
-        assert(a >= 0 && a < c.K);
-        const double other = a == b.move_at ? b.move_next : b.move_top;
-        double u = (b.upper[row] + b.move[static_cast<std::size_t>(a)]) * up;
-        const double shrunk = (b.lower[row] - other) * down;
-        const double l = shrunk > 0.0 ? shrunk : 0.0;  // NaN too
-        b.lower[row] = l;
-        if (!clear(u, l, r)) {
-            u = exact_upper(x, c.row(a), nvars, b.cityblock);
-            if (!clear(u, l, r)) {
-                std::memcpy(w.rows.data() + static_cast<std::size_t>(pending) * stride, x, stride * sizeof(float));
-                w.at[static_cast<std::size_t>(pending)] = first + i;
-                if (++pending == prune_batch) {
-                    search(pending);
-                    pending = 0;
-                }
-                continue;
-            }
-        }
-        b.upper[row] = u;
+        if (!prune_row(b, w, c, x, row, clustno, t, r)) continue;
+        std::memcpy(w.batch.data() + pending * stride, x, stride * sizeof(float));
+        w.at[pending] = row;
+        if (++pending == prune_batch) search();
     }
-    if (pending > 0) search(pending);
+    if (pending > 0) search();
 }
 
 void prune_moved(PruneBounds& b, const Centres& before, const Centres& after, std::int64_t searched) {
     assert(b.on && before.K == after.K && before.nvars == b.nvars && after.nvars == b.nvars);
-    b.move_top = b.move_next = 0.0;
-    b.move_at = -1;
+    std::fill(b.group_move.begin(), b.group_move.end(), 0.0f);
     for (int k = 0; k < after.K; ++k) {
         double m = exact_upper(before.row(k), after.row(k), b.nvars, b.cityblock);
         if (!(m >= 0.0)) m = inf;  // a centre that is not finite: no bound holds
-        b.move[static_cast<std::size_t>(k)] = m;
-        if (m > b.move_top) {
-            b.move_next = b.move_top;
-            b.move_top = m;
-            b.move_at = k;
-        } else if (m > b.move_next) {
-            b.move_next = m;
-        }
+        const std::size_t at = static_cast<std::size_t>(k);
+        b.move[at] = m;
+        b.move_up[at] = m == 0.0 ? 0.0f : store_up(std::max(m, 0x1p-100));
+        float& g = b.group_move[static_cast<std::size_t>(b.group_of[at])];
+        g = std::max(g, b.move_up[at]);
     }
+    if (getenv("PRUNE_DEBUG")) fprintf(stderr, "pass ready=%d searched=%lld of %lld\n", b.ready, (long long)searched, (long long)(b.upper.size() * (b.order.size() / 8)));
     if (b.ready) {  // a pruned pass
-        const bool paid = static_cast<std::uint64_t>(searched) * 4u <= b.upper.size() * 3u;
+        const std::uint64_t full = b.upper.size() * (b.order.size() / 8);
+        const bool paid = static_cast<std::uint64_t>(searched) * 4u <= full * 3u;
         b.full_left = paid ? 0 : b.backoff;
         b.backoff = paid ? 1 : (b.backoff * 2 < 8 ? b.backoff * 2 : 8);
     }

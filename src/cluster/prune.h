@@ -1,13 +1,17 @@
 // Exact pruning of the SKM passes: a row whose winner cannot have changed
-// since the pass that last searched it in full keeps it without a search.
+// since the pass that last searched it keeps it without a search, and a
+// row that must be searched measures only the centres that may beat it.
 //
-// Each row keeps two bounds in double on exact (real) distances: `upper`,
-// at least its distance to its winner a, and `lower`, at most its distance
-// to every other centre. After each pass every centre j moves by at most
-// move[j] (its own distance from where it stood, bounded from above), so
-// upper grows by move[a] and lower shrinks by the largest move of the other
-// centres (Hamerly's bounds); both stay true bounds by the triangle
-// inequality, for the Euclidean as for the Cityblock distance.
+// The centres are cut into groups of nearby centres (prune_pass). Each row
+// keeps, in float, an upper bound `upper` of its exact (real) distance to
+// its winner a, and for every group g a lower bound lower[g] of its exact
+// distance to every centre of g but a. After each pass every centre j moves
+// by at most move[j] (its own distance from where it stood, bounded from
+// above), so upper grows by move[a] and lower[g] shrinks by the largest
+// move in g (Yinyang's grouped bounds; with one group, Hamerly's); both stay
+// true bounds by the triangle inequality, for the Euclidean as for the
+// Cityblock distance. Upper bounds are rounded up and lower bounds down
+// whenever they are stored as floats.
 //
 // Why a kept winner is the search's. The search compares computed
 // distances D, not exact ones d. For a row and a centre of n values:
@@ -25,15 +29,17 @@
 //  - Cityblock: D is the float of the double sum of |x - c|, off by the same
 //    or less.
 // A float sum that overflows gives D infinite, which is at least any bound.
-// So D(a) <= upper (1 + rho) + eta and D(j) >= lower (1 - rho) - eta; when
-// the first lies strictly below the second and below the largest finite
-// float, D(a) is strictly below every other distance and below the start of
-// the search: a wins, and no tie can give the win to a lower cluster. Where
-// the bounds are not that clear, the row's distance to a is taken again in
-// double (an upper bound of its own) and, if that does not settle it, the
-// row is searched in full, which also renews its bounds from the smallest
-// sum of the other centres (nearest_rows_second()). Every product and sum of
-// the bounds is rounded the safe way by a factor of (1 +- 2^-50) more.
+// So D(a) <= upper (1 + rho) + eta and D(j) >= lower[g] (1 - rho) - eta for
+// j in g. Every group whose second bound lies strictly above the first (and
+// the first below the largest finite float) holds no centre that the
+// search could take over a: not with a smaller distance, nor with the same
+// one and a lower number. When every group is that clear, a stays without a
+// search. Otherwise the row's distance to a is taken as the search takes it
+// (an upper bound of its own, now exact) and the groups are looked at
+// again; the centres of the groups still not clear are measured as the
+// search measures them, and the winner is decided among them and a exactly
+// as the search decides among all. Every product and sum of the bounds is
+// rounded the safe way by a factor of (1 +- 2^-50) more.
 #pragma once
 
 #include <cstddef>
@@ -52,9 +58,16 @@ namespace kmeans {
 // (measured: K = 8 on rows of 8 values, 22 ns a row).
 constexpr int prune_min_cost = 128;
 
-// Rows searched together when the bounds of several rows of a block are not
-// clear: copied side by side, then searched by one kernel call.
-constexpr int prune_batch = 64;
+// Rows searched in full together, their sums kept side by side.
+constexpr int prune_batch = 16;
+
+// The least K times the values of a row for which the centres are cut into
+// groups: below it one group (Hamerly's bounds) costs less.
+constexpr std::int64_t prune_groups_from = 2048;
+
+// Centres a group holds (one block of 8 of the kernels), unless the memory
+// budget asks for larger groups.
+constexpr int prune_group = 8;
 
 // The bounds of one SKM run and what the passes share.
 struct PruneBounds {
@@ -62,53 +75,70 @@ struct PruneBounds {
     bool ready = false;           // every row's bounds set by a pass (false: the next pass searches all)
     bool cityblock = false;
     int nvars = 0;
-    std::vector<double> upper;    // per row: at least the distance to its winner
-    std::vector<double> lower;    // per row: at most the distance to any other centre
+    int K = 0;
+    int group_size = prune_group; // positions of a group, a multiple of 8
+    int groups = 0;               // G: ceil(K / group_size)
+    NearestPath path = NearestPath::portable;  // the kernel of the searches of groups
+    std::vector<std::int32_t> order;     // position p (G * group_size of them): its cluster, -1 for none
+    std::vector<std::int32_t> group_of;  // per cluster: its group
+    std::vector<std::int32_t> block_members;  // per block of 8 positions: the clusters it holds
+    std::vector<double> cols;            // the centres of the pass at their positions, as the kernels read them
+    std::vector<float> upper;     // per row: at least the distance to its winner
+    std::vector<float> lower;     // per row, G of them: at most the distance to any other centre of group g
     std::vector<double> move;     // per centre: at least its move in the last pass
-    double move_top = 0.0;        // the largest move
-    double move_next = 0.0;       // the largest move of the centres other than move_at
-    int move_at = -1;             // the centre of the largest move
-    int backoff = 1;              // full passes after the next pruned pass that searches most rows
+    std::vector<float> move_up;   // the same as floats, rounded up
+    std::vector<float> group_move;  // per group: the largest move_up of its centres
+    int backoff = 1;              // full passes after the next pruned pass that searches most centres
     int full_left = 0;            // full passes still to come before pruning again
 };
 
-// Room of one thread for the rows of a block whose bounds are not clear.
-struct PruneScratch {
-    std::vector<float> rows;        // prune_batch rows of nvars values
-    std::vector<std::int64_t> at;   // their row numbers
-    std::vector<std::int32_t> winner;
-    std::vector<float> best, second;
-    std::int64_t searched = 0;      // rows searched in full by this thread (for tests and benchmarks)
+// Room of one thread for the searches of its blocks (a cache line of its
+// own: the threads write theirs side by side).
+struct alignas(64) PruneScratch {
+    std::vector<float> room;            // sums: prune_batch rows of every column, or one row's groups
+    std::vector<float> mins;            // the smallest sum of each block of 8 of them
+    std::vector<std::int32_t> winner;   // prune_batch
+    std::vector<float> best;            // prune_batch
+    std::vector<std::int32_t> blocks;   // the blocks of 8 columns a row searches (and room for one more group)
+    std::vector<float> batch;           // prune_batch rows to be searched in full
+    std::vector<std::size_t> at;        // their row numbers
+    std::int64_t searched = 0;          // blocks of 8 centres measured (a full search: every block)
 };
 
-// The bytes the bounds of `rows` rows take.
-std::uint64_t prune_bytes(std::int64_t rows);
+// The bytes the bounds of `rows` rows in `groups` groups take.
+std::uint64_t prune_bytes(std::int64_t rows, int groups);
 
 // Starts the bounds of an SKM run over `data` with `K` centres: on when
 // the run's parameters ask for pruning and the memory budget has room for
-// the bounds next to the rows it keeps (prune_bytes(data.N)); else off, and
-// every pass searches in full. Sizes `scratch` (one per thread) for the
-// rows of `data`.
+// the bounds next to the rows it keeps (with groups of prune_group centres,
+// or fewer larger groups, down to one); else off, and every pass searches
+// in full. Sizes `scratch` (one per thread) for the rows of `data`.
 void prune_start(PruneBounds& b, std::vector<PruneScratch>& scratch, const Resources& r, const DataFile& data,
                  int K, bool cityblock);
 
+// Readies the bounds for a pass over the centres `c` (same K and nvars):
+// before a pass that searches every row, cuts the centres into groups of
+// centres close to each other; lays the centres out at their positions.
+// On the calling thread, before the pass.
+void prune_pass(PruneBounds& b, const Centres& c);
+
 // The winners of the `n` rows first.. of one block (`rows`, nvars values
-// each) against the prepared centres `s` and the same centres `c`, into
-// clustno[first..]: searched in full (nearest_rows_second()) while the
+// each) against the prepared centres `s` (every cluster a candidate) and
+// the same centres `c`, into clustno[first..]: searched in full while the
 // bounds are not ready, else kept where the bounds are clear and searched
-// where not; every row's bounds are renewed. Allocates nothing; writes only
-// this block's rows.
+// among the groups that are not; every row's bounds are renewed. Allocates
+// nothing; writes only this block's rows.
 void prune_block(PruneBounds& b, PruneScratch& w, const CentreSet& s, const Centres& c, const float* rows,
                  std::int64_t first, std::int64_t n, std::int32_t* clustno);
 
-// After a pass that searched `searched` rows in full and moved the centres
-// from `before` to `after` (same K and nvars): each one's move, bounded
-// from above, for the next pass, and whether that pass uses the bounds
-// (`ready`). A pruned pass that still searched more than 3/4 of the rows
-// (centres far from settled) is followed by full passes, which cost less
-// than checking the bounds of rows that are then searched anyway: 1, 2, 4
-// and at most 8 in a row as such passes recur, back to none after a pass
-// the bounds paid for.
+// After a pass that measured `searched` blocks of 8 centres and moved the
+// centres from `before` to `after` (same K and nvars): each one's move,
+// bounded from above, for the next pass, and whether that pass uses the
+// bounds (`ready`). A pruned pass that still measured more than 3/4 of what
+// a full search measures (centres far from settled) is followed by full
+// passes, which cost less than checking the bounds of rows that are then
+// searched anyway: 1, 2, 4 and at most 8 in a row as such passes recur,
+// back to none after a pass the bounds paid for.
 void prune_moved(PruneBounds& b, const Centres& before, const Centres& after, std::int64_t searched);
 
 }  // namespace kmeans

@@ -39,6 +39,7 @@ Failure run_skm(const Params& p, DataFile& data, Centres& clust, std::vector<std
         const std::size_t cost = static_cast<std::size_t>(K) * static_cast<std::size_t>(nvars);
         centres_prepare_all(set, clust, nvars, K, p.clustering.cityblock, p.resources.kernel);
         if (p.resources.prune) centres_block(set, clust);
+        if (bounds.on) prune_pass(bounds, clust);
         auto map = [&](const RowBlock& b, int worker) {
             if (bounds.on)
                 return prune_block(bounds, scratch[static_cast<std::size_t>(worker)], set, clust, b.values, b.first,
