@@ -27,16 +27,26 @@ constexpr float inf_f = std::numeric_limits<float>::infinity();
 // The relative error of a computed distance over `n` values (prune.h).
 double rho(int n) { return 0x1p-23 + static_cast<double>(n) * 0x1p-52 + 0x1p-40; }
 
-// The relative error of a distance taken in double with no rounding to
-// float: (n + 2) steps of the sum and one of the root.
-double rho_double(int n) { return static_cast<double>(n + 4) * 0x1p-52; }
-
-// An upper bound of the exact distance of `a` and `b` (`n` values), from
-// their differences summed in double.
+// An upper bound of the exact distance of `a` and `b` (`n` values): their
+// terms summed in double in eight sums side by side (so that it
+// vectorizes), each term and sum off by at most 2^-53 of itself, at most
+// n / 8 + 8 steps in a chain: (n + 16) 2^-53 covers them, and 2^-53 more
+// the root.
 double exact_upper(const float* a, const float* b, int n, bool cityblock) {
-    const double sum = spread_term(cityblock, a, b, n);
+    double acc[8] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
+    int v = 0;
+    for (; v + 8 <= n; v += 8)
+        for (int j = 0; j < 8; ++j) {
+            const double d = static_cast<double>(a[v + j]) - static_cast<double>(b[v + j]);
+            acc[j] += cityblock ? std::fabs(d) : d * d;
+        }
+    for (; v < n; ++v) {
+        const double d = static_cast<double>(a[v]) - static_cast<double>(b[v]);
+        acc[0] += cityblock ? std::fabs(d) : d * d;
+    }
+    const double sum = ((acc[0] + acc[1]) + (acc[2] + acc[3])) + ((acc[4] + acc[5]) + (acc[6] + acc[7]));
     const double dist = cityblock ? sum : std::sqrt(sum);
-    return dist * (1.0 + rho_double(n)) * up;
+    return dist * (1.0 + static_cast<double>(n + 18) * 0x1p-52) * up;
 }
 
 // A bound not below `x` (not negative) as a float. A float conversion is
@@ -75,12 +85,6 @@ inline float shrink(float l, float m) {
 // An upper bound `u` grown by a move of at most `m` (the result is at least
 // u + m; u is never below 2^-70).
 inline float grow(float u, float m) { return (u + m) * (1.0f + 0x1p-22f); }
-
-// The computed float sum of the row `x` and the centre `c` (n values) as
-// every search takes it.
-float sum_of(const float* x, const float* c, int n, bool cityblock) {
-    return cityblock ? kmeans::cityblock(x, c, n) : euclid_sum(x, c, n);
-}
 
 // The distance of a computed float sum.
 float dist_of(float sum, bool cityblock) {
@@ -165,39 +169,36 @@ float float_up(double x) {
 }
 
 // The float lower bound above which a group is clear, as a straight line
-// of a bound of the winner's distance. A centre j at an exact distance of
-// at least l has a computed distance D(j) >= l (1 - rho) - eta (prune.h).
-// The winner's computed distance is at most u (1 + rho) + eta when u bounds
-// its exact distance, and is D(a) itself once taken. So a group is clear
-// when l > (u (1 + rho) + 2 eta) / (1 - rho), or l > (D(a) + eta) / (1 - rho):
-// x * a + b below, each factor a little above its exact value, so that the
-// result in double is never below the exact line.
+// of a bound u of the winner's exact distance: a centre j at an exact
+// distance of at least l has a computed distance D(j) >= l (1 - rho) - eta
+// (prune.h), the winner one of at most u (1 + rho) + eta, so a group is
+// clear when l > (u (1 + rho) + 2 eta) / (1 - rho): u * a + b below, each
+// factor a little above its exact value, so that the result in double is
+// never below the exact line.
 struct Thresholds {
-    double a1, b1;  // from a bound u of the winner's exact distance
-    double a2, b2;  // from the winner's computed distance
+    double a, b;
 };
 
 Thresholds thresholds(double r) {
     const double over = (1.0 + 0x1p-40) / (1.0 - r);
-    return Thresholds{(1.0 + r) * over, 2.0 * eta * over, over, eta * over};
+    return Thresholds{(1.0 + r) * over, 2.0 * eta * over};
 }
 
 // What a search among some blocks of a row's groups decided.
 struct Decision {
     int winner = -1;     // the cluster, -1 when no distance lies below the largest finite float
     float dist = 0.0f;   // its distance
-    int block = -1;      // the measured block (index into the list) and lane that hold it,
-    int lane = -1;       // -1 when it is the old winner outside them
+    int block = -1;      // the measured block (index into the list) and lane that hold it
+    int lane = -1;
 };
 
 // Decides among the `n` measured blocks (positions 8 * blk(i).. of the
-// groups, their sums at sums + 8 i and smallest at mins[i]) and, when
-// a >= 0, the cluster a with the sum `sa` (not in those blocks): the
-// smallest distance and the lowest cluster of that distance, as the search
-// that measures every centre decides.
+// groups, their sums at sums + 8 i and smallest at mins[i]): the smallest
+// distance and the lowest cluster of that distance, as the search that
+// measures every centre decides among them.
 template <class Blk>
-Decision decide(const PruneBounds& b, const float* sums, const float* mins, int n, Blk blk, int a, float sa) {
-    float low = a >= 0 && sa == sa ? sa : inf_f;  // a NaN sum never wins
+Decision decide(const PruneBounds& b, const float* sums, const float* mins, int n, Blk blk) {
+    float low = inf_f;
     for (int i = 0; i < n; ++i) low = mins[i] < low ? mins[i] : low;
     Decision d;
     d.dist = dist_of(low, b.cityblock);
@@ -205,7 +206,6 @@ Decision decide(const PruneBounds& b, const float* sums, const float* mins, int 
     // Euclidean: the sums below the cut of the distance share it; Cityblock:
     // the sums equal to the smallest.
     const float cut = b.cityblock ? std::nextafter(low, inf_f) : euclid_cut(d.dist);
-    if (a >= 0 && sa < cut) d.winner = a;
     for (int i = 0; i < n; ++i) {
         if (!(mins[i] < cut)) continue;
         const std::int32_t* at = b.order.data() + 8 * static_cast<std::size_t>(blk(i));
@@ -290,7 +290,7 @@ void search_rows(PruneBounds& b, PruneScratch& w, const CentreSet& s, const floa
             const float* sum = sums + j * b.order.size();
             const float* least = mins + j * blocks;
             auto blk = [](int q) { return q; };
-            const Decision d = decide(b, sum, least, static_cast<int>(blocks), blk, -1, 0.0f);
+            const Decision d = decide(b, sum, least, static_cast<int>(blocks), blk);
             if (d.winner < 0) {
                 no_winner(b, row, clustno);
                 continue;
@@ -333,8 +333,8 @@ void search_rows(PruneBounds& b, PruneScratch& w, const CentreSet& s, const floa
 
 // One row `x` of a pruned pass (row number `row`, winner clustno[row]):
 // kept, or searched among the groups whose bounds are not clear. Returns
-// true, with nothing decided, for a row that must be searched in full with
-// one group (prune_block gathers those).
+// true, with nothing decided, for a row to be searched in full: with one
+// group, or with most groups not clear (prune_block gathers those).
 bool prune_row(PruneBounds& b, PruneScratch& w, const Centres& c, const float* x, std::size_t row,
                std::int32_t* clustno, const Thresholds& t, double r) {
     const int G = b.groups;
@@ -342,7 +342,7 @@ bool prune_row(PruneBounds& b, PruneScratch& w, const Centres& c, const float* x
     assert(a >= 0 && a < c.K);
     float* lower = b.lower.data() + row * static_cast<std::size_t>(G);
     const float u = grow(b.upper[row], b.move_up[static_cast<std::size_t>(a)]);
-    const float need_u = float_up(static_cast<double>(u) * t.a1 + t.b1);
+    const float need_u = float_up(static_cast<double>(u) * t.a + t.b);
     int open = 0;
     for (int g = 0; g < G; ++g) {
         const float l = shrink(lower[g], b.group_move[static_cast<std::size_t>(g)]);
@@ -353,36 +353,36 @@ bool prune_row(PruneBounds& b, PruneScratch& w, const Centres& c, const float* x
         b.upper[row] = u;
         return false;
     }
-    // The distance to the winner as the search takes it.
-    const float sa = sum_of(x, c.row(a), b.nvars, b.cityblock);
-    const float da = dist_of(sa, b.cityblock);
-    const float need = float_up(static_cast<double>(da) * t.a2 + t.b2);  // NaN: infinity
+    // A closer bound of the distance to the winner.
+    const double ua = exact_upper(x, c.row(a), b.nvars, b.cityblock);
+    const float need = float_up(ua * t.a + t.b);  // NaN: infinity
     if (G == 1) {
         if (lower[0] > need) {
-            b.upper[row] = store_up(upper_from(da, r));
+            b.upper[row] = store_up(ua);
             return false;
         }
         return true;
     }
+    // The groups that are not clear, and a's own, measured.
     const int per = b.group_size / 8;
+    const int ga = b.group_of[static_cast<std::size_t>(a)];
     int nb = 0;
     std::int32_t* list = w.blocks.data();
     for (int g = 0; g < G; ++g) {  // without a branch on the bounds
         for (int j = 0; j < per; ++j) list[nb + j] = g * per + j;
-        nb += lower[g] > need ? 0 : per;
+        nb += lower[g] > need && g != ga ? 0 : per;
     }
-    if (nb == 0) {
-        b.upper[row] = store_up(upper_from(da, r));
+    if (nb == per && lower[ga] > need) {
+        b.upper[row] = store_up(ua);
         return false;
     }
-    // The groups that are not clear, measured, and decided among with a.
-    const int ga = b.group_of[static_cast<std::size_t>(a)];
-    const bool ga_measured = !(lower[ga] > need);
+    // Most groups not clear: the full search of many rows at once costs less.
+    if (nb * 4 > G * per * 3) return true;
     float* sums = aligned(w.room, static_cast<std::size_t>(nb) * 8);
-    nearest_block_sums(b.path, group_columns(b), b.cityblock, x, w.blocks.data(), nb, sums, w.mins.data());
+    nearest_block_sums(b.path, group_columns(b), b.cityblock, x, list, nb, sums, w.mins.data());
     w.searched += nb;
-    auto blk = [&](int q) { return w.blocks[static_cast<std::size_t>(q)]; };
-    const Decision d = decide(b, sums, w.mins.data(), nb, blk, ga_measured ? -1 : a, sa);
+    auto blk = [&](int q) { return list[q]; };
+    const Decision d = decide(b, sums, w.mins.data(), nb, blk);
     if (d.winner < 0) {
         assert(nb == G * per);
         no_winner(b, row, clustno);
@@ -391,7 +391,6 @@ bool prune_row(PruneBounds& b, PruneScratch& w, const Centres& c, const float* x
     clustno[row] = d.winner;
     b.upper[row] = store_up(upper_from(d.dist, r));
     renew_groups(b, lower, sums, w.mins.data(), nb, blk, d, r);
-    if (d.winner != a && !ga_measured) lower[ga] = std::min(lower[ga], store_down(lower_from(sa, b.cityblock, r)));
     return false;
 }
 
@@ -499,7 +498,10 @@ void prune_moved(PruneBounds& b, const Centres& before, const Centres& after, st
         g = std::max(g, b.move_up[at]);
     }
     if (getenv("PRUNE_DEBUG")) fprintf(stderr, "pass ready=%d searched=%lld of %lld\n", b.ready, (long long)searched, (long long)(b.upper.size() * (b.order.size() / 8)));
-    if (b.ready) {  // a pruned pass
+    // With several groups a row whose groups are mostly not clear takes the
+    // full search (prune_row), so a pass that prunes little costs about what
+    // a full pass does, and the next pass is pruned all the same.
+    if (b.ready && b.groups == 1) {  // a pruned pass
         const std::uint64_t full = b.upper.size() * (b.order.size() / 8);
         const bool paid = static_cast<std::uint64_t>(searched) * 4u <= full * 3u;
         b.full_left = paid ? 0 : b.backoff;

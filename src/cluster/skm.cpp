@@ -10,6 +10,12 @@
 
 namespace kmeans {
 
+// Adds each of the `n` values of row `x` to its sum (each a float addition
+// of its own: the order of the additions of one sum is the caller's).
+static inline void add_row(float* __restrict sum, const float* __restrict x, int n) {
+    for (int v = 0; v < n; ++v) sum[v] += x[v];
+}
+
 // One iteration is one pass: the winners of a block of rows are found on any
 // thread and stored in clustno; then, block after block in file order, each
 // row is added to its winner's single-precision sums. Each cluster's sums add
@@ -52,8 +58,7 @@ Failure run_skm(const Params& p, DataFile& data, Centres& clust, std::vector<std
             for (std::int64_t r = b.first; r < b.first + b.count; ++r, x += nvars) {
                 const std::size_t w = static_cast<std::size_t>(clustno[static_cast<std::size_t>(r)]);
                 assert(w < static_cast<std::size_t>(K));
-                float* sum = sums.data() + w * static_cast<std::size_t>(nvars);
-                for (int v = 0; v < nvars; ++v) sum[v] += x[v];
+                add_row(sums.data() + w * static_cast<std::size_t>(nvars), x, nvars);
                 ++count[w];
             }
         };

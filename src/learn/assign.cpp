@@ -10,12 +10,15 @@
 namespace kmeans {
 
 // Moves the clusters with rows to the front of the table, keeping their
-// order, so that clusters 0..nused-1 are exactly the used ones.
+// order, so that clusters 0..nused-1 are exactly the used ones; f.renumber
+// tells where each used cluster went.
 static int compact_used(LearnFile& f) {
     int nused = 0;
     const std::size_t width = static_cast<std::size_t>(f.clust.nvars);
+    f.renumber.assign(static_cast<std::size_t>(f.clust.K), -1);
     for (int k = 0; k < f.clust.K; ++k) {
         if (f.counts[static_cast<std::size_t>(k)] == 0) continue;
+        f.renumber[static_cast<std::size_t>(k)] = nused;
         if (k != nused) {
             std::copy(f.clust.row(k), f.clust.row(k) + width, f.clust.row(nused));
             f.counts[static_cast<std::size_t>(nused)] = f.counts[static_cast<std::size_t>(k)];
@@ -33,6 +36,7 @@ Failure assignment_pass(const Params& p, LearnFile& f) {
     CentreSet set;
     centres_prepare(set, f.clust, nvars, K, p.clustering.cityblock, p.resources.kernel,
                     [&](int k) { return !never_opened(f.clust.row(k)); });
+    centres_block(set, f.clust);
     std::vector<float> best = block_scratch(f.data);
     // The winners go to clustno, which the final pass fills anew.
     auto map = [&](const RowBlock& b, int worker) {
@@ -56,13 +60,15 @@ Failure assignment_pass(const Params& p, LearnFile& f) {
 }
 
 Failure final_pass(const Params& p, LearnFile& f) {
-    const int nvars = f.data.nvars;
-    CentreSet set;
-    centres_prepare_all(set, f.clust, nvars, f.nused, p.clustering.cityblock, p.resources.kernel);
-    std::vector<float> best = block_scratch(f.data);
-    auto map = [&](const RowBlock& b, int worker) {
-        nearest_rows(set, b.values, static_cast<std::size_t>(b.count), nvars, f.clustno.data() + b.first,
-                     best.data() + worker * max_block_rows);
+    // Each row's cluster of the assignment pass under its new number (see
+    // learn_file.h); the pass goes through the rows for the spinner and for
+    // a data file read again, which must not have changed.
+    auto map = [&](const RowBlock& b, int) {
+        for (std::int64_t r = b.first; r < b.first + b.count; ++r) {
+            std::int32_t& w = f.clustno[static_cast<std::size_t>(r)];
+            assert(w >= 0 && w < f.clust.K && f.renumber[static_cast<std::size_t>(w)] >= 0);
+            w = f.renumber[static_cast<std::size_t>(w)];
+        }
     };
     auto reduce = [&](const RowBlock& b) {
         for (std::int64_t r = b.first; r < b.first + b.count; ++r) {
@@ -71,7 +77,7 @@ Failure final_pass(const Params& p, LearnFile& f) {
             result_int_line(f.value_file, w + 1);
         }
     };
-    const std::size_t cost = static_cast<std::size_t>(f.nused) * static_cast<std::size_t>(nvars);
+    const std::size_t cost = static_cast<std::size_t>(f.data.nvars);
     if (Failure fail = each_block(p.levels, f.data, SpinFrom::start, cost, map, reduce); failed(fail)) return fail;
     return result_failure(f.value_file);
 }

@@ -28,6 +28,7 @@ struct LearnFile {
     float MaxDist = maxdist_unset;      // working MaxDist (AKMDI only)
     std::vector<std::int32_t> counts;   // rows per cluster after the assignment pass
     int nused = 0;                      // clusters with rows
+    std::vector<std::int32_t> renumber; // per cluster of the assignment: its number among the used ones
     float mdist = 0.0f;                 // mean centre distance (debug level)
 };
 
@@ -45,7 +46,10 @@ struct LearnFile {
 [[nodiscard]] Failure statistics_and_centres(const Params& p, LearnFile& f);
 
 // Assigns every row again among the used clusters, into clustno and the
-// cluster value file.
+// cluster value file. No row needs a search: the nearest centre of a row is
+// used (it has the row), so it is the nearest among the used ones too, the
+// lowest of them at that distance as it was the lowest of all; the search
+// among the used centres would find it, under its new number.
 [[nodiscard]] Failure final_pass(const Params& p, LearnFile& f);
 
 // Counts (row, other cluster) pairs within half the mean centre distance and

@@ -28,6 +28,7 @@ static Failure classify(const Params& p, const StoredCentres& s, RecallFile& f) 
     const int nvars = f.data.nvars;
     CentreSet set;
     centres_prepare_all(set, s.clust, nvars, s.count, p.clustering.cityblock, p.resources.kernel);
+    centres_block(set, s.clust);
     std::vector<float> best_all = block_scratch(f.data);
     auto map = [&](const RowBlock& b, int worker) {
         std::int32_t* w = f.clustno.data() + b.first;
