@@ -603,9 +603,9 @@ TEST(ClusterPrune, PrunedPassesMatchThePlainSearch) {
     struct Case {
         int nvars, K, rows;
     };
-    const Case cases[] = {{1, 2, 400},  {1, 9, 400},   {7, 9, 400},   {8, 2, 400},   {8, 768, 120},
-                          {9, 9, 400},  {127, 9, 200}, {128, 2, 200}, {128, 768, 24}, {2048, 9, 24},
-                          {2048, 768, 2}};
+    const Case cases[] = {{1, 2, 400},   {1, 9, 400},  {7, 9, 400},   {8, 2, 400},    {8, 100, 200},
+                          {8, 768, 120}, {9, 9, 400},  {31, 40, 100}, {127, 9, 200},  {128, 2, 200},
+                          {128, 768, 24}, {2048, 9, 24}, {2048, 768, 2}};
     std::vector<NearestPath> paths;
     for (NearestPath path : {NearestPath::portable, NearestPath::avx2, NearestPath::avx512})
         if (nearest_path_runs(path)) paths.push_back(path);
@@ -617,15 +617,17 @@ TEST(ClusterPrune, PrunedPassesMatchThePlainSearch) {
     };
     auto unit = [&]() { return static_cast<float>(next() % 65536) / 65536.0f; };
     for (const Case& t : cases)
-        for (int kind = 0; kind < 4; ++kind)
+        for (int kind = 0; kind < 5; ++kind)
             for (const bool cb : {false, true}) {
                 const std::size_t nv = static_cast<std::size_t>(t.nvars);
                 // Value v of a row or a centre by kind. Kind 3: sums of
                 // squares near 3000^2 a few units apart, so that equal
-                // distances come from different sums.
+                // distances come from different sums. Kind 4: near 0, where
+                // the screened searches take them.
                 auto value = [&](std::size_t v, bool centre) {
                     switch (kind) {
                     case 0: return 1000.0f + unit();
+                    case 4: return unit();
                     case 1: return static_cast<float>(next() % 3);
                     case 2: {
                         const float scale[] = {1e19f, -1e19f, 1e-20f, 3e38f};
@@ -641,13 +643,17 @@ TEST(ClusterPrune, PrunedPassesMatchThePlainSearch) {
                 c.nvars = t.nvars;
                 c.v.resize(nv * static_cast<std::size_t>(t.K));
                 for (std::size_t i = 0; i < c.v.size(); ++i) c.v[i] = value(i % nv, true);
-                if (kind == 0)  // pairs of centres a few float steps apart
+                if (kind == 0 || kind == 4)  // pairs of centres a few float steps apart
                     for (int k = 1; k < t.K; k += 2)
                         for (std::size_t v = 0; v < nv; ++v)
                             c.row(k)[v] = std::nextafter(c.row(k - 1)[v], (next() % 2) ? 1e30f : -1e30f);
                 std::vector<float> rows(nv * static_cast<std::size_t>(t.rows));
                 for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = value(i % nv, false);
-                for (NearestPath path : paths) {
+                for (NearestPath path : paths)
+                for (const bool screened : {false, true}) {
+                    // The searches of whole rows screened by float products
+                    // (centres_block()) where they may apply.
+                    if (screened && (cb || path == NearestPath::portable || (kind != 1 && kind != 4))) continue;
                     Centres cur = c, before = c;
                     Workers workers;
                     DataFile data;
@@ -667,6 +673,7 @@ TEST(ClusterPrune, PrunedPassesMatchThePlainSearch) {
                         CentreSet set;
                         centres_prepare_all(set, cur, t.nvars, t.K, cb);
                         set.path = path;
+                        if (screened) centres_block(set, cur);
                         bounds.path = path;
                         prune_pass(bounds, cur);
                         nearest_rows(set, rows.data(), got.size(), t.nvars, want.data(), best.data());
@@ -676,7 +683,7 @@ TEST(ClusterPrune, PrunedPassesMatchThePlainSearch) {
                         prune_block(bounds, scratch[0], set, cur, rows.data() + static_cast<std::size_t>(half) * nv,
                                     half, t.rows - half, got.data());
                         ASSERT_EQ(got, want) << t.nvars << "x" << t.K << " kind " << kind << " cb " << cb << " pass "
-                                             << pass << " " << nearest_path_name(path);
+                                             << pass << " " << nearest_path_name(path) << (screened ? " screened" : "");
                         before.v = cur.v;
                         for (int k = 0; k < t.K; ++k) {
                             moves = lcg_step(moves);
@@ -701,9 +708,10 @@ TEST(ClusterPrune, PrunedPassesMatchThePlainSearch) {
 }
 
 // The blocked search (float products, then exact sums for the centres within
-// the error bound) gives the plain search's winners and distances bit for
-// bit on every vector kernel, and a lower bound of the other centres' sums
-// at most the plain one: centres a float step apart around 1000 (products
+// the error bound), and the screened search of short rows, give the plain
+// search's winners and distances bit for bit on every vector kernel, and a
+// lower bound of every centre's sum at most the plain one: centres a float
+// step apart around 1000 (products
 // far larger than the distances), few distinct values (exact ties,
 // duplicate centres), values near the float limits (rows and centres that
 // must take the plain search, products that underflow), equal distances of
@@ -712,9 +720,9 @@ TEST(ClusterBlocked, BlockedSearchMatchesThePlainSearch) {
     struct Case {
         int nvars, K, rows;
     };
-    const Case cases[] = {{1, 100, 20},  {8, 768, 20},  {32, 32, 50},   {33, 100, 40}, {127, 9, 20},
-                          {127, 33, 50}, {128, 2, 20},  {128, 256, 30}, {128, 768, 9}, {2048, 32, 9},
-                          {2048, 768, 5}};
+    const Case cases[] = {{1, 100, 20},  {7, 16, 60},   {8, 768, 20},  {9, 100, 40},  {31, 40, 30},
+                          {32, 32, 50},  {33, 100, 40}, {127, 9, 20},  {127, 33, 50}, {128, 2, 20},
+                          {128, 256, 30}, {128, 768, 9}, {2048, 32, 9}, {2048, 768, 5}};
     std::vector<NearestPath> paths;
     for (NearestPath path : {NearestPath::avx2, NearestPath::avx512})
         if (nearest_path_runs(path)) paths.push_back(path);
@@ -725,9 +733,9 @@ TEST(ClusterBlocked, BlockedSearchMatchesThePlainSearch) {
         return seed >> 8;
     };
     auto unit = [&]() { return static_cast<float>(next() % 65536) / 65536.0f; };
-    int blocked = 0;
+    int blocked = 0, short_rows = 0;
     for (const Case& t : cases)
-        for (int kind = 0; kind < 5; ++kind) {
+        for (int kind = 0; kind < 6; ++kind) {
             const std::size_t nv = static_cast<std::size_t>(t.nvars);
             auto value = [&](std::size_t v, bool centre) {
                 switch (kind) {
@@ -739,6 +747,7 @@ TEST(ClusterBlocked, BlockedSearchMatchesThePlainSearch) {
                 case 3:
                     if (v == 0) return centre ? 2999.75f + 0.25f * static_cast<float>(next() % 3) : 0.0f;
                     return static_cast<float>(static_cast<int>(next() % 3) - (centre ? 1 : 0));
+                case 5: return unit();  // near 0: the short rows' screening takes them
                 default: return 1000.0f + unit() * 0.01f;
                 }
             };
@@ -747,7 +756,7 @@ TEST(ClusterBlocked, BlockedSearchMatchesThePlainSearch) {
             c.nvars = t.nvars;
             c.v.resize(nv * static_cast<std::size_t>(t.K));
             for (std::size_t i = 0; i < c.v.size(); ++i) c.v[i] = value(i % nv, true);
-            if (kind == 0 || kind == 4)  // pairs of centres a float step apart
+            if (kind == 0 || kind == 4 || kind == 5)  // pairs of centres a float step apart
                 for (int k = 1; k < t.K; k += 2)
                     for (std::size_t v = 0; v < nv; ++v)
                         c.row(k)[v] = std::nextafter(c.row(k - 1)[v], (next() % 2) ? 1e30f : -1e30f);
@@ -767,9 +776,15 @@ TEST(ClusterBlocked, BlockedSearchMatchesThePlainSearch) {
                                 path == NearestPath::avx2 ? Kernel::avx2 : Kernel::avx512,
                                 [&](int k) { return mask[static_cast<std::size_t>(k)] != 0; });
                 CentreSet fast = plain;
-                const bool expect_blocked = t.nvars >= blocked_from && t.K >= blocked_min_k;
-                ASSERT_EQ(centres_block(fast, c), expect_blocked);
-                blocked += expect_blocked;
+                // Short rows take the screened search only where it pays
+                // (centres far from 0 beside their spread do not).
+                const bool screened = centres_block(fast, c);
+                if (t.nvars >= blocked_from) {
+                    ASSERT_EQ(screened, t.K >= blocked_min_k);
+                } else if (t.K < short_min_k || kind == 0 || kind == 4) {
+                    ASSERT_FALSE(screened);
+                }
+                (t.nvars >= blocked_from ? blocked : short_rows) += screened;
                 const std::size_t n = static_cast<std::size_t>(t.rows);
                 std::vector<std::int32_t> want(n), got(n);
                 std::vector<float> want_best(n), got_best(n);
@@ -781,6 +796,15 @@ TEST(ClusterBlocked, BlockedSearchMatchesThePlainSearch) {
                 for (std::size_t i = 0; i < n; ++i)
                     ASSERT_EQ(std::bit_cast<std::uint32_t>(got_best[i]), std::bit_cast<std::uint32_t>(want_best[i]))
                         << what << " row " << i;
+                std::vector<float> want_second(n), got_second(n);
+                nearest_rows_second(plain, rows.data(), n, t.nvars, want.data(), want_best.data(), want_second.data());
+                nearest_rows_second(fast, rows.data(), n, t.nvars, got.data(), got_best.data(), got_second.data());
+                ASSERT_EQ(got, want) << what;
+                for (std::size_t i = 0; i < n; ++i) {
+                    ASSERT_EQ(std::bit_cast<std::uint32_t>(got_best[i]), std::bit_cast<std::uint32_t>(want_best[i]))
+                        << what << " row " << i;
+                    ASSERT_LE(got_second[i], want_second[i]) << what << " row " << i;
+                }
                 const std::size_t w = static_cast<std::size_t>(plain.width);
                 std::vector<float> want_room(n * w + 8), got_room(n * w + 8);
                 float* want_low = want_room.data() + (32 - reinterpret_cast<std::uintptr_t>(want_room.data()) % 32) % 32 / 4;
@@ -808,4 +832,5 @@ TEST(ClusterBlocked, BlockedSearchMatchesThePlainSearch) {
             }
         }
     EXPECT_GT(blocked, 0);
+    EXPECT_GT(short_rows, 0);
 }

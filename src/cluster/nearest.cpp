@@ -156,32 +156,46 @@ void adaptive_end(AdaptivePass& a) {
 
 namespace {
 
-// The searches of the kernels themselves (the set's blocked layout aside);
-// `sums` null for nearest_rows(), else every sum of every row.
+// What a search gives besides winners and distances: every centre's lower
+// bound (nearest_rows_lows()), or the smallest of the others'
+// (nearest_rows_second()), or nothing.
+struct Extra {
+    float* lows = nullptr;
+    float* second = nullptr;
+};
+
+// The same for the rows from row i on.
+Extra extra_from(const Extra& e, std::size_t i, std::size_t width) {
+    return Extra{e.lows ? e.lows + i * width : nullptr, e.second ? e.second + i : nullptr};
+}
+
+// The searches of the kernels themselves (the set's blocked layout aside).
 void plain_rows(const CentreSet& s, const float* rows, std::size_t n, int nvars, std::int32_t* winner, float* best,
-                float* sums) {
+                Extra e) {
     const CentreColumns cols{s.cols.data(), s.nvars, s.width, s.first};
 #ifdef KMEANS_VECTOR_KERNELS
     if (s.path == NearestPath::avx512) {
-        if (sums) return nearest_rows_all_avx512(cols, s.cityblock, rows, n, nvars, winner, best, sums);
+        if (e.lows) return nearest_rows_all_avx512(cols, s.cityblock, rows, n, nvars, winner, best, e.lows);
+        if (e.second) return nearest_rows_second_avx512(cols, s.cityblock, rows, n, nvars, winner, best, e.second);
         return nearest_rows_avx512(cols, s.cityblock, rows, n, nvars, winner, best);
     }
     if (s.path == NearestPath::avx2) {
-        if (sums) return nearest_rows_all_avx2(cols, s.cityblock, rows, n, nvars, winner, best, sums);
+        if (e.lows) return nearest_rows_all_avx2(cols, s.cityblock, rows, n, nvars, winner, best, e.lows);
+        if (e.second) return nearest_rows_second_avx2(cols, s.cityblock, rows, n, nvars, winner, best, e.second);
         return nearest_rows_avx2(cols, s.cityblock, rows, n, nvars, winner, best);
     }
 #endif
-    if (sums) return nearest_rows_all_portable(cols, s.cityblock, rows, n, nvars, winner, best, sums);
+    if (e.lows) return nearest_rows_all_portable(cols, s.cityblock, rows, n, nvars, winner, best, e.lows);
+    if (e.second) return nearest_rows_second_portable(cols, s.cityblock, rows, n, nvars, winner, best, e.second);
     nearest_rows_portable(cols, s.cityblock, rows, n, nvars, winner, best);
 }
 
 // Rows of the blocked search taken together: their products side by side.
 constexpr int blocked_rows = 8;
 
-// The blocked search (see centres_block() in nearest.h) of `n` rows; with
-// `lows`, also a lower bound of the float sum of each row and each
-// candidate (the sum itself for those measured exactly; see
-// nearest_rows_lows()).
+// The blocked search (see centres_block() in nearest.h) of `n` rows, and
+// what `e` asks for besides: lower bounds of the float sums (the sum itself
+// for those measured exactly; see nearest_rows_lows()).
 //
 // The error bound. For a row x and a centre c of n values, let S be the
 // exact sum of squares |x - c|^2 = |x|^2 + |c|^2 - 2 x.c, and A the same
@@ -207,7 +221,7 @@ constexpr int blocked_rows = 8;
 // among all, ties to the lowest index included, since the others are
 // decided in index order by the same rule.
 void search_blocked(const CentreSet& s, const float* rows, std::size_t n, int nvars, std::int32_t* winner,
-                    float* best, float* lows) {
+                    float* best, Extra e) {
     assert(s.blocked && !s.cityblock && s.width <= max_clusters + 8);
     const int width = s.width, nv = s.nvars;
     const std::size_t w = static_cast<std::size_t>(width);
@@ -247,17 +261,23 @@ void search_blocked(const CentreSet& s, const float* rows, std::size_t n, int nv
         // The candidates of each row (row, centre), in row and then centre
         // order, and the lower bounds of the others' float sums.
         int count = 0, from[blocked_rows + 1];
+        float rest[blocked_rows];
         for (std::size_t r = 0; r < m; ++r) {
             from[r] = count;
+            rest[r] = std::numeric_limits<float>::infinity();
             if (plain[r]) continue;
             const double* lr = low + r * w;
-            float* out = lows ? lows + (i0 + r) * w : nullptr;
+            float* out = e.lows ? e.lows + (i0 + r) * w : nullptr;
             for (int k = 0; k < width; ++k) {
                 const double lk = lr[k];
                 if (lk <= limit[r]) {
                     pair[count++] = static_cast<std::int16_t>(k);
-                } else if (out) {  // a candidate not measured, or NaN for none
-                    out[k] = lk > 0.0 ? static_cast<float>(lk * shrink * (1.0 - 0x1p-22)) : lk == lk ? 0.0f : lk;
+                } else if (lk == lk && (out || e.second)) {  // a candidate not measured
+                    const float f = lk > 0.0 ? static_cast<float>(lk * shrink * (1.0 - 0x1p-22)) : 0.0f;
+                    if (out) out[k] = f;
+                    rest[r] = f < rest[r] ? f : rest[r];
+                } else if (out) {  // not a candidate
+                    out[k] = static_cast<float>(lk);
                 }
             }
         }
@@ -290,33 +310,133 @@ void search_blocked(const CentreSet& s, const float* rows, std::size_t n, int nv
         for (std::size_t r = 0; r < m; ++r) {
             const std::size_t i = i0 + r;
             if (plain[r]) {
-                plain_rows(s, block + r * step, 1, nvars, winner + i, best + i, lows ? lows + i * w : nullptr);
+                plain_rows(s, block + r * step, 1, nvars, winner + i, best + i, extra_from(e, i, w));
                 continue;
             }
-            float dist = FLT_MAX;
+            float dist = FLT_MAX, other = rest[r], won = 0.0f;
             int at = -1;
             for (int p = from[r]; p < from[r + 1]; ++p) {
                 const float sum = sums[p];
-                if (lows) lows[i * w + static_cast<std::size_t>(pair[p])] = sum;
+                if (e.lows) e.lows[i * w + static_cast<std::size_t>(pair[p])] = sum;
                 const float dk = static_cast<float>(std::sqrt(static_cast<double>(sum)));
                 if (dk < dist) {
+                    if (at >= 0 && won < other) other = won;
                     dist = dk;
                     at = pair[p];
+                    won = sum;
+                } else if (sum < other) {
+                    other = sum;
                 }
             }
             winner[i] = at >= 0 ? at : s.first;
             best[i] = dist;
+            if (e.second) e.second[i] = at >= 0 ? other : 0.0f;
         }
     }
+}
+
+// The constants of the error bound of the screened search of short rows
+// over `n` values. For a row x and a centre c let S = |x - c|^2 = |x|^2 +
+// |c|^2 - 2 x.c exactly. The search takes nx = |x|^2 in double (off by at
+// most n 2^-53 of itself), h = |c|^2 in double rounded to float (2^-24 + n
+// 2^-53), p = x . 2c as a float sum of rounded float products (2c is exact;
+// off by at most gamma_n 2 |x| |c|, gamma_n = n u / (1 - n u), u = 2^-24,
+// plus 2^-150 for each product or sum below the normal floats), q = h - p
+// rounded to float (2^-24 |h - p|). With |x| |c| <= (|x|^2 + |c|^2) / 2,
+// |nx + q - S| <= E = kappa (nx + |c|^2 max) + c3 with kappa = (gamma_n +
+// 2^-22 + (n + 4) 2^-52) (1 + 2^-20), which covers each term and the
+// roundings of nx and the largest norm, and c3 = n 2^-148. The rest is the
+// argument of the blocked search: some centre j has S_j <= U = nx + min q +
+// E, the winner's S_w <= U (1 + tau) + 2^-140, and every centre whose
+// nx + q - E may lie at or below that is measured exactly.
+ShortCentres short_centres(const CentreSet& s) {
+    const double n = static_cast<double>(s.nvars);
+    const double gamma = n * 0x1p-24 / (1.0 - n * 0x1p-24);
+    const double kappa = (gamma + 0x1p-22 + (n + 4.0) * 0x1p-52) * (1.0 + 0x1p-20);
+    return ShortCentres{s.cols2f.data(), s.hf.data(), s.crow.data(), s.nvars, s.width, s.first, s.norm2_max,
+                        kappa, n * 0x1p-148, 0x1p-20 + (n + 2.0) * 0x1p-50, 1.0 - 0x1p-21 - (n + 2.0) * 0x1p-52};
+}
+
+// Rows of the screened search taken together by one kernel call.
+constexpr std::size_t short_rows = 64;
+
+// The screened search of short rows (see centres_block() in nearest.h), and
+// what `e` asks for besides. Rows the kernel leaves (norms too large) take
+// the plain search.
+void search_short(const CentreSet& s, const float* rows, std::size_t n, int nvars, std::int32_t* winner, float* best,
+                  Extra e) {
+    assert(s.blocked && !s.cityblock && s.nvars < blocked_from && s.path != NearestPath::portable);
+    const ShortCentres c = short_centres(s);
+    const std::size_t w = static_cast<std::size_t>(s.width);
+    unsigned char plain[short_rows];
+    for (std::size_t i0 = 0; i0 < n; i0 += short_rows) {
+        const std::size_t m = n - i0 < short_rows ? n - i0 : short_rows;
+        const float* x = rows + i0 * static_cast<std::size_t>(nvars);
+        const Extra here = extra_from(e, i0, w);
+#ifdef KMEANS_VECTOR_KERNELS
+        if (s.path == NearestPath::avx512)
+            nearest_short_avx512(c, x, m, nvars, winner + i0, best + i0, here.lows, here.second, plain);
+        else
+            nearest_short_avx2(c, x, m, nvars, winner + i0, best + i0, here.lows, here.second, plain);
+#endif
+        for (std::size_t r = 0; r < m; ++r)
+            if (plain[r])
+                plain_rows(s, x + r * static_cast<std::size_t>(nvars), 1, nvars, winner + i0 + r, best + i0 + r,
+                           extra_from(here, r, w));
+    }
+}
+
+// Lays out the screened search of short rows where it pays (see
+// centres_block()): the spread of the candidate centres about their mean,
+// s2 = mean |c - m|^2, must be far above the error bound a row near them
+// gets, about 2 kappa |c|^2 max.
+bool block_short(CentreSet& s, const Centres& c) {
+    const std::size_t width = static_cast<std::size_t>(s.width), nv = static_cast<std::size_t>(s.nvars);
+    s.cols2f.assign(width * nv, std::numeric_limits<float>::quiet_NaN());
+    s.hf.assign(width, std::numeric_limits<float>::quiet_NaN());
+    s.crow.assign(width * nv, 0.0f);
+    s.norm2_max = 0.0;
+    std::vector<double> mean(nv, 0.0);
+    int count = 0;
+    for (int k = 0; k < s.ncand; ++k) {
+        if (!s.take[static_cast<std::size_t>(k)]) continue;
+        const float* row = c.row(k);
+        double n2 = 0.0;
+        for (std::size_t v = 0; v < nv; ++v) {
+            s.crow[static_cast<std::size_t>(k) * nv + v] = row[v];
+            s.cols2f[v * width + static_cast<std::size_t>(k)] = 2.0f * row[v];
+            n2 += static_cast<double>(row[v]) * static_cast<double>(row[v]);
+            mean[v] += row[v];
+        }
+        s.hf[static_cast<std::size_t>(k)] = static_cast<float>(n2);
+        // A centre that is not finite: no row takes the screened search.
+        if (!(n2 <= s.norm2_max)) s.norm2_max = n2 == n2 ? n2 : std::numeric_limits<double>::infinity();
+        ++count;
+    }
+    if (!(s.norm2_max < 0x1p100)) return false;
+    double spread = 0.0;
+    for (int k = 0; k < s.ncand; ++k) {
+        if (!s.take[static_cast<std::size_t>(k)]) continue;
+        for (std::size_t v = 0; v < nv; ++v) {
+            const double d = static_cast<double>(c.row(k)[v]) - mean[v] / count;
+            spread += d * d;
+        }
+    }
+    return 2.0 * short_centres(s).kappa * s.norm2_max < 1e-4 * spread / count;
 }
 
 }  // namespace
 
 bool centres_block(CentreSet& s, const Centres& c) {
     s.blocked = false;
-    if (s.cityblock || s.nvars < blocked_from || s.ncand < blocked_min_k || s.path == NearestPath::portable ||
-        s.first < 0)
-        return false;
+    if (s.cityblock || s.path == NearestPath::portable || s.first < 0) return false;
+    if (s.nvars < blocked_from) {
+        if (s.ncand < short_min_k) return false;
+        assert(s.nvars <= c.nvars && s.ncand <= c.K && s.width <= max_clusters + 8);
+        s.blocked = block_short(s, c);
+        return s.blocked;
+    }
+    if (s.ncand < blocked_min_k) return false;
     assert(s.nvars <= c.nvars && s.ncand <= c.K && s.width <= max_clusters + 8);
     const std::size_t width = static_cast<std::size_t>(s.width), nv = static_cast<std::size_t>(s.nvars);
     s.colsf.resize(s.cols.size());
@@ -343,23 +463,32 @@ bool centres_block(CentreSet& s, const Centres& c) {
     return true;
 }
 
+// The search of `n` rows by the set's layout, and what `e` asks for.
+static void search_rows(const CentreSet& s, const float* rows, std::size_t n, int nvars, std::int32_t* winner,
+                        float* best, Extra e) {
+    assert(s.nvars >= 0 && s.nvars <= nvars && nvars <= max_vars);
+    assert(s.ncand <= s.width && s.width % 8 == 0 && s.width <= max_clusters + 8);
+    assert(s.cols.size() == static_cast<std::size_t>(s.width) * s.nvars);
+    assert(nearest_path_runs(s.path));
+    if (s.blocked && s.nvars < blocked_from) return search_short(s, rows, n, nvars, winner, best, e);
+    if (s.blocked) return search_blocked(s, rows, n, nvars, winner, best, e);
+    plain_rows(s, rows, n, nvars, winner, best, e);
+}
+
 void nearest_rows(const CentreSet& s, const float* rows, std::size_t n, int nvars, std::int32_t* winner,
                   float* best) {
-    assert(s.nvars >= 0 && s.nvars <= nvars && nvars <= max_vars);
-    assert(s.ncand <= s.width && s.width % 8 == 0 && s.cols.size() == static_cast<std::size_t>(s.width) * s.nvars);
-    assert(nearest_path_runs(s.path));
-    if (s.blocked) return search_blocked(s, rows, n, nvars, winner, best, nullptr);
-    plain_rows(s, rows, n, nvars, winner, best, nullptr);
+    search_rows(s, rows, n, nvars, winner, best, Extra{});
 }
 
 void nearest_rows_lows(const CentreSet& s, const float* rows, std::size_t n, int nvars, std::int32_t* winner,
                        float* best, float* lows) {
-    assert(s.nvars >= 0 && s.nvars <= nvars && nvars <= max_vars);
-    assert(s.ncand <= s.width && s.width % 8 == 0 && s.width <= max_clusters + 8);
-    assert(s.cols.size() == static_cast<std::size_t>(s.width) * s.nvars);
-    assert(nearest_path_runs(s.path) && reinterpret_cast<std::uintptr_t>(lows) % 32 == 0);
-    if (s.blocked) return search_blocked(s, rows, n, nvars, winner, best, lows);
-    plain_rows(s, rows, n, nvars, winner, best, lows);
+    assert(reinterpret_cast<std::uintptr_t>(lows) % 32 == 0);
+    search_rows(s, rows, n, nvars, winner, best, Extra{lows, nullptr});
+}
+
+void nearest_rows_second(const CentreSet& s, const float* rows, std::size_t n, int nvars, std::int32_t* winner,
+                         float* best, float* second) {
+    search_rows(s, rows, n, nvars, winner, best, Extra{nullptr, second});
 }
 
 void nearest_block_sums(NearestPath path, const CentreColumns& cols, bool cityblock, const float* x,

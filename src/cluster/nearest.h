@@ -132,6 +132,12 @@ struct CentreSet {
     std::vector<float> colsf, crow;
     std::vector<double> norm2, norm;
     double norm_max = 0.0;
+    // The screened search of short rows (centres_block()), while `blocked`
+    // on rows of fewer than blocked_from values: twice the centres in float
+    // columns (cols2f[v * width + k]), each one's squared norm as a float
+    // (hf, NaN for the others), the largest squared norm, and `crow`.
+    std::vector<float> cols2f, hf;
+    double norm2_max = 0.0;
 };
 
 // Fills column k of `s` from centre k of `c` (NaN when not a candidate) and
@@ -174,8 +180,16 @@ void adaptive_end(AdaptivePass& a);
 // candidates, a vector kernel) and says whether it did; the set then takes
 // it in nearest_rows() and nearest_rows_lows() until centres_update()
 // or centres_pull() change a centre, which end it.
+//
+// Shorter rows take a screened search of the same kind (Euclidean, at
+// least short_min_k candidates, a vector kernel): for each row the float
+// values |c|^2 - 2 x.c, whose error bound (nearest.cpp) tells which centres
+// may be nearest, measured exactly. It pays only where that bound is small
+// beside the distances between the centres (values far from 0 beside their
+// spread make it large); centres_block() lays it out only then.
 constexpr int blocked_from = 32;
 constexpr int blocked_min_k = 32;
+constexpr int short_min_k = 16;
 bool centres_block(CentreSet& s, const Centres& c);
 
 // Lays out the clusters 0..ncand-1 of `c` for which `take(k)` holds, first
@@ -220,6 +234,14 @@ void nearest_rows(const CentreSet& s, const float* rows, std::size_t n, int nvar
 // 32-byte aligned. Allocates nothing.
 void nearest_rows_lows(const CentreSet& s, const float* rows, std::size_t n, int nvars, std::int32_t* winner,
                        float* best, float* lows);
+
+// The search of nearest_rows() (the same winners and distances) that also
+// gives second[i], a lower bound of the float sums of row i's candidates
+// other than its winner (the smallest of them, in the plain search):
+// infinity when it has none, 0 when no distance of row i lies below the
+// largest finite float. Allocates nothing.
+void nearest_rows_second(const CentreSet& s, const float* rows, std::size_t n, int nvars, std::int32_t* winner,
+                         float* best, float* second);
 
 // The float sums of row `x` against the `n` blocks of 8 columns listed in
 // `blocks`, and the smallest of each block (see nearest_block_sums_portable()

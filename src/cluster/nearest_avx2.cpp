@@ -102,6 +102,17 @@ void nearest_rows_avx2(const CentreColumns& s, bool cityblock, const float* rows
     else search_rows<false>(s, rows, n, nvars, winner, best);
 }
 
+void nearest_short_avx2(const ShortCentres& c, const float* rows, std::size_t n, int stride, std::int32_t* winner,
+                        float* best, float* lows, float* second, unsigned char* plain) {
+    short_search(c, rows, n, stride, winner, best, lows, second, plain);
+}
+
+void nearest_rows_second_avx2(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n, int nvars,
+                              std::int32_t* winner, float* best, float* second) {
+    if (cityblock) search_rows_second<true>(s, rows, n, nvars, winner, best, second);
+    else search_rows_second<false>(s, rows, n, nvars, winner, best, second);
+}
+
 void nearest_screen_avx2(const BlockedCentres& b, const float* rows, std::size_t n, int stride, const double* nx,
                          double* low, double* limit) {
     screen(b, rows, n, stride, nx, low, limit);

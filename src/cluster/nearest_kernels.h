@@ -74,6 +74,15 @@ void nearest_rows_portable(const CentreColumns& s, bool cityblock, const float* 
 void nearest_rows_all_portable(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n, int nvars,
                                std::int32_t* winner, float* best, float* sums);
 
+// The search of nearest_rows_portable() that also gives, for each row i,
+// second[i]: the smallest float sum of the candidates other than row i's
+// winner (infinity when there is none; 0 when no distance lies below
+// FLT_MAX). The winners and distances are those of nearest_rows_portable().
+// The pruned passes with one group (prune.h) take their lower bounds from
+// it.
+void nearest_rows_second_portable(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n,
+                                  int nvars, std::int32_t* winner, float* best, float* second);
+
 // The float sums of row `x` (the first s.nvars values) against the `n`
 // blocks of 8 prepared columns listed in `blocks` (block b: columns 8b to
 // 8b + 7, whatever the clusters there): column 8 * blocks[i] + j to
@@ -117,6 +126,46 @@ void nearest_screen_avx2(const BlockedCentres& b, const float* rows, std::size_t
                          double* low, double* limit);
 void nearest_screen_avx512(const BlockedCentres& b, const float* rows, std::size_t n, int stride, const double* nx,
                            double* low, double* limit);
+
+// The centres of the screened search of short rows (nearest.h) as its
+// kernels read them: 2 c_k[v] at cols2[v * width + k] in float and |c_k|^2
+// rounded to float at h[k] (NaN for a cluster that is not a candidate and
+// for the padding), the centres row after row at `rows` (nvars floats
+// apart, for the exact sums), the largest squared norm in double, and the
+// constants of the error bound (nearest.cpp): E = kappa (|x|^2 + norm2_max)
+// + c3, the limit's factor 1 + tau, and `shrink`, which turns a lower bound
+// of an exact sum into one of its float sum.
+struct ShortCentres {
+    const float* cols2;
+    const float* h;
+    const float* rows;
+    int nvars;
+    int width;
+    int first;
+    double norm2_max;
+    double kappa, c3, tau, shrink;
+};
+
+// The screened search of `n` rows (`stride` floats apart, the first
+// c.nvars values of each): for each row the float values q_k = h_k - x . 2
+// c_k (a float sum in variable order of rounded products, no fused
+// multiply-add), from them the centres whose squared distance may lie
+// within the error bound of the smallest, whose sums are then taken
+// exactly as distance() takes them and decided among in cluster order:
+// row i's winner to winner[i] (c.first when no distance lies below FLT_MAX)
+// and its distance to best[i]. A row whose squared norm reaches 2^100 (or
+// is not finite), or any row when norm2_max does, is not searched:
+// plain[i] = 1 and the caller searches it. With `lows`, lows[i * c.width +
+// k] becomes a lower bound of the float sum of row i and centre k (the sum
+// itself for those measured; NaN for a cluster that is not a candidate);
+// with `second`, second[i] a lower bound of the float sums of the
+// candidates other than the winner (infinity when there is none, 0 when no
+// distance lies below FLT_MAX). On AVX2 and AVX-512 only. Allocates
+// nothing.
+void nearest_short_avx2(const ShortCentres& c, const float* rows, std::size_t n, int stride, std::int32_t* winner,
+                        float* best, float* lows, float* second, unsigned char* plain);
+void nearest_short_avx512(const ShortCentres& c, const float* rows, std::size_t n, int stride, std::int32_t* winner,
+                          float* best, float* lows, float* second, unsigned char* plain);
 
 // The adaptive move of candidate centre k, whose values are held both at
 // `row` (nvars floats) and in the prepared columns `cols` (value v at
@@ -172,6 +221,10 @@ int nearest_row_major_avx512(const float* centres, int stride, int ncand, const 
                              bool cityblock, TakeRef take, float& best);
 void nearest_rows_avx512(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n, int nvars,
                          std::int32_t* winner, float* best);
+void nearest_rows_second_avx2(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n, int nvars,
+                              std::int32_t* winner, float* best, float* second);
+void nearest_rows_second_avx512(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n,
+                                int nvars, std::int32_t* winner, float* best, float* second);
 void nearest_rows_all_avx2(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n, int nvars,
                            std::int32_t* winner, float* best, float* sums);
 void nearest_rows_all_avx512(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n, int nvars,

@@ -141,6 +141,23 @@ void search_rows_all(const CentreColumns& s, const float* rows, std::size_t n, i
     }
 }
 
+// The prepared search of each row with the smallest sum of the other
+// candidates: every sum of the row first (search_rows_all()), then the
+// smallest of those but the winner's.
+template <bool CB>
+void search_rows_second(const CentreColumns& s, const float* rows, std::size_t n, int nvars, std::int32_t* winner,
+                        float* best, float* second) {
+    float sums[max_clusters + 8];
+    for (std::size_t i = 0; i < n; ++i) {
+        search_rows_all<CB>(s, rows + i * static_cast<std::size_t>(nvars), 1, nvars, winner + i, best + i, sums);
+        const bool found = best[i] < FLT_MAX;  // a winner below the start of the search
+        float other = inf;
+        for (int k = 0; k < s.width; ++k)
+            if (k != winner[i] && sums[k] < other) other = sums[k];
+        second[i] = found ? other : 0.0f;
+    }
+}
+
 // The sums of row `x` against the blocks of 8 prepared columns at col0 + 8 *
 // blocks[i] (i < n; blocks null: the blocks from col0 on), with the smallest
 // of each.
@@ -188,6 +205,12 @@ void nearest_rows_all_portable(const CentreColumns& s, bool cityblock, const flo
                                std::int32_t* winner, float* best, float* sums) {
     if (cityblock) search_rows_all<true>(s, rows, n, nvars, winner, best, sums);
     else search_rows_all<false>(s, rows, n, nvars, winner, best, sums);
+}
+
+void nearest_rows_second_portable(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n,
+                                  int nvars, std::int32_t* winner, float* best, float* second) {
+    if (cityblock) search_rows_second<true>(s, rows, n, nvars, winner, best, second);
+    else search_rows_second<false>(s, rows, n, nvars, winner, best, second);
 }
 
 void nearest_block_sums_portable(const CentreColumns& s, bool cityblock, const float* x, const std::int32_t* blocks,

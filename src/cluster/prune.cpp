@@ -253,22 +253,6 @@ void no_winner(PruneBounds& b, std::size_t row, std::int32_t* clustno) {
     std::fill_n(b.lower.begin() + static_cast<std::ptrdiff_t>(row) * b.groups, b.groups, 0.0f);
 }
 
-// The smallest of the `n` floats at `v` but v[skip] (NaN never), eight
-// lanes side by side so that it vectorizes; v[skip] is set aside meanwhile.
-float least_but(float* v, int n, int skip) {
-    const float kept = v[skip];
-    v[skip] = inf_f;
-    float m[8] = {inf_f, inf_f, inf_f, inf_f, inf_f, inf_f, inf_f, inf_f};
-    int i = 0;
-    for (; i + 8 <= n; i += 8)
-        for (int j = 0; j < 8; ++j) m[j] = v[i + j] < m[j] ? v[i + j] : m[j];
-    for (; i < n; ++i) m[0] = v[i] < m[0] ? v[i] : m[0];
-    v[skip] = kept;
-    float least = inf_f;
-    for (int j = 0; j < 8; ++j) least = m[j] < least ? m[j] : least;
-    return least;
-}
-
 // Searches the `count` rows at `x` (nvars values each) in full, row j being
 // row at(j) of the file: its winner into clustno, its bounds set from every
 // sum of the search. Rows the blocked search takes are searched in cluster
@@ -301,6 +285,21 @@ void search_rows(PruneBounds& b, PruneScratch& w, const CentreSet& s, const floa
         }
         return;
     }
+    if (G == 1) {  // the smallest sum of the other centres is all it takes
+        float* second = w.mins.data();
+        nearest_rows_second(s, x, count, b.nvars, w.winner.data(), w.best.data(), second);
+        for (std::size_t j = 0; j < count; ++j) {
+            const std::size_t row = at(j);
+            if (!(w.best[j] < FLT_MAX)) {
+                no_winner(b, row, clustno);
+                continue;
+            }
+            clustno[row] = w.winner[j];
+            b.upper[row] = store_up(upper_from(w.best[j], r));
+            b.lower[row] = store_down(lower_from(second[j], b.cityblock, r));
+        }
+        return;
+    }
     nearest_rows_lows(s, x, count, b.nvars, w.winner.data(), w.best.data(), sums);
     for (std::size_t j = 0; j < count; ++j) {
         const std::size_t row = at(j);
@@ -311,12 +310,8 @@ void search_rows(PruneBounds& b, PruneScratch& w, const CentreSet& s, const floa
         }
         clustno[row] = a;
         b.upper[row] = store_up(upper_from(w.best[j], r));
-        float* sum = sums + j * static_cast<std::size_t>(s.width);
+        const float* sum = sums + j * static_cast<std::size_t>(s.width);
         float* lower = b.lower.data() + row * G;
-        if (G == 1) {  // K >= 2: another centre
-            lower[0] = store_down(lower_from(least_but(sum, s.ncand, a), b.cityblock, r));
-            continue;
-        }
         for (std::size_t g = 0; g < G; ++g) {
             float least = inf_f;
             bool any = false;  // another centre in the group
