@@ -249,46 +249,38 @@ void renew_groups(PruneBounds& b, float* lower, const float* sums, const float* 
     }
 }
 
-// No winner below the start of the search (every block measured): the
+// The smallest of the G group bounds of a row: its bound to every centre but
+// its winner.
+float least_of(const float* lower, int G) {
+    float l = inf_f;
+    for (int g = 0; g < G; ++g) l = lower[g] < l ? lower[g] : l;
+    return l;
+}
+
+// No winner below the start of the search (every centre measured): the
 // search keeps the lowest cluster, and no bound holds.
 void no_winner(PruneBounds& b, std::size_t row, std::int32_t* clustno) {
     clustno[row] = 0;
     b.upper[row] = inf_f;
-    std::fill_n(b.lower.begin() + static_cast<std::ptrdiff_t>(row) * b.groups, b.groups, 0.0f);
+    b.lower[row] = 0.0f;
+    if (b.groups > 1) {
+        std::fill_n(b.group_lower.begin() + static_cast<std::ptrdiff_t>(row) * b.groups, b.groups, 0.0f);
+        b.stamp[row] = b.pass;
+    }
 }
 
 // Searches the `count` rows at `x` (nvars values each) in full, row j being
-// row at(j) of the file: its winner into clustno, its bounds set from every
-// sum of the search. Rows the blocked search takes are searched in cluster
-// order and their sums found in the groups; with several groups the others
-// are searched group by group.
+// row at(j) of the file: its winner into clustno, its bounds set from the
+// sums of the search. Without groups the search gives the smallest sum of
+// the other centres; rows the blocked search takes are searched in cluster
+// order and their sums found in the groups; with groups the others are
+// searched group by group.
 template <class At>
 void search_rows(PruneBounds& b, PruneScratch& w, const CentreSet& s, const float* x, std::size_t count, At at,
                  std::int32_t* clustno, double r) {
-    const std::size_t G = static_cast<std::size_t>(b.groups), size = static_cast<std::size_t>(b.group_size);
-    const std::size_t width = std::max(b.order.size(), static_cast<std::size_t>(s.width));
-    const std::size_t blocks = b.order.size() / 8;
-    float* sums = aligned(w.room, prune_batch * width);
-    float* mins = w.mins.data();
+    const int G = b.groups;
+    const std::size_t size = static_cast<std::size_t>(b.group_size), blocks = b.order.size() / 8;
     w.searched += static_cast<std::int64_t>(count * blocks);
-    if (!s.blocked && G > 1) {
-        nearest_all_block_sums(b.path, group_columns(b), b.cityblock, x, count, b.nvars, sums, mins);
-        for (std::size_t j = 0; j < count; ++j) {
-            const std::size_t row = at(j);
-            const float* sum = sums + j * b.order.size();
-            const float* least = mins + j * blocks;
-            auto blk = [](int q) { return q; };
-            const Decision d = decide(b, sum, least, static_cast<int>(blocks), blk);
-            if (d.winner < 0) {
-                no_winner(b, row, clustno);
-                continue;
-            }
-            clustno[row] = d.winner;
-            b.upper[row] = store_up(upper_from(d.dist, r));
-            renew_groups(b, b.lower.data() + row * G, sum, least, static_cast<int>(blocks), blk, d, r);
-        }
-        return;
-    }
     if (G == 1) {  // the smallest sum of the other centres is all it takes
         float* second = w.mins.data();
         nearest_rows_second(s, x, count, b.nvars, w.winner.data(), w.best.data(), second);
@@ -304,6 +296,30 @@ void search_rows(PruneBounds& b, PruneScratch& w, const CentreSet& s, const floa
         }
         return;
     }
+    const std::size_t width = std::max(b.order.size(), static_cast<std::size_t>(s.width));
+    float* sums = aligned(w.room, prune_batch * width);
+    if (!s.blocked) {
+        float* mins = w.mins.data();
+        nearest_all_block_sums(b.path, group_columns(b), b.cityblock, x, count, b.nvars, sums, mins);
+        for (std::size_t j = 0; j < count; ++j) {
+            const std::size_t row = at(j);
+            const float* sum = sums + j * b.order.size();
+            const float* least = mins + j * blocks;
+            auto blk = [](int q) { return q; };
+            const Decision d = decide(b, sum, least, static_cast<int>(blocks), blk);
+            if (d.winner < 0) {
+                no_winner(b, row, clustno);
+                continue;
+            }
+            float* lower = b.group_lower.data() + row * static_cast<std::size_t>(G);
+            clustno[row] = d.winner;
+            b.upper[row] = store_up(upper_from(d.dist, r));
+            renew_groups(b, lower, sum, least, static_cast<int>(blocks), blk, d, r);
+            b.lower[row] = least_of(lower, G);
+            b.stamp[row] = b.pass;
+        }
+        return;
+    }
     nearest_rows_lows(s, x, count, b.nvars, w.winner.data(), w.best.data(), sums);
     for (std::size_t j = 0; j < count; ++j) {
         const std::size_t row = at(j);
@@ -315,8 +331,8 @@ void search_rows(PruneBounds& b, PruneScratch& w, const CentreSet& s, const floa
         clustno[row] = a;
         b.upper[row] = store_up(upper_from(w.best[j], r));
         const float* sum = sums + j * static_cast<std::size_t>(s.width);
-        float* lower = b.lower.data() + row * G;
-        for (std::size_t g = 0; g < G; ++g) {
+        float* lower = b.group_lower.data() + row * static_cast<std::size_t>(G);
+        for (std::size_t g = 0; g < static_cast<std::size_t>(G); ++g) {
             float least = inf_f;
             bool any = false;  // another centre in the group
             for (std::size_t p = g * size; p < (g + 1) * size; ++p) {
@@ -327,42 +343,53 @@ void search_rows(PruneBounds& b, PruneScratch& w, const CentreSet& s, const floa
             }
             lower[g] = any ? store_down(lower_from(least, b.cityblock, r)) : inf_f;
         }
+        b.lower[row] = least_of(lower, G);
+        b.stamp[row] = b.pass;
     }
+}
+
+// The group bounds of row `row` brought to this pass: each taken down by the
+// largest moves in its group in the passes since its stamp (the difference
+// of two sums of the drift table, each sum not below the moves in it, the
+// difference rounded up).
+void bring_groups(PruneBounds& b, std::size_t row, float* lower) {
+    const std::size_t G = static_cast<std::size_t>(b.groups);
+    const std::uint32_t then = b.stamp[row];
+    if (then == b.pass) return;
+    const double* now_sum = b.drift.data() + static_cast<std::size_t>(b.pass) * G;
+    const double* then_sum = b.drift.data() + static_cast<std::size_t>(then) * G;
+    for (std::size_t g = 0; g < G; ++g) lower[g] = shrink(lower[g], float_up((now_sum[g] - then_sum[g]) * up));
+    b.stamp[row] = b.pass;
 }
 
 // One row `x` of a pruned pass (row number `row`, winner clustno[row]):
 // kept, or searched among the groups whose bounds are not clear. Returns
-// true, with nothing decided, for a row to be searched in full: with one
-// group, or with most groups not clear (prune_block gathers those).
+// true, with nothing decided, for a row to be searched in full: without
+// groups, or with most groups not clear (prune_block gathers those).
 bool prune_row(PruneBounds& b, PruneScratch& w, const Centres& c, const float* x, std::size_t row,
                std::int32_t* clustno, const Thresholds& t, double r) {
-    const int G = b.groups;
     const int a = clustno[row];
     assert(a >= 0 && a < c.K);
-    float* lower = b.lower.data() + row * static_cast<std::size_t>(G);
     const float u = grow(b.upper[row], b.move_up[static_cast<std::size_t>(a)]);
-    const float need_u = float_up(static_cast<double>(u) * t.a + t.b);
-    int open = 0;
-    for (int g = 0; g < G; ++g) {
-        const float l = shrink(lower[g], b.group_move[static_cast<std::size_t>(g)]);
-        lower[g] = l;
-        open += !(l > need_u);
-    }
-    if (open == 0) {
+    const float l = shrink(b.lower[row], a == b.move_at ? b.move_next : b.move_top);
+    if (l > float_up(static_cast<double>(u) * t.a + t.b)) {
         b.upper[row] = u;
+        b.lower[row] = l;
         return false;
     }
     // A closer bound of the distance to the winner.
     const double ua = exact_upper(x, c.row(a), b.nvars, b.cityblock);
     const float need = float_up(ua * t.a + t.b);  // NaN: infinity
-    if (G == 1) {
-        if (lower[0] > need) {
-            b.upper[row] = store_up(ua);
-            return false;
-        }
-        return true;
+    if (l > need) {
+        b.upper[row] = store_up(ua);
+        b.lower[row] = l;
+        return false;
     }
-    // The groups that are not clear, and a's own, measured.
+    const int G = b.groups;
+    if (G == 1) return true;
+    // The groups: those not clear, and a's own, are measured.
+    float* lower = b.group_lower.data() + row * static_cast<std::size_t>(G);
+    bring_groups(b, row, lower);
     const int per = b.group_size / 8;
     const int ga = b.group_of[static_cast<std::size_t>(a)];
     int nb = 0;
@@ -373,6 +400,7 @@ bool prune_row(PruneBounds& b, PruneScratch& w, const Centres& c, const float* x
     }
     if (nb == per && lower[ga] > need) {
         b.upper[row] = store_up(ua);
+        b.lower[row] = least_of(lower, G);
         return false;
     }
     // Most groups not clear: the full search of many rows at once costs less.
@@ -390,13 +418,15 @@ bool prune_row(PruneBounds& b, PruneScratch& w, const Centres& c, const float* x
     clustno[row] = d.winner;
     b.upper[row] = store_up(upper_from(d.dist, r));
     renew_groups(b, lower, sums, w.mins.data(), nb, blk, d, r);
+    b.lower[row] = least_of(lower, G);
     return false;
 }
 
 }  // namespace
 
 std::uint64_t prune_bytes(std::int64_t rows, int groups) {
-    return static_cast<std::uint64_t>(rows) * (1u + static_cast<std::uint64_t>(groups)) * sizeof(float);
+    const std::uint64_t per_row = groups > 1 ? 3u + static_cast<std::uint64_t>(groups) : 2u;
+    return static_cast<std::uint64_t>(rows) * per_row * 4u;
 }
 
 void prune_start(PruneBounds& b, std::vector<PruneScratch>& scratch, const Resources& r, const DataFile& data,
@@ -410,36 +440,47 @@ void prune_start(PruneBounds& b, std::vector<PruneScratch>& scratch, const Resou
     const std::uint64_t kept = rows_in_memory(data) ? data.table.capacity * sizeof(float) : 0;
     if (!r.prune || data.N <= 0 || kept > budget) return;
     // Groups of prune_group centres, or fewer larger ones where the budget
-    // asks for it; one group where a full search costs little.
-    const int start = static_cast<std::int64_t>(K) * data.nvars < prune_groups_from ? (K + 7) / 8 * 8 : prune_group;
-    for (b.group_size = start;; b.group_size *= 2) {
+    // asks for it; none where a full search costs little.
+    const int all = (K + 7) / 8 * 8;
+    const bool cut = static_cast<std::int64_t>(K) * data.nvars >= prune_groups_from;
+    for (b.group_size = cut ? prune_group : all;; b.group_size = std::min(2 * b.group_size, all)) {
         b.groups = (K + b.group_size - 1) / b.group_size;
         if (prune_bytes(data.N, b.groups) <= budget - kept) break;
         if (b.groups == 1) return;
     }
     b.on = true;
-    b.upper.assign(static_cast<std::size_t>(data.N), inf_f);
-    b.lower.assign(static_cast<std::size_t>(data.N) * static_cast<std::size_t>(b.groups), 0.0f);
+    const std::size_t N = static_cast<std::size_t>(data.N), G = static_cast<std::size_t>(b.groups);
+    b.upper.assign(N, inf_f);
+    b.lower.assign(N, 0.0f);
+    if (G > 1) {
+        b.group_lower.assign(N * G, 0.0f);
+        b.stamp.assign(N, 0u);
+    }
     b.move.assign(static_cast<std::size_t>(K), 0.0);
     b.move_up.assign(static_cast<std::size_t>(K), 0.0f);
-    b.group_move.assign(static_cast<std::size_t>(b.groups), 0.0f);
+    b.group_move.assign(G, 0.0f);
     b.group_of.assign(static_cast<std::size_t>(K), 0);
     scratch.resize(static_cast<std::size_t>(data.workers->threads));
-    const std::size_t positions = static_cast<std::size_t>(b.groups) * static_cast<std::size_t>(b.group_size);
+    const std::size_t positions = G * static_cast<std::size_t>(b.group_size);
     for (PruneScratch& w : scratch) {
         w.room.assign(prune_batch * (std::max<std::size_t>(static_cast<std::size_t>(K) + 8, positions)) + 8, 0.0f);
         w.mins.resize(prune_batch * (positions / 8));
         w.winner.resize(prune_batch);
         w.best.resize(prune_batch);
+        w.blocks.resize(positions / 8);
         w.batch.resize(prune_batch * static_cast<std::size_t>(b.nvars));
         w.at.resize(prune_batch);
-        w.blocks.resize(positions / 8 + static_cast<std::size_t>(b.group_size / 8));
     }
 }
 
 void prune_pass(PruneBounds& b, const Centres& c) {
     assert(b.on && c.K == b.K && c.nvars == b.nvars);
-    if (!b.ready) form_groups(b, c);
+    if (!b.ready) {
+        // Every row searched in full: the drift table starts again.
+        form_groups(b, c);
+        b.pass = 0;
+        b.drift.assign(static_cast<std::size_t>(b.groups), 0.0);
+    }
     const std::size_t width = b.order.size();
     b.cols.resize(width * static_cast<std::size_t>(b.nvars));
     for (int v = 0; v < b.nvars; ++v) {
@@ -487,19 +528,41 @@ void prune_block(PruneBounds& b, PruneScratch& w, const CentreSet& s, const Cent
 void prune_moved(PruneBounds& b, const Centres& before, const Centres& after, std::int64_t searched) {
     assert(b.on && before.K == after.K && before.nvars == b.nvars && after.nvars == b.nvars);
     std::fill(b.group_move.begin(), b.group_move.end(), 0.0f);
+    b.move_top = b.move_next = 0.0f;
+    b.move_at = -1;
     for (int k = 0; k < after.K; ++k) {
         double m = exact_upper(before.row(k), after.row(k), b.nvars, b.cityblock);
         if (!(m >= 0.0)) m = inf;  // a centre that is not finite: no bound holds
         const std::size_t at = static_cast<std::size_t>(k);
         b.move[at] = m;
-        b.move_up[at] = m == 0.0 ? 0.0f : store_up(std::max(m, 0x1p-100));
+        const float mu = m == 0.0 ? 0.0f : store_up(std::max(m, 0x1p-100));
+        b.move_up[at] = mu;
         float& g = b.group_move[static_cast<std::size_t>(b.group_of[at])];
-        g = std::max(g, b.move_up[at]);
+        g = std::max(g, mu);
+        if (mu > b.move_top) {
+            b.move_next = b.move_top;
+            b.move_top = mu;
+            b.move_at = k;
+        } else if (mu > b.move_next) {
+            b.move_next = mu;
+        }
     }
+    // The drift table for the next pass: each sum not below the one before
+    // it plus the moves.
+    const std::size_t G = static_cast<std::size_t>(b.groups);
+    if (G > 1) {
+        b.drift.resize(b.drift.size() + G);
+        double* next = b.drift.data() + static_cast<std::size_t>(b.pass + 1) * G;
+        for (std::size_t g = 0; g < G; ++g) next[g] = (next[g - G] + static_cast<double>(b.group_move[g])) * up;
+    }
+    ++b.pass;
+    // A long run of pruned passes: a pass that searches all starts the drift
+    // table again before it grows large.
+    if (G > 1 && b.pass >= prune_drift_passes) b.full_left = 1;
     if (getenv("PRUNE_DEBUG")) fprintf(stderr, "pass ready=%d searched=%lld of %lld\n", b.ready, (long long)searched, (long long)(b.upper.size() * (b.order.size() / 8)));
-    // With several groups a row whose groups are mostly not clear takes the
-    // full search (prune_row), so a pass that prunes little costs about what
-    // a full pass does, and the next pass is pruned all the same.
+    // With groups a row whose groups are mostly not clear takes the full
+    // search (prune_row), so a pass that prunes little costs about what a
+    // full pass does, and the next pass is pruned all the same.
     if (b.ready && b.groups == 1) {  // a pruned pass
         const std::uint64_t full = b.upper.size() * (b.order.size() / 8);
         const bool paid = static_cast<std::uint64_t>(searched) * 4u <= full * 3u;

@@ -2,16 +2,22 @@
 // since the pass that last searched it keeps it without a search, and a
 // row that must be searched measures only the centres that may beat it.
 //
-// The centres are cut into groups of nearby centres (prune_pass). Each row
-// keeps, in float, an upper bound `upper` of its exact (real) distance to
-// its winner a, and for every group g a lower bound lower[g] of its exact
-// distance to every centre of g but a. After each pass every centre j moves
-// by at most move[j] (its own distance from where it stood, bounded from
-// above), so upper grows by move[a] and lower[g] shrinks by the largest
-// move in g (Yinyang's grouped bounds; with one group, Hamerly's); both stay
-// true bounds by the triangle inequality, for the Euclidean as for the
-// Cityblock distance. Upper bounds are rounded up and lower bounds down
-// whenever they are stored as floats.
+// Each row keeps, in float, an upper bound `upper` of its exact (real)
+// distance to its winner a and a lower bound `lower` of its exact distance
+// to every other centre. After each pass every centre j moves by at most
+// move[j] (its own distance from where it stood, bounded from above), so
+// upper grows by move[a] and lower shrinks by the largest move of the other
+// centres (Hamerly's bounds); both stay true bounds by the triangle
+// inequality, for the Euclidean as for the Cityblock distance.
+//
+// With many centres they are also cut into groups of nearby centres
+// (prune_pass), and a row keeps for every group g a lower bound of its
+// distance to every centre of g but a (Yinyang's grouped bounds). These are
+// touched only when the first two do not settle a row: each is stored with
+// the pass it was valid for, and taken down by the largest moves in its
+// group in every pass since (each pass's, summed from the first pass in a
+// table). The groups whose bound is then clear need no search; the others
+// are measured.
 //
 // Why a kept winner is the search's. The search compares computed
 // distances D, not exact ones d. For a row and a centre of n values:
@@ -29,17 +35,18 @@
 //  - Cityblock: D is the float of the double sum of |x - c|, off by the same
 //    or less.
 // A float sum that overflows gives D infinite, which is at least any bound.
-// So D(a) <= upper (1 + rho) + eta and D(j) >= lower[g] (1 - rho) - eta for
-// j in g. Every group whose second bound lies strictly above the first (and
-// the first below the largest finite float) holds no centre that the
-// search could take over a: not with a smaller distance, nor with the same
-// one and a lower number. When every group is that clear, a stays without a
-// search. Otherwise the row's distance to a is taken as the search takes it
-// (an upper bound of its own, now exact) and the groups are looked at
-// again; the centres of the groups still not clear are measured as the
-// search measures them, and the winner is decided among them and a exactly
-// as the search decides among all. Every product and sum of the bounds is
-// rounded the safe way by a factor of (1 +- 2^-50) more.
+// So D(a) <= upper (1 + rho) + eta and D(j) >= lower (1 - rho) - eta. When
+// the first lies strictly below the second (and below the largest finite
+// float), no centre that the bound covers could be taken over a by the
+// search: not with a smaller distance, nor with the same one and a lower
+// number. Where the bounds are not that clear, the row's distance to a is
+// bounded again from its terms, and then the groups are looked at; the
+// centres of the groups still not clear are measured as the search
+// measures them, and the winner is decided among them exactly as the
+// search decides among all (a row whose groups are mostly not clear is
+// searched in full). Every bound is rounded the safe way: upper bounds up
+// and lower bounds down whenever they are stored as floats, and every
+// product and sum of them in double by a factor of (1 +- 2^-50) more.
 #pragma once
 
 #include <cstddef>
@@ -62,12 +69,15 @@ constexpr int prune_min_cost = 128;
 constexpr int prune_batch = 16;
 
 // The least K times the values of a row for which the centres are cut into
-// groups: below it one group (Hamerly's bounds) costs less.
-constexpr std::int64_t prune_groups_from = 2048;
+// groups: below it the first two bounds (Hamerly's) alone cost less.
+constexpr std::int64_t prune_groups_from = 512;
 
 // Centres a group holds (one block of 8 of the kernels), unless the memory
 // budget asks for larger groups.
 constexpr int prune_group = 8;
+
+// The most passes the drift table spans: then a pass searches all rows.
+constexpr std::uint32_t prune_drift_passes = 1024;
 
 // The bounds of one SKM run and what the passes share.
 struct PruneBounds {
@@ -77,17 +87,24 @@ struct PruneBounds {
     int nvars = 0;
     int K = 0;
     int group_size = prune_group; // positions of a group, a multiple of 8
-    int groups = 0;               // G: ceil(K / group_size)
+    int groups = 0;               // G: ceil(K / group_size); 1: no group bounds
     NearestPath path = NearestPath::portable;  // the kernel of the searches of groups
+    std::uint32_t pass = 0;       // the pass about to run, counted from the last that searched all rows
     std::vector<std::int32_t> order;     // position p (G * group_size of them): its cluster, -1 for none
     std::vector<std::int32_t> group_of;  // per cluster: its group
     std::vector<std::int32_t> block_members;  // per block of 8 positions: the clusters it holds
     std::vector<double> cols;            // the centres of the pass at their positions, as the kernels read them
     std::vector<float> upper;     // per row: at least the distance to its winner
-    std::vector<float> lower;     // per row, G of them: at most the distance to any other centre of group g
+    std::vector<float> lower;     // per row: at most the distance to any other centre
+    std::vector<float> group_lower;     // per row, G of them (G > 1): at most the distance to any other centre of g
+    std::vector<std::uint32_t> stamp;   // per row (G > 1): the pass its group bounds were valid for
+    std::vector<double> drift;    // per pass p and group g at [p * G + g]: the largest moves in g summed over passes 0..p-1
     std::vector<double> move;     // per centre: at least its move in the last pass
     std::vector<float> move_up;   // the same as floats, rounded up
     std::vector<float> group_move;  // per group: the largest move_up of its centres
+    float move_top = 0.0f;        // the largest move_up
+    float move_next = 0.0f;       // the largest move_up of the centres other than move_at
+    int move_at = -1;             // the centre of the largest move
     int backoff = 1;              // full passes after the next pruned pass that searches most centres
     int full_left = 0;            // full passes still to come before pruning again
 };
@@ -99,7 +116,7 @@ struct alignas(64) PruneScratch {
     std::vector<float> mins;            // the smallest sum of each block of 8 of them
     std::vector<std::int32_t> winner;   // prune_batch
     std::vector<float> best;            // prune_batch
-    std::vector<std::int32_t> blocks;   // the blocks of 8 columns a row searches (and room for one more group)
+    std::vector<std::int32_t> blocks;   // the blocks of 8 columns a row searches
     std::vector<float> batch;           // prune_batch rows to be searched in full
     std::vector<std::size_t> at;        // their row numbers
     std::int64_t searched = 0;          // blocks of 8 centres measured (a full search: every block)
@@ -111,7 +128,7 @@ std::uint64_t prune_bytes(std::int64_t rows, int groups);
 // Starts the bounds of an SKM run over `data` with `K` centres: on when
 // the run's parameters ask for pruning and the memory budget has room for
 // the bounds next to the rows it keeps (with groups of prune_group centres,
-// or fewer larger groups, down to one); else off, and every pass searches
+// or fewer larger groups, down to none); else off, and every pass searches
 // in full. Sizes `scratch` (one per thread) for the rows of `data`.
 void prune_start(PruneBounds& b, std::vector<PruneScratch>& scratch, const Resources& r, const DataFile& data,
                  int K, bool cityblock);
@@ -134,11 +151,11 @@ void prune_block(PruneBounds& b, PruneScratch& w, const CentreSet& s, const Cent
 // After a pass that measured `searched` blocks of 8 centres and moved the
 // centres from `before` to `after` (same K and nvars): each one's move,
 // bounded from above, for the next pass, and whether that pass uses the
-// bounds (`ready`). A pruned pass that still measured more than 3/4 of what
-// a full search measures (centres far from settled) is followed by full
-// passes, which cost less than checking the bounds of rows that are then
-// searched anyway: 1, 2, 4 and at most 8 in a row as such passes recur,
-// back to none after a pass the bounds paid for.
+// bounds (`ready`). Without groups, a pruned pass that still measured more
+// than 3/4 of what a full search measures (centres far from settled) is
+// followed by full passes, which cost less than checking the bounds of rows
+// that are then searched anyway: 1, 2, 4 and at most 8 in a row as such
+// passes recur, back to none after a pass the bounds paid for.
 void prune_moved(PruneBounds& b, const Centres& before, const Centres& after, std::int64_t searched);
 
 }  // namespace kmeans
