@@ -491,6 +491,17 @@ void nearest_rows_second(const CentreSet& s, const float* rows, std::size_t n, i
     search_rows(s, rows, n, nvars, winner, best, Extra{nullptr, second});
 }
 
+void sums_add(NearestPath path, float* sums, std::uint32_t* count, const float* rows, const std::int32_t* clustno,
+              std::size_t n, int nvars, int v0, int v1) {
+    assert(nearest_path_runs(path) && 0 <= v0 && v0 <= v1 && v1 <= nvars);
+#ifdef KMEANS_VECTOR_KERNELS
+    if (path == NearestPath::avx512) return sums_add_avx512(sums, count, rows, clustno, n, nvars, v0, v1);
+    if (path == NearestPath::avx2) return sums_add_avx2(sums, count, rows, clustno, n, nvars, v0, v1);
+#endif
+    (void)path;
+    sums_add_portable(sums, count, rows, clustno, n, nvars, v0, v1);
+}
+
 void nearest_block_sums(NearestPath path, const CentreColumns& cols, bool cityblock, const float* x,
                         const std::int32_t* blocks, int n, float* sums, float* mins) {
     assert(nearest_path_runs(path) && cols.width % 8 == 0);

@@ -243,6 +243,13 @@ void nearest_rows_lows(const CentreSet& s, const float* rows, std::size_t n, int
 void nearest_rows_second(const CentreSet& s, const float* rows, std::size_t n, int nvars, std::int32_t* winner,
                          float* best, float* second);
 
+// The update of SKM's sums by the kernel `path` (see sums_add_portable() in
+// nearest_kernels.h): for each of the `n` rows in order, values v0..v1-1
+// added to the sums of the row's cluster, and with `count`, the cluster's
+// count raised.
+void sums_add(NearestPath path, float* sums, std::uint32_t* count, const float* rows, const std::int32_t* clustno,
+              std::size_t n, int nvars, int v0, int v1);
+
 // The float sums of row `x` against the `n` blocks of 8 columns listed in
 // `blocks`, and the smallest of each block (see nearest_block_sums_portable()
 // in nearest_kernels.h), of centres laid out as the kernels read them in

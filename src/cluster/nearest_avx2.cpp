@@ -180,6 +180,25 @@ inline float pull_quads(double* cols, std::size_t step, int k, float* row, const
 
 }  // namespace
 
+void sums_add_avx2(float* sums, std::uint32_t* count, const float* rows, const std::int32_t* clustno, std::size_t n,
+                   int nvars, int v0, int v1) {
+    const std::size_t stride = static_cast<std::size_t>(nvars);
+    const int tail = (v1 - v0) % 8;
+    const __m256i mask = _mm256_cmpgt_epi32(_mm256_set1_epi32(tail), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+    const int whole = v1 - tail;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t k = static_cast<std::size_t>(clustno[i]);
+        float* sum = sums + k * stride;
+        const float* x = rows + i * stride;
+        int v = v0;
+        for (; v < whole; v += 8) _mm256_storeu_ps(sum + v, _mm256_add_ps(_mm256_loadu_ps(sum + v), _mm256_loadu_ps(x + v)));
+        if (tail)
+            _mm256_maskstore_ps(sum + v, mask,
+                                _mm256_add_ps(_mm256_maskload_ps(sum + v, mask), _mm256_maskload_ps(x + v, mask)));
+        if (count) ++count[k];
+    }
+}
+
 void nearest_pull_avx2(double* cols, int width, int k, float* row, const float* x, int nvars, float alpha) {
     pull_quads<false, false>(cols, static_cast<std::size_t>(width), k, row, x, nullptr, nvars, alpha);
 }

@@ -167,6 +167,19 @@ void nearest_short_avx2(const ShortCentres& c, const float* rows, std::size_t n,
 void nearest_short_avx512(const ShortCentres& c, const float* rows, std::size_t n, int stride, std::int32_t* winner,
                           float* best, float* lows, float* second, unsigned char* plain);
 
+// The update of SKM's sums: for each of the `n` rows at `rows` (nvars values
+// each) in order, values v0..v1-1 each added to the same value of the sum
+// row of the row's cluster k = clustno[i] (sums[k * nvars + v], every
+// addition a float addition of its own, so each sum adds its rows in row
+// order as one addition after another does), and with `count`, count[k]
+// raised by one. Allocates nothing.
+void sums_add_portable(float* sums, std::uint32_t* count, const float* rows, const std::int32_t* clustno,
+                       std::size_t n, int nvars, int v0, int v1);
+void sums_add_avx2(float* sums, std::uint32_t* count, const float* rows, const std::int32_t* clustno, std::size_t n,
+                   int nvars, int v0, int v1);
+void sums_add_avx512(float* sums, std::uint32_t* count, const float* rows, const std::int32_t* clustno,
+                     std::size_t n, int nvars, int v0, int v1);
+
 // The adaptive move of candidate centre k, whose values are held both at
 // `row` (nvars floats) and in the prepared columns `cols` (value v at
 // cols[v * width + k], width a multiple of 8): each value c becomes

@@ -256,6 +256,18 @@ void nearest_screen_portable(const BlockedCentres& b, const float* rows, std::si
     }
 }
 
+void sums_add_portable(float* sums, std::uint32_t* count, const float* rows, const std::int32_t* clustno,
+                       std::size_t n, int nvars, int v0, int v1) {
+    const std::size_t stride = static_cast<std::size_t>(nvars);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t k = static_cast<std::size_t>(clustno[i]);
+        float* sum = sums + k * stride;
+        const float* x = rows + i * stride;
+        for (int v = v0; v < v1; ++v) sum[v] += x[v];
+        if (count) ++count[k];
+    }
+}
+
 void nearest_pull_portable(double* cols, int width, int k, float* row, const float* x, int nvars, float alpha) {
     const double a = static_cast<double>(alpha);
     for (int v = 0; v < nvars; ++v) {

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cassert>
 #include <cstdint>
 #include <utility>
@@ -9,12 +10,6 @@
 #include "cluster/prune.h"
 
 namespace kmeans {
-
-// Adds each of the `n` values of row `x` to its sum (each a float addition
-// of its own: the order of the additions of one sum is the caller's).
-static inline void add_row(float* __restrict sum, const float* __restrict x, int n) {
-    for (int v = 0; v < n; ++v) sum[v] += x[v];
-}
 
 // One iteration is one pass: the winners of a block of rows are found on any
 // thread and stored in clustno; then, block after block in file order, each
@@ -54,13 +49,10 @@ Failure run_skm(const Params& p, DataFile& data, Centres& clust, std::vector<std
                          best.data() + worker * max_block_rows);
         };
         auto reduce = [&](const RowBlock& b) {
-            const float* x = b.values;
-            for (std::int64_t r = b.first; r < b.first + b.count; ++r, x += nvars) {
-                const std::size_t w = static_cast<std::size_t>(clustno[static_cast<std::size_t>(r)]);
-                assert(w < static_cast<std::size_t>(K));
-                add_row(sums.data() + w * static_cast<std::size_t>(nvars), x, nvars);
-                ++count[w];
-            }
+            const std::int32_t* w = clustno.data() + b.first;
+            assert(std::all_of(w, w + b.count, [K](std::int32_t k) { return k >= 0 && k < K; }));
+            sums_add(set.path, sums.data(), count.data(), b.values, w, static_cast<std::size_t>(b.count), nvars, 0,
+                     nvars);
         };
         if (Failure f = each_block(p.levels, data, SpinFrom::last, cost, map, reduce); failed(f)) return f;
         say(p.levels, Show::debug2, stdout, "\nCompute new clustercenter\n");
