@@ -70,9 +70,9 @@ void search(benchmark::State& state, bool blocked) {
 void BM_nearest_plain(benchmark::State& state) { search(state, false); }
 void BM_nearest_blocked(benchmark::State& state) { search(state, true); }
 BENCHMARK(BM_nearest_plain)
-    ->Args({128, 100})->Args({128, 256})->Args({32, 100})->Args({128, 32})->Args({8, 100})->Unit(benchmark::kMillisecond);
+    ->Args({128, 100})->Args({128, 256})->Args({32, 100})->Args({128, 32})->Args({8, 100})->Args({8, 256})->Args({8, 768})->Args({16, 256})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_nearest_blocked)
-    ->Args({128, 100})->Args({128, 256})->Args({32, 100})->Args({128, 32})->Args({8, 100})->Unit(benchmark::kMillisecond);
+    ->Args({128, 100})->Args({128, 256})->Args({32, 100})->Args({128, 32})->Args({8, 100})->Args({8, 256})->Args({8, 768})->Args({16, 256})->Unit(benchmark::kMillisecond);
 
 // SKM, 10 iterations over 200,000 rows of 8 values, K = range(0), pruning
 // on (range(1) = 1) or off, one thread.

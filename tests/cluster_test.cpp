@@ -604,7 +604,7 @@ TEST(ClusterPrune, PrunedPassesMatchThePlainSearch) {
         int nvars, K, rows;
     };
     const Case cases[] = {{1, 2, 400},   {1, 9, 400},  {7, 9, 400},   {8, 2, 400},    {8, 100, 200},
-                          {8, 768, 120}, {9, 9, 400},  {31, 40, 100}, {127, 9, 200},  {128, 2, 200},
+                          {8, 768, 120}, {9, 9, 400},  {31, 140, 60}, {127, 9, 200},  {128, 2, 200},
                           {128, 768, 24}, {2048, 9, 24}, {2048, 768, 2}};
     std::vector<NearestPath> paths;
     for (NearestPath path : {NearestPath::portable, NearestPath::avx2, NearestPath::avx512})
@@ -720,7 +720,7 @@ TEST(ClusterBlocked, BlockedSearchMatchesThePlainSearch) {
     struct Case {
         int nvars, K, rows;
     };
-    const Case cases[] = {{1, 100, 20},  {7, 16, 60},   {8, 768, 20},  {9, 100, 40},  {31, 40, 30},
+    const Case cases[] = {{1, 100, 20},  {7, 600, 30},  {8, 768, 20},  {9, 500, 40},  {31, 140, 30},
                           {32, 32, 50},  {33, 100, 40}, {127, 9, 20},  {127, 33, 50}, {128, 2, 20},
                           {128, 256, 30}, {128, 768, 9}, {2048, 32, 9}, {2048, 768, 5}};
     std::vector<NearestPath> paths;
@@ -781,7 +781,7 @@ TEST(ClusterBlocked, BlockedSearchMatchesThePlainSearch) {
                 const bool screened = centres_block(fast, c);
                 if (t.nvars >= blocked_from) {
                     ASSERT_EQ(screened, t.K >= blocked_min_k);
-                } else if (t.K < short_min_k || kind == 0 || kind == 4) {
+                } else if (t.K * t.nvars < short_min_cost || kind == 0 || kind == 4) {
                     ASSERT_FALSE(screened);
                 }
                 (t.nvars >= blocked_from ? blocked : short_rows) += screened;

@@ -431,7 +431,7 @@ bool centres_block(CentreSet& s, const Centres& c) {
     s.blocked = false;
     if (s.cityblock || s.path == NearestPath::portable || s.first < 0) return false;
     if (s.nvars < blocked_from) {
-        if (s.ncand < short_min_k) return false;
+        if (s.ncand * s.nvars < short_min_cost) return false;
         assert(s.nvars <= c.nvars && s.ncand <= c.K && s.width <= max_clusters + 8);
         s.blocked = block_short(s, c);
         return s.blocked;

@@ -181,15 +181,18 @@ void adaptive_end(AdaptivePass& a);
 // it in nearest_rows() and nearest_rows_lows() until centres_update()
 // or centres_pull() change a centre, which end it.
 //
-// Shorter rows take a screened search of the same kind (Euclidean, at
-// least short_min_k candidates, a vector kernel): for each row the float
-// values |c|^2 - 2 x.c, whose error bound (nearest.cpp) tells which centres
-// may be nearest, measured exactly. It pays only where that bound is small
-// beside the distances between the centres (values far from 0 beside their
-// spread make it large); centres_block() lays it out only then.
+// Shorter rows take a screened search of the same kind (Euclidean, K times
+// the values of a row at least short_min_cost, a vector kernel): for each
+// row the float values |c|^2 - 2 x.c, whose error bound (nearest.cpp)
+// tells which centres may be nearest, measured exactly. It pays only where
+// the products are most of the work (measured: 8 values and K = 768, 16 and
+// 256 faster by a quarter to a half; 8 and 256 no faster), and only where
+// that bound is small beside the distances between the centres (values far
+// from 0 beside their spread make it large); centres_block() lays it out
+// only then.
 constexpr int blocked_from = 32;
 constexpr int blocked_min_k = 32;
-constexpr int short_min_k = 16;
+constexpr int short_min_cost = 4096;
 bool centres_block(CentreSet& s, const Centres& c);
 
 // Lays out the clusters 0..ncand-1 of `c` for which `take(k)` holds, first

@@ -70,7 +70,7 @@ constexpr int prune_batch = 16;
 
 // The least K times the values of a row for which the centres are cut into
 // groups: below it the first two bounds (Hamerly's) alone cost less.
-constexpr std::int64_t prune_groups_from = 512;
+constexpr std::int64_t prune_groups_from = 2048;
 
 // Centres a group holds (one block of 8 of the kernels), unless the memory
 // budget asks for larger groups.
