@@ -127,19 +127,23 @@ void nearest_all_block_sums_avx512(const CentreColumns& s, bool cityblock, const
 
 void sums_add_avx512(float* sums, std::uint32_t* count, const float* rows, const std::int32_t* clustno,
                      std::size_t n, int nvars, int v0, int v1) {
+    // 16 values at a time, then 8, then the rest under a mask (a masked
+    // store is slower to load from again, which the next row of the same
+    // cluster does).
     const std::size_t stride = static_cast<std::size_t>(nvars);
-    const int tail = (v1 - v0) % 16;
-    const __mmask16 mask = static_cast<__mmask16>((1u << tail) - 1u);
-    const int whole = v1 - tail;
+    const int whole = v0 + (v1 - v0) / 16 * 16;
+    const int eight = (v1 - whole) >= 8 ? whole + 8 : whole;
+    const __mmask8 mask = static_cast<__mmask8>((1u << (v1 - eight)) - 1u);
     for (std::size_t i = 0; i < n; ++i) {
         const std::size_t k = static_cast<std::size_t>(clustno[i]);
         float* sum = sums + k * stride;
         const float* x = rows + i * stride;
         int v = v0;
         for (; v < whole; v += 16) _mm512_storeu_ps(sum + v, _mm512_add_ps(_mm512_loadu_ps(sum + v), _mm512_loadu_ps(x + v)));
-        if (tail)
-            _mm512_mask_storeu_ps(sum + v, mask,
-                                  _mm512_add_ps(_mm512_maskz_loadu_ps(mask, sum + v), _mm512_maskz_loadu_ps(mask, x + v)));
+        if (eight > whole) _mm256_storeu_ps(sum + v, _mm256_add_ps(_mm256_loadu_ps(sum + v), _mm256_loadu_ps(x + v)));
+        if (v1 > eight)
+            _mm256_mask_storeu_ps(sum + eight, mask,
+                                  _mm256_add_ps(_mm256_maskz_loadu_ps(mask, sum + eight), _mm256_maskz_loadu_ps(mask, x + eight)));
         if (count) ++count[k];
     }
 }

@@ -167,9 +167,10 @@ float* aligned(std::vector<float>& room, std::size_t n) {
 // `x` (not negative) as a float not below it; infinity from FLT_MAX on.
 float float_up(double x) {
     if (!(x < static_cast<double>(FLT_MAX))) return inf_f;
-    float f = static_cast<float>(x);
-    if (static_cast<double>(f) < x) f = std::bit_cast<float>(std::bit_cast<std::uint32_t>(f) + 1u);
-    return f;
+    const float f = static_cast<float>(x);
+    // One step up where the conversion went down, without a branch.
+    const std::uint32_t step = static_cast<double>(f) < x ? 1u : 0u;
+    return std::bit_cast<float>(std::bit_cast<std::uint32_t>(f) + step);
 }
 
 // The float lower bound above which a group is clear, as a straight line

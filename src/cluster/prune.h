@@ -66,7 +66,7 @@ namespace kmeans {
 constexpr int prune_min_cost = 128;
 
 // Rows searched in full together, their sums kept side by side.
-constexpr int prune_batch = 16;
+constexpr int prune_batch = 64;
 
 // The least K times the values of a row for which the centres are cut into
 // groups: below it the first two bounds (Hamerly's) alone cost less.
