@@ -8,8 +8,6 @@
 #include <cstring>
 #include <limits>
 #include <numeric>
-#include <cstdio>
-#include <cstdlib>
 
 #include "cluster/distance.h"
 #include "io/row_table.h"
@@ -560,7 +558,6 @@ void prune_moved(PruneBounds& b, const Centres& before, const Centres& after, st
     // A long run of pruned passes: a pass that searches all starts the drift
     // table again before it grows large.
     if (G > 1 && b.pass >= prune_drift_passes) b.full_left = 1;
-    if (getenv("PRUNE_DEBUG")) fprintf(stderr, "pass ready=%d searched=%lld of %lld\n", b.ready, (long long)searched, (long long)(b.upper.size() * (b.order.size() / 8)));
     // With groups a row whose groups are mostly not clear takes the full
     // search (prune_row), so a pass that prunes little costs about what a
     // full pass does, and the next pass is pruned all the same.
