@@ -467,9 +467,10 @@ bool centres_block(CentreSet& s, const Centres& c) {
 static void search_rows(const CentreSet& s, const float* rows, std::size_t n, int nvars, std::int32_t* winner,
                         float* best, Extra e) {
     assert(s.nvars >= 0 && s.nvars <= nvars && nvars <= max_vars);
-    assert(s.ncand <= s.width && s.width % 8 == 0 && s.width <= max_clusters + 8);
-    assert(s.cols.size() == static_cast<std::size_t>(s.width) * s.nvars);
+    assert(s.ncand <= s.width && s.width % 8 == 0 && s.cols.size() == static_cast<std::size_t>(s.width) * s.nvars);
     assert(nearest_path_runs(s.path));
+    // The blocked searches and the sums kept work on room for max_clusters.
+    assert(s.width <= max_clusters + 8 || (!s.blocked && !e.lows && !e.second));
     if (s.blocked && s.nvars < blocked_from) return search_short(s, rows, n, nvars, winner, best, e);
     if (s.blocked) return search_blocked(s, rows, n, nvars, winner, best, e);
     plain_rows(s, rows, n, nvars, winner, best, e);
