@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -23,7 +24,7 @@ enum : unsigned char {
     cls_sep = 2,       // separates values: blank, tab, comma
     cls_start = 4,     // a value may begin here: digit, '-', '.'
     cls_digit = 8,     // '0' to '9'
-    cls_end = 16,      // '\0': the end of the line text (never accepted inside it)
+    cls_end = 16,      // may end the text: '\0' (never accepted inside it), line feed
 };
 
 // Builds the 256-entry class table; every byte not named here (NUL, letters
@@ -38,8 +39,11 @@ constexpr std::array<unsigned char, 256> make_class_table() {
         t[static_cast<unsigned char>(c)] = cls_accepted | cls_start;
     // Accepted but neither separators nor value starts: passed over where a
     // value could begin, and part of whatever token they stand in otherwise.
-    for (char c : {'+', 'e', 'E', '\r', '\n'})
+    for (char c : {'+', 'e', 'E', '\r'})
         t[static_cast<unsigned char>(c)] = cls_accepted;
+    // A line feed is accepted, and ends the text of a line parsed where it
+    // lies in the read buffer; inside a text it is passed over.
+    t[static_cast<unsigned char>('\n')] = cls_accepted | cls_end;
     t[0] = cls_end;
     return t;
 }
@@ -205,6 +209,73 @@ const char* quick_number(const char* p, float& out) {
     return q;
 }
 
+// The first 8 bytes at `p`, as one little-endian word (the byte at p
+// lowest); bytes at or past `readable` read as 0. Nothing at or past
+// `readable` is touched.
+inline std::uint64_t load_word(const char* p, const char* readable) {
+    std::uint64_t w = 0;
+    if (readable - p >= 8) [[likely]]
+        std::memcpy(&w, p, 8);
+    else
+        std::memcpy(&w, p, static_cast<std::size_t>(readable - p));
+    if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
+    return w;
+}
+
+// How many of the bytes of `w` (from its lowest) are decimal digits before
+// the first that is not: 0 to 8.
+inline int leading_digits(std::uint64_t w) {
+    // A digit byte becomes 0..9, which alone keep the top bit clear both as
+    // they are and plus 0x76. A carry out of a byte comes only from a byte
+    // that is flagged itself, and moves up: the lowest flag is exact.
+    const std::uint64_t t = w ^ 0x3030303030303030u;
+    const std::uint64_t flags = (t | (t + 0x7676767676767676u)) & 0x8080808080808080u;
+    return flags == 0 ? 8 : std::countr_zero(flags) >> 3;
+}
+
+// The value of the first `k` bytes of `w` (1 <= k <= 8), all decimal digits,
+// the lowest byte the most significant digit.
+inline std::uint64_t digits_value(std::uint64_t w, int k) {
+    w -= 0x3030303030303030u;       // the digit bytes borrow nothing
+    w <<= 8 * (8 - k);              // leading zeros in place of the bytes after them
+    w = w * 10 + (w >> 8);          // pairs of digits
+    w = (((w & 0x000000FF000000FFu) * (100 + (1000000ull << 32))) +
+         (((w >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32)))) >> 32;
+    return w;
+}
+
+// The commonest numbers a word at a time: "-12.5", "3", ".25", "4.",
+// "0.0620061", with at most 8 digits in all, no exponent, and a value of
+// at most 2^24 without its point. Then the significand and the power of ten
+// are exact floats, and one division rounds correctly, as in quick_number.
+// The text at `p` ends with a '\0' or a line feed before `readable`; bytes
+// up to `readable` may be looked at (past the end of the number, and of its
+// line). Returns the end of the number with `out` set, or nullptr when the
+// number is not of this kind.
+inline const char* word_number(const char* p, const char* readable, float& out) {
+    const bool negative = *p == '-';
+    const char* const q = p + negative;
+    const std::uint64_t a = load_word(q, readable);
+    const int nwhole = leading_digits(a);
+    // With a point after the whole digits, the digits after it moved down a
+    // byte in its place: all the digits of the number side by side.
+    const bool point = q[nwhole] == '.';
+    std::uint64_t digits = a;
+    if (point) {
+        const std::uint64_t low = nwhole == 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * nwhole)) - 1;
+        digits = (a & low) | (load_word(q + 1, readable) & ~low);
+    }
+    const int ndigits = leading_digits(digits);
+    const char* const end = q + ndigits + point;
+    if (ndigits == 0 || digit_value(*end) <= 9 || (*end | 0x20) == 'e') return nullptr;
+    const std::uint64_t w = digits_value(digits, ndigits);
+    if (w > (1u << 24)) return nullptr;
+    const float v = static_cast<float>(w) / float_pow10[ndigits - nwhole];
+    // The sign without a branch: it follows no pattern in most data.
+    out = std::bit_cast<float>(std::bit_cast<std::uint32_t>(v) ^ (std::uint32_t{negative} << 31));
+    return end;
+}
+
 }  // namespace
 
 
@@ -223,17 +294,18 @@ static const char* first_refused(const char* q, const char* end) {
     return nullptr;
 }
 
-// parse_row into `row` itself; a refused byte may be found after values were
-// written there.
-static int parse_into(const std::string& line, float* row, RowRefusal& why) {
-    const char* p = line.c_str();  // ends with '\0', which stops every scan below
-    const char* const begin = p;
-    const char* const end = p + line.size();
+// Parses the text [begin, end) into `row`, which has room for max_vars
+// values; `*end` is a '\0' or a line feed, and bytes up to `readable` (past
+// `end`) may be looked at. A refused byte may be found after values were
+// written to `row`. Returns what parse_row returns.
+static int parse_into(const char* begin, const char* end, const char* readable, float* row, RowRefusal& why) {
+    const char* p = begin;
     // Every byte is looked at once: the numbers hold only accepted bytes, and
     // the skips between them check each byte they pass. A refusal of the row
     // for its values gives way to a refused byte anywhere in it, which the
     // rest of the line is searched for first. A NUL inside the line stops a
-    // skip like the terminator, and is refused there.
+    // skip like the end, and is refused there; a line feed inside it is
+    // passed over.
     auto refused = [&](int kind) {
         if (const char* q = first_refused(p, end)) return bad_char(begin, q, why);
         return why.kind = kind;
@@ -243,14 +315,19 @@ static int parse_into(const std::string& line, float* row, RowRefusal& why) {
     for (;;) {
         // Up to the next value start.
         unsigned char c;
-        while (!((c = cls(*p)) & (cls_start | cls_end))) {
-            if (!(c & cls_accepted)) return bad_char(begin, p, why);
+        for (;;) {
+            while (!((c = cls(*p)) & (cls_start | cls_end))) {
+                if (!(c & cls_accepted)) return bad_char(begin, p, why);
+                ++p;
+            }
+            if (c & cls_start) break;
+            if (p == end) return n;
+            if (!(c & cls_accepted)) return bad_char(begin, p, why);  // a NUL in the line
             ++p;
         }
-        if (p == end) return n;
-        if (!(c & cls_start)) return bad_char(begin, p, why);  // a NUL in the line
         float v;
-        const char* num_end = quick_number(p, v);
+        const char* num_end = word_number(p, readable, v);
+        if (num_end == nullptr) num_end = quick_number(p, v);
         if (num_end == nullptr) {
             num_end = scan_number(p, end);
             if (num_end == nullptr) {  // no value here: the row ends
@@ -269,12 +346,16 @@ static int parse_into(const std::string& line, float* row, RowRefusal& why) {
         row[n++] = v;
         // Whatever follows the number up to a separator is passed over.
         p = num_end;
-        while (!((c = cls(*p)) & (cls_sep | cls_end))) {
-            if (!(c & cls_accepted)) return bad_char(begin, p, why);
+        for (;;) {
+            while (!((c = cls(*p)) & (cls_sep | cls_end))) {
+                if (!(c & cls_accepted)) return bad_char(begin, p, why);
+                ++p;
+            }
+            if (c & cls_sep) break;
+            if (p == end) return n;
+            if (!(c & cls_accepted)) return bad_char(begin, p, why);  // a NUL in the line
             ++p;
         }
-        if (p == end) return n;
-        if (!(c & cls_sep)) return bad_char(begin, p, why);  // a NUL in the line
     }
 }
 
@@ -282,7 +363,8 @@ int parse_row(const std::string& line, float* row, RowRefusal& why) {
     // The values go to a buffer of their own first, so that a refused row
     // leaves `row` untouched.
     float values[max_vars];
-    const int n = parse_into(line, values, why);
+    const char* text = line.c_str();  // ends with '\0'
+    const int n = parse_into(text, text + line.size(), text + line.size() + 1, values, why);
     if (n > 0) std::memcpy(row, values, static_cast<std::size_t>(n) * sizeof(float));
     return n;
 }
@@ -300,14 +382,15 @@ static int lines_ended(const TextFile& f, RowRefusal& why) {
     return row_end;
 }
 
-int read_row(TextFile& f, float* row, int& nvars, RowRefusal& why) {
+// The general path of read_row_to: the line as text_read_line reads it.
+static int read_row_line(TextFile& f, float* room, int& nvars, RowRefusal& why) {
     if (!text_read_line(f)) return lines_ended(f, why);
     while (f.cut_bang || std::memchr(f.line.data(), '!', f.line.size()) != nullptr)
         if (!text_read_line(f)) return lines_ended(f, why);
     why.line = f.line_no;
     if (f.line_cut) return why.kind = row_too_long;
 
-    int n = parse_row(f.line, row, why);
+    int n = parse_row(f.line, room, why);
     if (n == row_end) {
         why.kind = row_end;
         why.end = DataEnd::empty_row;
@@ -321,6 +404,39 @@ int read_row(TextFile& f, float* row, int& nvars, RowRefusal& why) {
         return row_count_mismatch;
     }
     if (nvars == 0) nvars = n;
+    return n;
+}
+
+int read_row_to(TextFile& f, float* room, int& nvars, RowRefusal& why) {
+    // A plain line that lies whole in the read buffer is parsed where it
+    // lies. Only a row of the expected count is taken from there: a line that
+    // yields anything else (a comment line, whose '!' is a refused byte, an
+    // empty or a refused row, another count) is read again by the general
+    // path, which decides it as it always has.
+    const char* feed = nullptr;
+    if (const char* text = text_buffered_line(f, feed)) {
+        RowRefusal passed;  // what the general path finds again, if anything
+        const int n = parse_into(text, feed, f.buf.data() + f.len, room, passed);
+        if (n > 0 && (n == nvars || nvars == 0)) {
+            if (nvars == 0) {
+                nvars = n;
+                const bool cr = feed != text && feed[-1] == '\r';
+                f.line.assign(text, static_cast<std::size_t>(feed - text) - cr);
+                f.line.push_back('\n');
+            }
+            text_pass_line(f, feed);
+            why.line = f.line_no;
+            return n;
+        }
+    }
+    return read_row_line(f, room, nvars, why);
+}
+
+int read_row(TextFile& f, float* row, int& nvars, RowRefusal& why) {
+    float values[max_vars];
+    const int n = read_row_to(f, values, nvars, why);
+    const int count = n > 0 ? n : n == row_count_mismatch ? why.count : 0;
+    if (count > 0) std::memcpy(row, values, static_cast<std::size_t>(count) * sizeof(float));
     return n;
 }
 

@@ -5,6 +5,7 @@
 #include "io/text_file.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -281,6 +282,35 @@ bool text_read_line(TextFile& f) {
         }
         line_append(f, &next, 1);
     }
+}
+
+const char* text_buffered_line(TextFile& f, const char*& feed) {
+    if (f.pos >= f.len) return nullptr;
+    if (f.stop >= 0 && f.line_start && text_position(f) >= f.stop) return nullptr;
+    const char* const from = f.buf.data() + f.pos;
+    const char* q = static_cast<const char*>(std::memchr(from, '\n', f.len - f.pos));
+    if (q == nullptr) return nullptr;
+    if (f.special < f.pos) find_special(f);
+    const std::size_t line_end = static_cast<std::size_t>(q - f.buf.data());
+    std::size_t chars = line_end - f.pos;
+    if (f.special < line_end) {
+        // Only a carriage return just before the line feed: a CR/LF line end.
+        if (f.special + 1 != line_end || f.buf[f.special] != '\r') return nullptr;
+        --chars;
+    }
+    if (chars > f.line_limit) return nullptr;
+    feed = q;
+    return from;
+}
+
+void text_pass_line(TextFile& f, const char* feed) {
+    assert(feed >= f.buf.data() + f.pos && feed < f.buf.data() + f.len && *feed == '\n');
+    f.pos = static_cast<std::size_t>(feed - f.buf.data()) + 1;
+    f.line_cut = false;
+    f.cut_bang = false;
+    f.line_no = f.newlines + 1;
+    ++f.newlines;
+    f.line_start = true;
 }
 
 }  // namespace kmeans

@@ -121,4 +121,19 @@ void text_rewind(TextFile& f);
 // tells the two apart).
 bool text_read_line(TextFile& f);
 
+// The next line of `f` when the read buffer holds it whole and it is plain:
+// its line feed is in the buffer, it holds no Ctrl-Z and no carriage return
+// but one just before the line feed, and no more than f.line_limit
+// characters. Then text_read_line would read it as its bytes before the
+// line feed, less that carriage return, and the line feed. Returns its
+// first byte with `feed` set to its line feed, or nullptr when the next line
+// is not of this kind (or `f` stops before it). Reads nothing from the
+// file: the line stays unread until text_pass_line.
+const char* text_buffered_line(TextFile& f, const char*& feed);
+
+// Passes over the line that text_buffered_line gave (its line feed at
+// `feed`) and counts it, as text_read_line would have read it, but leaves
+// f.line as it was.
+void text_pass_line(TextFile& f, const char* feed);
+
 }  // namespace kmeans
