@@ -209,15 +209,24 @@ const char* quick_number(const char* p, float& out) {
     return q;
 }
 
+// The powers of ten 1 to 1e8, and their negatives.
+constexpr float signed_pow10[2][9] = {{1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f},
+                                      {-1e0f, -1e1f, -1e2f, -1e3f, -1e4f, -1e5f, -1e6f, -1e7f, -1e8f}};
+
 // The first 8 bytes at `p`, as one little-endian word (the byte at p
 // lowest); bytes at or past `readable` read as 0. Nothing at or past
 // `readable` is touched.
 inline std::uint64_t load_word(const char* p, const char* readable) {
     std::uint64_t w = 0;
-    if (readable - p >= 8) [[likely]]
-        std::memcpy(&w, p, 8);
-    else
-        std::memcpy(&w, p, static_cast<std::size_t>(readable - p));
+    std::memcpy(&w, p, static_cast<std::size_t>(std::min<std::ptrdiff_t>(readable - p, 8)));
+    if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
+    return w;
+}
+
+// load_word where 8 bytes are readable.
+inline std::uint64_t load_word(const char* p) {
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
     if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
     return w;
 }
@@ -245,9 +254,10 @@ inline std::uint64_t digits_value(std::uint64_t w, int k) {
 }
 
 // The commonest numbers a word at a time: "-12.5", "3", ".25", "4.",
-// "0.0620061", with at most 8 digits in all, no exponent, and a value of
-// at most 2^24 without its point. Then the significand and the power of ten
-// are exact floats, and one division rounds correctly, as in quick_number.
+// "0.0620061", with at most 7 digits before the point and 8 in all, no
+// exponent, and a value of at most 2^24 without its point. Then the
+// significand and the power of ten are exact floats, and one division
+// rounds correctly, as in quick_number.
 // The text at `p` ends with a '\0' or a line feed before `readable`; bytes
 // up to `readable` may be looked at (past the end of the number, and of its
 // line). Returns the end of the number with `out` set, or nullptr when the
@@ -255,24 +265,31 @@ inline std::uint64_t digits_value(std::uint64_t w, int k) {
 inline const char* word_number(const char* p, const char* readable, float& out) {
     const bool negative = *p == '-';
     const char* const q = p + negative;
-    const std::uint64_t a = load_word(q, readable);
-    const int nwhole = leading_digits(a);
-    // With a point after the whole digits, the digits after it moved down a
-    // byte in its place: all the digits of the number side by side.
-    const bool point = q[nwhole] == '.';
-    std::uint64_t digits = a;
-    if (point) {
-        const std::uint64_t low = nwhole == 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * nwhole)) - 1;
-        digits = (a & low) | (load_word(q + 1, readable) & ~low);
+    // The bytes from q, and from the byte after it (q is before the end of
+    // the text, so that one is readable too).
+    std::uint64_t a, b;
+    if (readable - q >= 9) [[likely]] {
+        a = load_word(q);
+        b = load_word(q + 1);
+    } else {
+        a = load_word(q, readable);
+        b = load_word(q + 1, readable);
     }
+    const int nwhole = leading_digits(a);
+    if (nwhole == 8) return nullptr;
+    // With a point after the whole digits, the digits after it move down a
+    // byte in its place: all the digits of the number side by side.
+    const bool point = ((a >> (8 * nwhole)) & 0xFF) == '.';
+    const std::uint64_t keep = point ? (std::uint64_t{1} << (8 * nwhole)) - 1 : ~std::uint64_t{0};
+    const std::uint64_t digits = (a & keep) | (b & ~keep);
     const int ndigits = leading_digits(digits);
     const char* const end = q + ndigits + point;
     if (ndigits == 0 || digit_value(*end) <= 9 || (*end | 0x20) == 'e') return nullptr;
     const std::uint64_t w = digits_value(digits, ndigits);
     if (w > (1u << 24)) return nullptr;
-    const float v = static_cast<float>(w) / float_pow10[ndigits - nwhole];
-    // The sign without a branch: it follows no pattern in most data.
-    out = std::bit_cast<float>(std::bit_cast<std::uint32_t>(v) ^ (std::uint32_t{negative} << 31));
+    // The sign goes with the divisor: no branch (it follows no pattern in
+    // most data), and the division rounds the same either way.
+    out = static_cast<float>(w) / signed_pow10[negative][ndigits - nwhole];
     return end;
 }
 
@@ -311,20 +328,39 @@ static int parse_into(const char* begin, const char* end, const char* readable, 
         return why.kind = kind;
     };
 
+    // Up to the next value start: false, with `result` set, when the text
+    // ends first or a refused byte stands before it.
     int n = 0;
-    for (;;) {
-        // Up to the next value start.
+    int result = 0;
+    auto to_start = [&] {
         unsigned char c;
         for (;;) {
             while (!((c = cls(*p)) & (cls_start | cls_end))) {
-                if (!(c & cls_accepted)) return bad_char(begin, p, why);
+                if (!(c & cls_accepted)) {
+                    result = bad_char(begin, p, why);
+                    return false;
+                }
                 ++p;
             }
-            if (c & cls_start) break;
-            if (p == end) return n;
-            if (!(c & cls_accepted)) return bad_char(begin, p, why);  // a NUL in the line
+            if (c & cls_start) return true;
+            if (p == end) {
+                result = n;
+                return false;
+            }
+            if (!(c & cls_accepted)) {  // a NUL in the line
+                result = bad_char(begin, p, why);
+                return false;
+            }
             ++p;
         }
+    };
+    if (!to_start()) return result;
+    for (;;) {
+        // At a value start.
+        unsigned char c;
+        // Where the number ends if a separator or the line end follows it,
+        // found apart from the number itself: the next value's start need
+        // not wait for its conversion.
         float v;
         const char* num_end = word_number(p, readable, v);
         if (num_end == nullptr) num_end = quick_number(p, v);
@@ -344,8 +380,13 @@ static int parse_into(const char* begin, const char* end, const char* readable, 
             return refused(row_too_many);
         }
         row[n++] = v;
-        // Whatever follows the number up to a separator is passed over.
+        // Most often one separator, then the next value.
         p = num_end;
+        if ((cls(p[0]) & cls_sep) && (cls(p[1]) & cls_start)) {
+            ++p;
+            continue;
+        }
+        // Whatever follows the number up to a separator is passed over.
         for (;;) {
             while (!((c = cls(*p)) & (cls_sep | cls_end))) {
                 if (!(c & cls_accepted)) return bad_char(begin, p, why);
@@ -356,6 +397,7 @@ static int parse_into(const char* begin, const char* end, const char* readable, 
             if (!(c & cls_accepted)) return bad_char(begin, p, why);  // a NUL in the line
             ++p;
         }
+        if (!to_start()) return result;
     }
 }
 
