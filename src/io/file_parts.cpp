@@ -79,6 +79,16 @@ void read_part_rows(Part& part, bool count_left_out) {
     int nvars = 0;
     for (;;) {
         float* row = row_room(part);
+        if (nvars > 0) {
+            // The rows that lie plain in the read buffer, at once.
+            const std::int64_t room = static_cast<std::int64_t>((part.values.size() - part.filled) / nvars);
+            if (const std::int64_t rows = read_rows_to(part.text, row, room, nvars); rows > 0) {
+                for (std::int64_t r = 0; r < rows; ++r) ranges_update(part.ranges, row + r * nvars, nvars);
+                part.filled += static_cast<std::size_t>(rows * nvars);
+                part.rows += rows;
+                continue;
+            }
+        }
         const int n = read_row_to(part.text, row, nvars, part.why);
         if (n > 0) {
             if (part.rows == 0) {
@@ -113,12 +123,18 @@ void reread_part(Part& part, const PartPlan& plan, std::size_t i, std::int64_t r
     int fixed = nvars;  // every row must hold nvars values
     const std::size_t all = static_cast<std::size_t>(rows) * static_cast<std::size_t>(nvars) + max_vars;
     if (part.values.size() < all) part.values.resize(all);
-    for (; part.rows < rows; ++part.rows) {
-        if (read_row_to(part.text, row_room(part), fixed, part.why) != nvars) {
-            part.end = PartEnd::changed;
-            return;
+    while (part.rows < rows) {
+        float* row = row_room(part);
+        std::int64_t got = read_rows_to(part.text, row, rows - part.rows, nvars);
+        if (got == 0) {
+            if (read_row_to(part.text, row, fixed, part.why) != nvars) {
+                part.end = PartEnd::changed;
+                return;
+            }
+            got = 1;
         }
-        part.filled += static_cast<std::size_t>(nvars);
+        part.filled += static_cast<std::size_t>(got * nvars);
+        part.rows += got;
     }
     // After the rows the first pass found, the part or the data end.
     if (read_row_to(part.text, row_room(part), fixed, part.why) != row_end) part.end = PartEnd::changed;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <bit>
 #include <charconv>
 #include <cstdint>
@@ -263,7 +264,7 @@ inline std::uint64_t digits_value(std::uint64_t w, int k) {
 // line). Returns the end of the number with `out` set, or nullptr when the
 // number is not of this kind.
 inline const char* word_number(const char* p, const char* readable, float& out) {
-    const bool negative = *p == '-';
+    const std::size_t negative = *p == '-';  // a full word: a spilled flag reloads at once
     const char* const q = p + negative;
     // The bytes from q, and from the byte after it (q is before the end of
     // the text, so that one is readable too).
@@ -311,11 +312,21 @@ static const char* first_refused(const char* q, const char* end) {
     return nullptr;
 }
 
-// Parses the text [begin, end) into `row`, which has room for max_vars
-// values; `*end` is a '\0' or a line feed, and bytes up to `readable` (past
-// `end`) may be looked at. A refused byte may be found after values were
-// written to `row`. Returns what parse_row returns.
-static int parse_into(const char* begin, const char* end, const char* readable, float* row, RowRefusal& why) {
+// Parses the text of one line from `begin` into `row`: returns what
+// parse_row returns. Bytes up to `readable` may be looked at (past the end
+// of the line). A refused byte may be found after values were written to
+// `row`.
+// - As a text (`in_buffer` false): the text ends at `end`, where a '\0' or
+//   a line feed stands; a line feed before it is passed over. `row` has room
+//   for max_vars values, and more are refused.
+// - As a line of the read buffer (`in_buffer` true): the line ends at its
+//   first line feed, which is before `readable`, and `end` is set there when
+//   it delivers a row; `row` has room for `most` values. Whatever else it
+//   returns (no row, a refused byte, no value where one starts, more than
+//   `most` values) is no judgement of the line: the general path decides it.
+template <bool in_buffer>
+static int parse_line(const char* begin, const char*& end, const char* readable, float* row, int most,
+                      RowRefusal& why) {
     const char* p = begin;
     // Every byte is looked at once: the numbers hold only accepted bytes, and
     // the skips between them check each byte they pass. A refusal of the row
@@ -324,8 +335,14 @@ static int parse_into(const char* begin, const char* end, const char* readable, 
     // skip like the end, and is refused there; a line feed inside it is
     // passed over.
     auto refused = [&](int kind) {
+        if (in_buffer) return kind;
         if (const char* q = first_refused(p, end)) return bad_char(begin, q, why);
         return why.kind = kind;
+    };
+    // Whether the stop at `p` (a '\0' or a line feed) ends the line.
+    auto at_end = [&] {
+        if (in_buffer && *p == '\n') end = p;
+        return p == end;
     };
 
     // Up to the next value start: false, with `result` set, when the text
@@ -343,7 +360,7 @@ static int parse_into(const char* begin, const char* end, const char* readable, 
                 ++p;
             }
             if (c & cls_start) return true;
-            if (p == end) {
+            if (at_end()) {
                 result = n;
                 return false;
             }
@@ -358,30 +375,28 @@ static int parse_into(const char* begin, const char* end, const char* readable, 
     for (;;) {
         // At a value start.
         unsigned char c;
-        // Where the number ends if a separator or the line end follows it,
-        // found apart from the number itself: the next value's start need
-        // not wait for its conversion.
         float v;
         const char* num_end = word_number(p, readable, v);
         if (num_end == nullptr) num_end = quick_number(p, v);
         if (num_end == nullptr) {
-            num_end = scan_number(p, end);
+            num_end = scan_number(p, in_buffer ? readable : end);
             if (num_end == nullptr) {  // no value here: the row ends
+                if (in_buffer) return row_bad_char;  // unless a refused byte follows
                 if (const char* q = first_refused(p, end)) return bad_char(begin, q, why);
                 return n;
             }
-            if (n == max_vars) return refused(row_too_many);
+            if (n == most) return refused(row_too_many);
             if (!convert(p, num_end, v)) {
                 why.column = static_cast<int>(p - begin) + 1;
                 why.value = n + 1;
                 return refused(row_out_of_range);
             }
-        } else if (n == max_vars) {
+        } else if (n == most) {
             return refused(row_too_many);
         }
         row[n++] = v;
-        // Most often one separator, then the next value.
         p = num_end;
+        // Most often one separator, then the next value.
         if ((cls(p[0]) & cls_sep) && (cls(p[1]) & cls_start)) {
             ++p;
             continue;
@@ -393,7 +408,7 @@ static int parse_into(const char* begin, const char* end, const char* readable, 
                 ++p;
             }
             if (c & cls_sep) break;
-            if (p == end) return n;
+            if (at_end()) return n;
             if (!(c & cls_accepted)) return bad_char(begin, p, why);  // a NUL in the line
             ++p;
         }
@@ -406,7 +421,8 @@ int parse_row(const std::string& line, float* row, RowRefusal& why) {
     // leaves `row` untouched.
     float values[max_vars];
     const char* text = line.c_str();  // ends with '\0'
-    const int n = parse_into(text, text + line.size(), text + line.size() + 1, values, why);
+    const char* end = text + line.size();
+    const int n = parse_line<false>(text, end, end + 1, values, max_vars, why);
     if (n > 0) std::memcpy(row, values, static_cast<std::size_t>(n) * sizeof(float));
     return n;
 }
@@ -449,16 +465,29 @@ static int read_row_line(TextFile& f, float* room, int& nvars, RowRefusal& why) 
     return n;
 }
 
+// The row of the plain line of the read buffer of `f` that starts at `text`
+// (see text_buffered_lines), parsed into `room` (`most` floats): its count,
+// with `feed` set at its line feed; or 0 when the line is not plain or
+// yields anything else (the general path decides it then).
+static int buffered_row(TextFile& f, const char* text, float* room, int most, const char*& feed) {
+    RowRefusal passed;  // what the general path finds again, if anything
+    const char* end = nullptr;
+    const int n = parse_line<true>(text, end, f.buf.data() + f.len, room, most, passed);
+    if (n <= 0 || !text_plain_line(f, text, end)) return 0;
+    feed = end;
+    return n;
+}
+
 int read_row_to(TextFile& f, float* room, int& nvars, RowRefusal& why) {
     // A plain line that lies whole in the read buffer is parsed where it
     // lies. Only a row of the expected count is taken from there: a line that
     // yields anything else (a comment line, whose '!' is a refused byte, an
     // empty or a refused row, another count) is read again by the general
     // path, which decides it as it always has.
-    const char* feed = nullptr;
-    if (const char* text = text_buffered_line(f, feed)) {
-        RowRefusal passed;  // what the general path finds again, if anything
-        const int n = parse_into(text, feed, f.buf.data() + f.len, room, passed);
+    const char* last = nullptr;
+    if (const char* text = text_buffered_lines(f, last)) {
+        const char* feed = nullptr;
+        const int n = buffered_row(f, text, room, nvars != 0 ? nvars : max_vars, feed);
         if (n > 0 && (n == nvars || nvars == 0)) {
             if (nvars == 0) {
                 nvars = n;
@@ -466,12 +495,27 @@ int read_row_to(TextFile& f, float* room, int& nvars, RowRefusal& why) {
                 f.line.assign(text, static_cast<std::size_t>(feed - text) - cr);
                 f.line.push_back('\n');
             }
-            text_pass_line(f, feed);
+            text_pass_lines(f, feed + 1, 1);
             why.line = f.line_no;
             return n;
         }
     }
     return read_row_line(f, room, nvars, why);
+}
+
+std::int64_t read_rows_to(TextFile& f, float* out, std::int64_t most, int nvars) {
+    assert(nvars > 0 && most > 0);
+    const char* last = nullptr;
+    const char* p = text_buffered_lines(f, last);
+    if (p == nullptr) return 0;
+    std::int64_t rows = 0;
+    for (; rows < most && p != last; ++rows, out += nvars) {
+        const char* feed = nullptr;
+        if (buffered_row(f, p, out, nvars, feed) != nvars) break;
+        p = feed + 1;
+    }
+    if (rows > 0) text_pass_lines(f, p, rows);
+    return rows;
 }
 
 int read_row(TextFile& f, float* row, int& nvars, RowRefusal& why) {

@@ -69,6 +69,15 @@ int read_row(TextFile& f, float* row, int& nvars, RowRefusal& why);
 // passed over. For callers that read into room of their own.
 int read_row_to(TextFile& f, float* room, int& nvars, RowRefusal& why);
 
+// Reads rows of `nvars` values (nvars > 0) into `out` (room for `most`
+// rows), one after the other, as long as they lie plain in the read buffer
+// (see text_buffered_lines) and hold nvars values: what read_row_to would
+// read, row after row, without a call per row. Stops before the first line
+// that is anything else, and at the end of the read buffer; read_row_to
+// reads on from there. Returns the rows read (0 to `most`). Reads nothing
+// from the file; f.line stays as it was.
+std::int64_t read_rows_to(TextFile& f, float* out, std::int64_t most, int nvars);
+
 // The same, for callers that need no more than the result.
 int read_row(TextFile& f, float* row, int& nvars);
 
