@@ -83,7 +83,7 @@ void read_part_rows(Part& part, bool count_left_out) {
             // The rows that lie plain in the read buffer, at once.
             const std::int64_t room = static_cast<std::int64_t>((part.values.size() - part.filled) / nvars);
             if (const std::int64_t rows = read_rows_to(part.text, row, room, nvars); rows > 0) {
-                for (std::int64_t r = 0; r < rows; ++r) ranges_update(part.ranges, row + r * nvars, nvars);
+                ranges_update_rows(part.ranges, row, rows, nvars);
                 part.filled += static_cast<std::size_t>(rows * nvars);
                 part.rows += rows;
                 continue;

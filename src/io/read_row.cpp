@@ -15,6 +15,10 @@
 #include <cstring>
 #include <system_error>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace kmeans {
 
 namespace {
@@ -294,6 +298,37 @@ inline const char* word_number(const char* p, const char* readable, float& out) 
     return end;
 }
 
+#if defined(__SSE2__)
+// word_number where 16 bytes after the sign are readable, with the end of
+// the number found from one 16-byte look at its bytes: the start of the
+// next number waits on that alone, not on the words that give the value.
+inline const char* sse_number(const char* p, float& out) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i d = _mm_sub_epi8(v, _mm_set1_epi8('0'));
+    const unsigned digit = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(d, _mm_set1_epi8(9)), d)));
+    const unsigned dot = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('.'))));
+    const unsigned negative = *p == '-';
+    // The bytes after the sign that are not digits (bit 16 up: past the look).
+    const unsigned other = ~digit & ~negative;
+    const int first = std::countr_zero(other);
+    const unsigned point = (dot & other & (0u - other)) != 0;
+    // The end: the first byte after the digits, past a point after the whole ones.
+    const int stop = point ? std::countr_zero(other & (other - 1)) : first;
+    const int nwhole = first - static_cast<int>(negative);
+    const int ndigits = stop - static_cast<int>(negative + point);
+    const char* const end = p + stop;
+    if (nwhole > 7 || ndigits > 8 || ndigits == 0 || (*end | 0x20) == 'e') return nullptr;
+    const char* const q = p + negative;
+    const std::uint64_t a = load_word(q);
+    const std::uint64_t b = load_word(q + 1);
+    const std::uint64_t keep = point ? (std::uint64_t{1} << (8 * nwhole)) - 1 : ~std::uint64_t{0};
+    const std::uint64_t w = digits_value((a & keep) | (b & ~keep), ndigits);
+    if (w > (1u << 24)) return nullptr;
+    out = static_cast<float>(w) / signed_pow10[negative][ndigits - nwhole];
+    return end;
+}
+#endif
+
 }  // namespace
 
 
@@ -376,7 +411,11 @@ static int parse_line(const char* begin, const char*& end, const char* readable,
         // At a value start.
         unsigned char c;
         float v;
+#if defined(__SSE2__)
+        const char* num_end = readable - p >= 16 ? sse_number(p, v) : word_number(p, readable, v);
+#else
         const char* num_end = word_number(p, readable, v);
+#endif
         if (num_end == nullptr) num_end = quick_number(p, v);
         if (num_end == nullptr) {
             num_end = scan_number(p, in_buffer ? readable : end);
