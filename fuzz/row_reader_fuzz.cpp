@@ -107,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     memory_file_set(file, data, size);
     const std::string text(reinterpret_cast<const char*>(data), size);
 
-    // The default buffer (1 MiB) is allocated once and kept from input to
+    // The default buffer (128 KiB) is allocated once and kept from input to
     // input, as one TextFile keeps it from pass to pass.
     static TextFile large;
     const std::vector<Step> steps = read_file(large, file.path, size, true);
