@@ -3,13 +3,16 @@
 //
 // This runs once per row on every pass, so nothing here allocates, and
 // nothing depends on the C locale: characters are classified by a table and
-// numbers are converted by std::from_chars, which is correctly rounded.
+// numbers are correctly rounded, the common short forms with one exact
+// division, the rest by std::from_chars. Rows are parsed where they lie in
+// the read buffer when their lines are plain; the general path reads every
+// other line into TextFile::line first.
 #include "io/read_row.h"
 
 #include <algorithm>
 #include <array>
-#include <cassert>
 #include <bit>
+#include <cassert>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -299,13 +302,14 @@ inline const char* word_number(const char* p, const char* readable, float& out) 
 }
 
 #if defined(__SSE2__)
-// word_number where 16 bytes after the sign are readable, with the end of
-// the number found from one 16-byte look at its bytes: the start of the
-// next number waits on that alone, not on the words that give the value.
+// word_number where the 16 bytes at `p` are readable, with the end of the
+// number found from one look at them: the start of the next number waits on
+// that alone, not on the words that give the value.
 inline const char* sse_number(const char* p, float& out) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const __m128i d = _mm_sub_epi8(v, _mm_set1_epi8('0'));
-    const unsigned digit = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(d, _mm_set1_epi8(9)), d)));
+    const __m128i is_digit = _mm_cmpeq_epi8(_mm_min_epu8(d, _mm_set1_epi8(9)), d);
+    const unsigned digit = static_cast<unsigned>(_mm_movemask_epi8(is_digit));
     const unsigned dot = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('.'))));
     const unsigned negative = *p == '-';
     // The bytes after the sign that are not digits (bit 16 up: past the look).
@@ -412,6 +416,7 @@ static int parse_line(const char* begin, const char*& end, const char* readable,
         unsigned char c;
         float v;
 #if defined(__SSE2__)
+        // From a 16-byte look where it is readable, so nearly always.
         const char* num_end = readable - p >= 16 ? sse_number(p, v) : word_number(p, readable, v);
 #else
         const char* num_end = word_number(p, readable, v);
