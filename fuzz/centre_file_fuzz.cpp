@@ -199,7 +199,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string text(reinterpret_cast<const char*>(data), size);
 
     // MaxDist from the file for inputs of even length, from switch M for
-    // the others: every reading allocates the 1 MiB read buffer afresh,
+    // the others: every reading allocates the 128 KiB read buffer afresh,
     // which costs more than the rest, so one reading per input.
     Params p;
     p.levels.quiet = 3;

@@ -107,19 +107,27 @@ std::ostream& operator<<(std::ostream& os, const ParseCase& c) {
 
 class ParseRow : public testing::TestWithParam<ParseCase> {};
 
+// Blanks after a line change nothing, but give every number of it 16
+// readable bytes: the numbers are converted from a 16-byte look then, and
+// a word at a time nearer the end of a text.
+const std::string look_room(16, ' ');
+
 TEST_P(ParseRow, GivesExpectedValues) {
     const ParseCase& c = GetParam();
-    auto row = fresh_row();
-    int got = parse_row(c.line, row.data());
-    ASSERT_EQ(got, c.result);
-    if (got >= 0) {
-        ASSERT_EQ(static_cast<std::size_t>(got), c.values.size());
-        expect_values(row.data(), c.values);
-        EXPECT_EQ(bits(row[static_cast<std::size_t>(got)]), bits(sentinel))
-            << "stored past the last value";
-    }
-    if (got == row_bad_char) {
-        for (float v : row) ASSERT_EQ(bits(v), bits(sentinel)) << "row touched";
+    for (const std::string& line : {c.line, c.line + look_room}) {
+        SCOPED_TRACE(printable(line));
+        auto row = fresh_row();
+        int got = parse_row(line, row.data());
+        ASSERT_EQ(got, c.result);
+        if (got >= 0) {
+            ASSERT_EQ(static_cast<std::size_t>(got), c.values.size());
+            expect_values(row.data(), c.values);
+            EXPECT_EQ(bits(row[static_cast<std::size_t>(got)]), bits(sentinel))
+                << "stored past the last value";
+        }
+        if (got == row_bad_char) {
+            for (float v : row) ASSERT_EQ(bits(v), bits(sentinel)) << "row touched";
+        }
     }
 }
 
@@ -295,13 +303,15 @@ void expect_like_strtof(const std::string& text) {
     char* end = nullptr;
     float want = std::strtof(text.c_str(), &end);
     ASSERT_EQ(static_cast<std::size_t>(end - text.c_str()), text.size()) << text;
-    float row[1] = {sentinel};
-    int got = parse_row(text, row);
-    if (std::isinf(want)) {
-        EXPECT_EQ(got, row_out_of_range) << text;
-    } else {
-        ASSERT_EQ(got, 1) << text;
-        EXPECT_EQ(bits(row[0]), bits(want)) << text << ": got " << row[0] << " want " << want;
+    for (const std::string& line : {text, text + look_room}) {
+        float row[1] = {sentinel};
+        int got = parse_row(line, row);
+        if (std::isinf(want)) {
+            EXPECT_EQ(got, row_out_of_range) << text;
+        } else {
+            ASSERT_EQ(got, 1) << text;
+            EXPECT_EQ(bits(row[0]), bits(want)) << text << ": got " << row[0] << " want " << want;
+        }
     }
 }
 
@@ -327,6 +337,11 @@ TEST(CorrectRounding, TrickyDecimals) {
         "33554431", "33554433", "67108863", "67108865", "2147483647", "4294967295",
         "9007199254740993", "18446744073709551615", "123456789012345678901234567890",
         "1.0000001", "0.99999994", "0.99999997", "0.999999970197677612304687",
+        // The short forms at the edges of their bounds: 7 whole digits, 8 in
+        // all, 2^24 without the point, a point at either end, zeros.
+        "1677721.6", "1677721.7", "16777.217", "0.16777216", "0.16777217", "1.6777217", "9999999.",
+        "9999999.9", "99999999", ".99999999", "0.0620061", "0.00000001", "00000000.5", "0.", ".0",
+        "12345678.", "1234567.8", "1234567.89", "3.1415927", "0.000123456", "1.5e1", "1.5E+1",
         "0.9999999701976776123046875", "0.99999997019767761230468751",
     };
     for (const char* t : tricky) {
@@ -549,10 +564,13 @@ TEST(TextFileOpen, TinyBuffersReadLikeTheDefaultOne) {
         auto row = fresh_row();
         for (int calls = 0; calls < 4000; ++calls) {
             RowRefusal why;
+            const bool fixes = nvars == 0;
             const int n = read_row(f, row.data(), nvars, why);
+            // The line is kept where read_row says: for no row, or a row that fixed nvars.
+            const std::string& line = n <= 0 || fixes ? f.line : "";
             trace += std::to_string(n) + ":" + std::to_string(static_cast<int>(why.end)) + ":" +
                      std::to_string(why.line) + ":" + std::to_string(why.column) + ":" + std::to_string(why.count) +
-                     ":" + std::to_string(f.line_no) + ":" + f.line + ":";
+                     ":" + std::to_string(f.line_no) + ":" + line + ":";
             for (int i = 0; i < n; ++i) trace += std::to_string(bits(row[i])) + ",";
             trace += "\n";
             if (n == row_end && why.end == DataEnd::file_end) break;
@@ -564,6 +582,90 @@ TEST(TextFileOpen, TinyBuffersReadLikeTheDefaultOne) {
     const std::string want = read_all(text_buffer_bytes);
     EXPECT_GT(std::count(want.begin(), want.end(), '\n'), 100);
     for (std::size_t b = 1; b <= 7; ++b) EXPECT_TRUE(read_all(b) == want) << "buffer of " << b << " bytes";
+}
+
+// Rows of measurement data, with lines of every other kind among them: the
+// rows parsed where they lie in the read buffer (row by row with read_row,
+// in runs with read_rows_to) are what the general path reads, which a read
+// buffer of 3 bytes leaves it nearly every line to do: the same results,
+// refusals, line numbers and kept lines, and every value bit for bit, also
+// with a line limit that many lines pass.
+TEST(ReadRowPlainLines, ReadLikeTheGeneralPath) {
+    std::mt19937 gen(5);
+    std::uniform_int_distribution<int> percent(0, 99);
+    std::normal_distribution<double> normal;
+    const std::vector<std::string> odd_values = {
+        "16777216", "16777217", "1677721.7", "0.0620061", "-0.0620061", "12345678", "123456789", "0.000123456",
+        "-0", "-.5", "5.", ".5", "1.5e3", "2E-2", "3.14159265358979", "1e39", "-1e-50", "1-2", "1.2.3",
+        "--1", "-", ".", "+5", "0000000000001.5", "9.999999e-5"};
+    const std::vector<std::string> separators = {" ", " ", " ", "\t", ",", ", ", "  "};
+    const std::vector<std::string> odd_lines = {"! note 1 2\n", "1 2 ! note\n", "\n", "  \t\n", "1 \r2\n",
+                                                "1 2\r\r\n", "\r\n", "1 \0 2\n"s, "1;2\n", "\x1a",
+                                                "1 2 3\x1a" "4\n", "x,y\n"};
+    std::string text;
+    while (text.size() < 3 * text_buffer_bytes) {
+        if (percent(gen) < 4) {
+            text += odd_lines[static_cast<std::size_t>(percent(gen)) % odd_lines.size()];
+            continue;
+        }
+        const int values = percent(gen) < 5 ? 1 + percent(gen) % 12 : 8;
+        for (int v = 0; v < values; ++v) {
+            if (v) text += separators[static_cast<std::size_t>(percent(gen)) % separators.size()];
+            if (percent(gen) < 6) {
+                text += odd_values[static_cast<std::size_t>(percent(gen)) % odd_values.size()];
+            } else {
+                char value[32];
+                std::snprintf(value, sizeof value, "%.6g", 2 * normal(gen) + 4 * (percent(gen) % 8));
+                text += value;
+            }
+        }
+        text += percent(gen) < 15 ? "\r\n" : "\n";
+    }
+    TempFile tmp(text);
+
+    // Values of rows only; for anything else all that read_row tells.
+    auto trace = [&](std::size_t buffer_bytes, std::size_t line_limit, bool runs, int& rows) {
+        TextFile f;
+        f.buffer_bytes = buffer_bytes;
+        f.line_limit = line_limit;
+        EXPECT_TRUE(text_open(f, tmp.path()));
+        std::string t;
+        int nvars = 0;
+        std::vector<float> run(64 * max_vars);
+        auto row = fresh_row();
+        rows = 0;
+        for (std::size_t calls = 0; calls <= text.size(); ++calls) {
+            if (runs && nvars > 0) {
+                const std::int64_t got = read_rows_to(f, run.data(), 64, nvars);
+                for (std::int64_t i = 0; i < got * nvars; ++i) t += std::to_string(bits(run[i])) + ",";
+                rows += static_cast<int>(got);
+                if (got > 0) continue;
+            }
+            RowRefusal why;
+            const bool fixes = nvars == 0;
+            const int n = runs ? read_row_to(f, row.data(), nvars, why) : read_row(f, row.data(), nvars, why);
+            const int count = n > 0 ? n : n == row_count_mismatch ? why.count : 0;
+            for (int i = 0; i < count; ++i) t += std::to_string(bits(row[i])) + ",";
+            rows += n > 0;
+            if (n <= 0 || fixes)
+                t += "\n" + std::to_string(n) + ":" + std::to_string(static_cast<int>(why.end)) + ":" +
+                     std::to_string(why.line) + ":" + std::to_string(why.column) + ":" + std::to_string(why.byte) +
+                     ":" + std::to_string(why.value) + ":" + std::to_string(why.count) + ":" +
+                     std::to_string(f.line_no) + ":" + printable(f.line) + "\n";
+            if (n == row_end && why.end == DataEnd::file_end) break;
+        }
+        text_close(f);
+        return t + "lines " + std::to_string(f.newlines);
+    };
+    for (const std::size_t limit : {max_line_bytes, std::size_t{64}}) {
+        SCOPED_TRACE("line limit " + std::to_string(limit));
+        int rows = 0, general_rows = 0;
+        const std::string want = trace(3, limit, false, general_rows);
+        EXPECT_GT(general_rows, limit == 64 ? 1000 : 4000);
+        EXPECT_TRUE(trace(text_buffer_bytes, limit, false, rows) == want) << "row by row";
+        EXPECT_TRUE(trace(text_buffer_bytes, limit, true, rows) == want) << "in runs";
+        EXPECT_EQ(rows, general_rows);
+    }
 }
 
 TEST(TextFileOpen, MissingFileIsNotOpened) {

@@ -34,7 +34,7 @@ std::int64_t lines_left_out(TextFile& f, bool poll, bool& at_mark) {
 
 // Empties `part` for the next part's rows.
 static void empty_part(Part& part) {
-    part.values.clear();
+    part.filled = 0;
     part.rows = 0;
     part.nvars = 0;
     part.end = PartEnd::none;
@@ -42,7 +42,15 @@ static void empty_part(Part& part) {
     part.newlines = 0;
     part.left_out = 0;
     part.left_out_mark = false;
-    if (part.row.size() != static_cast<std::size_t>(max_vars)) part.row.assign(max_vars, 0.0f);
+}
+
+// Room for the next row after the part's rows: max_vars floats, the buffer
+// grown (by doubling) when it has not that much left.
+static float* row_room(Part& part) {
+    constexpr std::size_t room = max_vars;
+    if (part.values.size() - part.filled < room)
+        part.values.resize(std::max(2 * part.values.size(), part.filled + room));
+    return part.values.data() + part.filled;
 }
 
 // Empties `part` and opens its lines from plan.data_from on; false when no
@@ -70,15 +78,26 @@ void read_part_rows(Part& part, bool count_left_out) {
     empty_part(part);
     int nvars = 0;
     for (;;) {
-        const int n = read_row(part.text, part.row.data(), nvars, part.why);
+        float* row = row_room(part);
+        if (nvars > 0) {
+            // The rows that lie plain in the read buffer, at once.
+            const std::int64_t room = static_cast<std::int64_t>((part.values.size() - part.filled) / nvars);
+            if (const std::int64_t rows = read_rows_to(part.text, row, room, nvars); rows > 0) {
+                ranges_update_rows(part.ranges, row, rows, nvars);
+                part.filled += static_cast<std::size_t>(rows * nvars);
+                part.rows += rows;
+                continue;
+            }
+        }
+        const int n = read_row_to(part.text, row, nvars, part.why);
         if (n > 0) {
             if (part.rows == 0) {
                 part.nvars = n;
                 part.first_line = part.text.line;
                 ranges_reset(part.ranges);
             }
-            ranges_update(part.ranges, part.row.data(), n);
-            part.values.insert(part.values.end(), part.row.begin(), part.row.begin() + n);
+            ranges_update(part.ranges, row, n);
+            part.filled += static_cast<std::size_t>(n);
             ++part.rows;
             continue;
         }
@@ -102,16 +121,23 @@ void reread_part(Part& part, const PartPlan& plan, std::size_t i, std::int64_t r
         return;
     }
     int fixed = nvars;  // every row must hold nvars values
-    part.values.reserve(static_cast<std::size_t>(rows) * static_cast<std::size_t>(nvars));
-    for (; part.rows < rows; ++part.rows) {
-        if (read_row(part.text, part.row.data(), fixed, part.why) != nvars) {
-            part.end = PartEnd::changed;
-            return;
+    const std::size_t all = static_cast<std::size_t>(rows) * static_cast<std::size_t>(nvars) + max_vars;
+    if (part.values.size() < all) part.values.resize(all);
+    while (part.rows < rows) {
+        float* row = row_room(part);
+        std::int64_t got = read_rows_to(part.text, row, rows - part.rows, nvars);
+        if (got == 0) {
+            if (read_row_to(part.text, row, fixed, part.why) != nvars) {
+                part.end = PartEnd::changed;
+                return;
+            }
+            got = 1;
         }
-        part.values.insert(part.values.end(), part.row.begin(), part.row.begin() + nvars);
+        part.filled += static_cast<std::size_t>(got * nvars);
+        part.rows += got;
     }
     // After the rows the first pass found, the part or the data end.
-    if (read_row(part.text, part.row.data(), fixed, part.why) != row_end) part.end = PartEnd::changed;
+    if (read_row_to(part.text, row_room(part), fixed, part.why) != row_end) part.end = PartEnd::changed;
 }
 
 }  // namespace kmeans

@@ -26,8 +26,9 @@ enum class PartEnd : unsigned char {
 struct Part {
     TextFile text;
     std::vector<char> scratch;     // bytes looked at to find the part's first line
-    std::vector<float> values;     // its rows, row after row
-    std::vector<float> row;        // the row being read
+    std::vector<float> values;     // its rows, row after row, in the first `filled` floats;
+                                   // the rest is room the next row is read into
+    std::size_t filled = 0;
     Ranges ranges;                 // first pass: the ranges of its rows
     std::int64_t rows = 0;
     int nvars = 0;                 // values of its first row (0: no row)

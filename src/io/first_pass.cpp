@@ -116,7 +116,7 @@ bool join_part(PassJoin& j, Part& part, std::size_t expected) {
             return true;
         }
         if (j.ranges) ranges_merge(*j.ranges, part.ranges, d.nvars);
-        if (!keep_rows(d, part.values.data(), part.values.size(), expected) && j.rows_must_stay) {
+        if (!keep_rows(d, part.values.data(), part.filled, expected) && j.rows_must_stay) {
             Failure f;
             f.what = Fault::memory_compressed;
             f.path = d.name;
@@ -200,7 +200,7 @@ Failure first_pass_in_parts(const Params& p, DataFile& d, Ranges* ranges, std::i
         if (j.ended) return;
         Part& part = slots[i % window];
         const std::size_t expected =
-            i == 0 && parts > 1 ? static_cast<std::size_t>(static_cast<double>(part.values.size()) *
+            i == 0 && parts > 1 ? static_cast<std::size_t>(static_cast<double>(part.filled) *
                                                            static_cast<double>(size) /
                                                            static_cast<double>(part_bytes))
                                 : 0;

@@ -56,8 +56,27 @@ struct RowRefusal {
 // values are in `row`). A line longer than max_line_bytes that is not a
 // comment line returns row_too_long.
 // Returns the number of values (>= 1), or one of the codes above with `why`
-// filled in. Writes nothing to the console.
+// filled in; `row` is written only with the values of a row, or of a row of
+// another count. Writes nothing to the console.
+// f.line holds the line it stopped at when it delivers no row, and the line
+// of a row that fixed nvars (nvars was 0); after any other row it may hold
+// an earlier line, since a plain line that lies whole in the read buffer is
+// parsed where it lies.
 int read_row(TextFile& f, float* row, int& nvars, RowRefusal& why);
+
+// The same, parsing into `room` (max_vars floats) as it goes: when it
+// delivers no row, `room` may hold values of the line it stopped at or
+// passed over. For callers that read into room of their own.
+int read_row_to(TextFile& f, float* room, int& nvars, RowRefusal& why);
+
+// Reads rows of `nvars` values (nvars > 0) into `out` (room for `most`
+// rows), one after the other, as long as they lie plain in the read buffer
+// (see text_buffered_lines) and hold nvars values: what read_row_to would
+// read, row after row, without a call per row. Stops before the first line
+// that is anything else, and at the end of the read buffer; read_row_to
+// reads on from there. Returns the rows read (0 to `most`). Reads nothing
+// from the file; f.line stays as it was.
+std::int64_t read_rows_to(TextFile& f, float* out, std::int64_t most, int nvars);
 
 // The same, for callers that need no more than the result.
 int read_row(TextFile& f, float* row, int& nvars);

@@ -23,8 +23,9 @@ static std::size_t round_to_pages(std::size_t bytes) {
     return (bytes + page - 1) / page * page;
 }
 
-// The first mapping: enough for small files, grown by doubling after that.
-constexpr std::size_t first_bytes = std::size_t{1} << 20;
+// The first mapping: enough for small files, grown by doubling after that;
+// one large page (table_trim gives back what small files leave unused).
+constexpr std::size_t first_bytes = std::size_t{2} << 20;
 
 // Maps or remaps the table to hold `bytes` bytes. False when it cannot.
 static bool map_to(RowTable& t, std::size_t bytes) {
@@ -32,6 +33,12 @@ static bool map_to(RowTable& t, std::size_t bytes) {
     void* m = t.values ? mremap(t.values, t.capacity * sizeof(float), size, MREMAP_MAYMOVE)
                        : mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (m == MAP_FAILED) return false;
+#ifdef MADV_HUGEPAGE
+    // Large pages where the system gives them on request: a page fault per
+    // 2 MiB of rows instead of one per 4 KiB. Only a hint: without them the
+    // table is the same.
+    madvise(m, size, MADV_HUGEPAGE);
+#endif
     t.values = static_cast<float*>(m);
     t.capacity = size / sizeof(float);
     return true;

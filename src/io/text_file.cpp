@@ -5,6 +5,7 @@
 #include "io/text_file.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -20,17 +21,27 @@ namespace {
 constexpr char ctrl_z = '\x1a';
 
 
-// Sets f.special to the first carriage return or Ctrl-Z at or after f.pos,
-// or to f.len when there is none. Most files hold neither, so one search per
-// buffer spares the line reader from looking for them line by line.
-void find_special(TextFile& f) {
-    const char* from = f.buf.data() + f.pos;
-    std::size_t n = f.len - f.pos;
+// Sets f.special to the first carriage return or Ctrl-Z at or after offset
+// `at` of the buffer, or to f.len when there is none. Most files hold
+// neither, so one search per buffer spares the line reader from looking for
+// them line by line.
+void find_special_from(TextFile& f, std::size_t at) {
+    const char* from = f.buf.data() + at;
+    std::size_t n = f.len - at;
     const void* cr = std::memchr(from, '\r', n);
     if (cr) n = static_cast<std::size_t>(static_cast<const char*>(cr) - from);
     const void* z = std::memchr(from, ctrl_z, n);
     if (z) n = static_cast<std::size_t>(static_cast<const char*>(z) - from);
-    f.special = f.pos + n;
+    f.special = at + n;
+}
+
+// find_special_from the next unread byte.
+void find_special(TextFile& f) { find_special_from(f, f.pos); }
+
+// Sets f.lines_end past the last line feed of the buffer.
+void find_lines_end(TextFile& f) {
+    const void* feed = memrchr(f.buf.data() + f.pos, '\n', f.len - f.pos);
+    f.lines_end = feed ? static_cast<std::size_t>(static_cast<const char*>(feed) - f.buf.data()) + 1 : 0;
 }
 
 // Gives `f` its read buffer of f.buffer_bytes (at least 3, so that the first
@@ -81,11 +92,12 @@ bool fill(TextFile& f) {
             f.len = static_cast<std::size_t>(got);
             if (first && at_start && f.len >= 3 && std::memcmp(f.buf.data(), "\xEF\xBB\xBF", 3) == 0) f.pos = 3;
             find_special(f);
+            find_lines_end(f);
             return true;
         }
         if (got < 0 && errno == EINTR) continue;
         f.eof = true;
-        f.pos = f.len = 0;
+        f.pos = f.len = f.lines_end = 0;
         return false;
     }
 }
@@ -168,7 +180,7 @@ void text_close(TextFile& f) {
     f.owns_fd = true;
     f.stop = -1;
     f.limit = -1;
-    f.pos = f.len = 0;
+    f.pos = f.len = f.lines_end = 0;
     f.eof = false;
     f.mem = nullptr;
     f.mem_size = 0;
@@ -178,7 +190,7 @@ void text_close(TextFile& f) {
 
 void text_rewind(TextFile& f) {
     f.read_at = 0;
-    f.pos = f.len = f.special = 0;
+    f.pos = f.len = f.special = f.lines_end = 0;
     f.eof = false;
     f.line_start = true;
     f.stopped = false;
@@ -281,6 +293,38 @@ bool text_read_line(TextFile& f) {
         }
         line_append(f, &next, 1);
     }
+}
+
+const char* text_buffered_lines(const TextFile& f, const char*& last) {
+    if (f.pos >= f.lines_end || !f.line_start) return nullptr;
+    if (f.stop >= 0 && text_position(f) >= f.stop) return nullptr;
+    last = f.buf.data() + f.lines_end;
+    return f.buf.data() + f.pos;
+}
+
+bool text_plain_line(TextFile& f, const char* begin, const char* feed) {
+    const std::size_t from = static_cast<std::size_t>(begin - f.buf.data());
+    const std::size_t line_end = static_cast<std::size_t>(feed - f.buf.data());
+    assert(from >= f.pos && from <= line_end && line_end < f.lines_end && *feed == '\n');
+    if (f.special < from) find_special_from(f, from);
+    std::size_t chars = line_end - from;
+    if (f.special < line_end) {
+        // Only a carriage return just before the line feed: a CR/LF line end.
+        if (f.special + 1 != line_end || f.buf[f.special] != '\r') return false;
+        --chars;
+    }
+    if (chars > f.line_limit) return false;
+    return f.stop < 0 || f.read_at - static_cast<std::int64_t>(f.len - from) < f.stop;
+}
+
+void text_pass_lines(TextFile& f, const char* next, std::int64_t lines) {
+    assert(next > f.buf.data() + f.pos && next <= f.buf.data() + f.lines_end && next[-1] == '\n' && lines > 0);
+    f.pos = static_cast<std::size_t>(next - f.buf.data());
+    f.line_cut = false;
+    f.cut_bang = false;
+    f.newlines += lines;
+    f.line_no = f.newlines;
+    f.line_start = true;
 }
 
 }  // namespace kmeans

@@ -16,7 +16,9 @@ namespace kmeans {
 constexpr std::size_t max_line_bytes = std::size_t{16} << 20;
 
 // Size of the read buffer of a TextFile: one read(2) fills it at most.
-constexpr std::size_t text_buffer_bytes = std::size_t{1} << 20;
+// Small enough that the text the kernel copies in is still in the core's
+// own cache when the rows are parsed from it.
+constexpr std::size_t text_buffer_bytes = std::size_t{128} << 10;
 
 // A data file opened for reading in text mode, read through its own buffer
 // (no stdio, no system call per line). The text-mode rules of the home
@@ -39,6 +41,7 @@ struct TextFile {
     std::size_t len = 0;    // bytes held in buf
     bool eof = false;       // the descriptor has reported its end
     std::size_t special = 0;  // first carriage return or Ctrl-Z at or after pos (len when none)
+    std::size_t lines_end = 0;  // past the last line feed in buf (0: none)
     std::string line;       // the line last read (grows up to line_limit + 1, never shrinks)
     std::size_t line_limit = max_line_bytes;  // the most characters of a line kept (at most max_line_bytes)
     bool line_cut = false;  // the line was longer than line_limit: only its start is in `line`
@@ -120,5 +123,27 @@ void text_rewind(TextFile& f);
 // when the end of the file, or a Ctrl-Z, comes before any character (f.eof
 // tells the two apart).
 bool text_read_line(TextFile& f);
+
+// The unread lines of `f` that its read buffer holds whole, for a reader
+// that parses lines where they lie: returns the first byte of the next line
+// (the next byte text_read_line would read), with `last` set past the last
+// line feed in the buffer, so that every line that starts before `last`
+// ends with a line feed before it. Returns nullptr when the buffer holds no
+// such line, when the next line does not follow a line feed (it goes on
+// after a Ctrl-Z) or when `f` stops before it. Reads nothing from the file.
+const char* text_buffered_lines(const TextFile& f, const char*& last);
+
+// Whether the line of the read buffer from `begin` (the start of a line, at
+// or after the first that text_buffered_lines gave) to its line feed at
+// `feed` is plain: it holds no Ctrl-Z and no carriage return but one just
+// before the line feed, no more than f.line_limit characters, and `f` does
+// not stop before it. text_read_line would read a plain line as its bytes
+// before the line feed, less that carriage return, and the line feed.
+bool text_plain_line(TextFile& f, const char* begin, const char* feed);
+
+// Passes over `lines` lines of the read buffer, up to `next` (the byte after
+// the line feed of the last), and counts them as text_read_line would have
+// read them; f.line stays as it was.
+void text_pass_lines(TextFile& f, const char* next, std::int64_t lines);
 
 }  // namespace kmeans
