@@ -141,14 +141,14 @@ TEST(AdaptivePass, RowAtATimeEqualsTheFullSearchAfterEveryMove) {
                     centres_prepare_all(fs, fast, nvars, K, cityblock, Kernel::automatic);
                     if (!adaptive_pass_runs(fs)) continue;
                     std::vector<std::int32_t> want(n), got(n, -7);
-                    AdaptivePass a = adaptive_begin(fs, fast, 0.4f);
+                    AdaptivePass a = adaptive_begin(fs, fast, 0.4f, Kernel::automatic);
                     for (int r = 0; r < n; ++r) {
                         const float* x = rows.data() + static_cast<std::size_t>(r) * nvars;
                         float best;
                         nearest_rows(ps, x, 1, nvars, &want[r], &best);
                         centres_pull(ps, plain, want[r], x, 0.4f);
-                        adaptive_row(a, x, &got[r]);
                     }
+                    adaptive_rows(a, rows.data(), n, got.data());
                     adaptive_end(a);
                     EXPECT_EQ(got, want);
                     for (std::size_t i = 0; i < plain.v.size(); ++i)

@@ -126,22 +126,27 @@ bool adaptive_pass_runs(const CentreSet& s) {
 #endif
 }
 
-AdaptivePass adaptive_begin(CentreSet& s, Centres& c, float alpha) {
-    assert(adaptive_pass_runs(s) && c.nvars == s.nvars);
+AdaptivePass adaptive_begin(CentreSet& s, Centres& c, float alpha, Kernel kernel) {
+    assert(adaptive_pass_runs(s) && c.nvars == s.nvars && c.K == s.ncand);
     AdaptivePass a;
-    a.cols = s.cols.data();
+    a.out = s.cols.data();
     a.centres = c.v.data();
     a.nvars = s.nvars;
+    a.ncand = s.ncand;
     a.alpha = alpha;
     a.cityblock = s.cityblock;
+    a.wide = (kernel == Kernel::automatic || kernel == Kernel::avx512) && nearest_path_runs(NearestPath::avx512);
+    std::copy(s.cols.begin(), s.cols.begin() + 8 * s.nvars, a.cols);
+    std::copy(s.cols.begin(), s.cols.begin() + 8 * s.nvars, a.moved);
     return a;
 }
 
-void adaptive_row(AdaptivePass& a, const float* x, std::int32_t* winner) {
+void adaptive_rows(AdaptivePass& a, const float* rows, std::size_t n, std::int32_t* winner) {
 #ifdef KMEANS_VECTOR_KERNELS
-    nearest_adaptive_avx2(a, x, winner);
+    if (a.wide) return nearest_adaptive_avx512(a, rows, n, winner);
+    nearest_adaptive_avx2(a, rows, n, winner);
 #else
-    (void)a, (void)x, (void)winner;
+    (void)a, (void)rows, (void)n, (void)winner;
     assert(false);
 #endif
 }

@@ -90,4 +90,81 @@ void nearest_rows_second_avx512(const CentreColumns& s, bool cityblock, const fl
     else search_rows_second<false>(s, rows, n, nvars, winner, best, second);
 }
 
+namespace {
+
+// The rows of an adaptive pass (AdaptivePass) of NV values, the 8 centres of
+// a value in one vector, the centres held in registers from row to row. The
+// differences c - x serve the sums and the moves alike: a square or an
+// absolute value is the same for x - c, and c - alpha * (c - x) is exactly
+// c + alpha * (x - c), the move of pull_quads().
+template <bool CB, int NV>
+void adaptive_run(AdaptivePass& a, const float* rows, std::size_t n, std::int32_t* winner) {
+    __m512d c[NV], t[NV];
+    #pragma GCC unroll 16
+    for (int v = 0; v < NV; ++v) {
+        c[v] = _mm512_load_pd(a.cols + 8 * v);
+        t[v] = _mm512_load_pd(a.moved + 8 * v);
+    }
+    const __m512d al = _mm512_set1_pd(static_cast<double>(a.alpha));
+    unsigned bit = a.pending;
+    for (std::size_t i = 0; i < n; ++i, rows += NV) {
+        alignas(64) double xd[NV < 8 ? 8 : 16];
+        #pragma GCC unroll 2
+        for (int v = 0; v < NV; v += 8) {
+            const __mmask8 in = static_cast<__mmask8>(NV - v >= 8 ? 0xFFu : (1u << (NV - v)) - 1u);
+            _mm512_store_pd(xd + v, widen8(_mm256_maskz_loadu_ps(in, rows + v)));
+        }
+        const __mmask8 m = static_cast<__mmask8>(bit);
+        __m512d stood = zero(), moved = zero();
+        #pragma GCC unroll 16
+        for (int v = 0; v < NV; ++v) {
+            const __m512d xv = _mm512_set1_pd(xd[v]);
+            const __m512d dc = _mm512_sub_pd(c[v], xv), dt = _mm512_sub_pd(t[v], xv);
+            stood = _mm512_add_pd(stood, CB ? _mm512_abs_pd(dc) : _mm512_mul_pd(dc, dc));
+            moved = _mm512_add_pd(moved, CB ? _mm512_abs_pd(dt) : _mm512_mul_pd(dt, dt));
+            // The centres as they stand for this row, and each one's move towards it.
+            c[v] = _mm512_mask_blend_pd(m, c[v], t[v]);
+            const __m512d d = _mm512_mask_blend_pd(m, dc, dt);
+            t[v] = widen8(round8(_mm512_sub_pd(c[v], _mm512_mul_pd(al, d))));
+        }
+        bit = adaptive_pick<CB>(_mm256_mask_blend_ps(m, round8(stood), round8(moved)));
+        winner[i] = __builtin_ctz(bit);
+    }
+    #pragma GCC unroll 16
+    for (int v = 0; v < NV; ++v) {
+        _mm512_store_pd(a.cols + 8 * v, c[v]);
+        _mm512_store_pd(a.moved + 8 * v, t[v]);
+    }
+    a.pending = bit;
+}
+
+template <bool CB>
+void adaptive_rows(AdaptivePass& a, const float* rows, std::size_t n, std::int32_t* winner) {
+    switch (a.nvars) {
+    case 1: return adaptive_run<CB, 1>(a, rows, n, winner);
+    case 2: return adaptive_run<CB, 2>(a, rows, n, winner);
+    case 3: return adaptive_run<CB, 3>(a, rows, n, winner);
+    case 4: return adaptive_run<CB, 4>(a, rows, n, winner);
+    case 5: return adaptive_run<CB, 5>(a, rows, n, winner);
+    case 6: return adaptive_run<CB, 6>(a, rows, n, winner);
+    case 7: return adaptive_run<CB, 7>(a, rows, n, winner);
+    case 8: return adaptive_run<CB, 8>(a, rows, n, winner);
+    case 9: return adaptive_run<CB, 9>(a, rows, n, winner);
+    case 10: return adaptive_run<CB, 10>(a, rows, n, winner);
+    case 11: return adaptive_run<CB, 11>(a, rows, n, winner);
+    case 12: return adaptive_run<CB, 12>(a, rows, n, winner);
+    case 13: return adaptive_run<CB, 13>(a, rows, n, winner);
+    case 14: return adaptive_run<CB, 14>(a, rows, n, winner);
+    case 15: return adaptive_run<CB, 15>(a, rows, n, winner);
+    default: return adaptive_run<CB, 16>(a, rows, n, winner);
+    }
+}
+
+}  // namespace
+
+void nearest_adaptive_avx512(AdaptivePass& a, const float* rows, std::size_t n, std::int32_t* winner) {
+    if (a.cityblock) adaptive_rows<true>(a, rows, n, winner);
+    else adaptive_rows<false>(a, rows, n, winner);
+}
+
 }  // namespace kmeans

@@ -3,8 +3,8 @@
 # nearest_avx512.cpp.o): each defines its four entry points,
 # kmeans::nearest_rows_KIND, kmeans::nearest_rows_second_KIND,
 # kmeans::nearest_screen_KIND and
-# kmeans::nearest_row_major_KIND (and the AVX2
-# one the adaptive moves: nearest_pull_avx2, nearest_adaptive_avx2 and
+# kmeans::nearest_row_major_KIND (and the adaptive pass,
+# nearest_adaptive_KIND, with the AVX2 one's nearest_pull_avx2 and
 # nearest_adaptive_end_avx2), as plain
 # functions, and no other global symbol, weak ones included. An inline or
 # template function that another unit defines too would be one: the linker
