@@ -154,10 +154,8 @@ inline void lanes_of(unsigned bit, __m256d& lo, __m256d& hi) {
 }
 
 // The rows of an adaptive pass (AdaptivePass), the centres in its columns
-// from row to row. The differences c - x serve the sums and the moves
-// alike: a square or an absolute value is the same for x - c, and
-// c - alpha * (c - x) is exactly c + alpha * (x - c), the move of
-// pull_quads().
+// from row to row. The differences x - c serve the sums and the moves alike
+// (the move of pull_quads(): c + alpha * (x - c)).
 template <bool CB>
 void adaptive_rows(AdaptivePass& a, const float* rows, std::size_t n, std::int32_t* winner) {
     const __m256d al = _mm256_set1_pd(static_cast<double>(a.alpha));
@@ -173,8 +171,8 @@ void adaptive_rows(AdaptivePass& a, const float* rows, std::size_t n, std::int32
             const __m256d xv = _mm256_set1_pd(static_cast<double>(rows[v]));
             const __m256d c_lo = _mm256_load_pd(col), c_hi = _mm256_load_pd(col + 4);
             const __m256d u_lo = _mm256_load_pd(mv), u_hi = _mm256_load_pd(mv + 4);
-            const __m256d dc_lo = _mm256_sub_pd(c_lo, xv), dc_hi = _mm256_sub_pd(c_hi, xv);
-            const __m256d du_lo = _mm256_sub_pd(u_lo, xv), du_hi = _mm256_sub_pd(u_hi, xv);
+            const __m256d dc_lo = _mm256_sub_pd(xv, c_lo), dc_hi = _mm256_sub_pd(xv, c_hi);
+            const __m256d du_lo = _mm256_sub_pd(xv, u_lo), du_hi = _mm256_sub_pd(xv, u_hi);
             s_lo = add_term<CB>(s_lo, dc_lo);
             s_hi = add_term<CB>(s_hi, dc_hi);
             t_lo = add_term<CB>(t_lo, du_lo);
@@ -184,8 +182,8 @@ void adaptive_rows(AdaptivePass& a, const float* rows, std::size_t n, std::int32
             const __m256d d_lo = _mm256_blendv_pd(dc_lo, du_lo, m_lo), d_hi = _mm256_blendv_pd(dc_hi, du_hi, m_hi);
             _mm256_store_pd(col, n_lo);
             _mm256_store_pd(col + 4, n_hi);
-            _mm256_store_pd(mv, _mm256_cvtps_pd(_mm256_cvtpd_ps(_mm256_sub_pd(n_lo, _mm256_mul_pd(al, d_lo)))));
-            _mm256_store_pd(mv + 4, _mm256_cvtps_pd(_mm256_cvtpd_ps(_mm256_sub_pd(n_hi, _mm256_mul_pd(al, d_hi)))));
+            _mm256_store_pd(mv, _mm256_cvtps_pd(_mm256_cvtpd_ps(_mm256_add_pd(n_lo, _mm256_mul_pd(al, d_lo)))));
+            _mm256_store_pd(mv + 4, _mm256_cvtps_pd(_mm256_cvtpd_ps(_mm256_add_pd(n_hi, _mm256_mul_pd(al, d_hi)))));
         }
         const __m256 pick = _mm256_set_m128(_mm256_cvtpd_ps(m_hi), _mm256_cvtpd_ps(m_lo));  // NaN (sign set) or 0
         bit = adaptive_pick<CB>(_mm256_blendv_ps(round8(Acc{s_lo, s_hi}), round8(Acc{t_lo, t_hi}), pick));

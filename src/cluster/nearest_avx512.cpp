@@ -94,9 +94,8 @@ namespace {
 
 // The rows of an adaptive pass (AdaptivePass) of NV values, the 8 centres of
 // a value in one vector, the centres held in registers from row to row. The
-// differences c - x serve the sums and the moves alike: a square or an
-// absolute value is the same for x - c, and c - alpha * (c - x) is exactly
-// c + alpha * (x - c), the move of pull_quads().
+// differences x - c serve the sums and the moves alike (the move of
+// pull_quads(): c + alpha * (x - c)).
 template <bool CB, int NV>
 void adaptive_run(AdaptivePass& a, const float* rows, std::size_t n, std::int32_t* winner) {
     __m512d c[NV], t[NV];
@@ -119,13 +118,13 @@ void adaptive_run(AdaptivePass& a, const float* rows, std::size_t n, std::int32_
         #pragma GCC unroll 16
         for (int v = 0; v < NV; ++v) {
             const __m512d xv = _mm512_set1_pd(xd[v]);
-            const __m512d dc = _mm512_sub_pd(c[v], xv), dt = _mm512_sub_pd(t[v], xv);
+            const __m512d dc = _mm512_sub_pd(xv, c[v]), dt = _mm512_sub_pd(xv, t[v]);
             stood = _mm512_add_pd(stood, CB ? _mm512_abs_pd(dc) : _mm512_mul_pd(dc, dc));
             moved = _mm512_add_pd(moved, CB ? _mm512_abs_pd(dt) : _mm512_mul_pd(dt, dt));
             // The centres as they stand for this row, and each one's move towards it.
             c[v] = _mm512_mask_blend_pd(m, c[v], t[v]);
             const __m512d d = _mm512_mask_blend_pd(m, dc, dt);
-            t[v] = widen8(round8(_mm512_sub_pd(c[v], _mm512_mul_pd(al, d))));
+            t[v] = widen8(round8(_mm512_add_pd(c[v], _mm512_mul_pd(al, d))));
         }
         bit = adaptive_pick<CB>(_mm256_mask_blend_ps(m, round8(stood), round8(moved)));
         winner[i] = __builtin_ctz(bit);
