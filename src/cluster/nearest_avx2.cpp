@@ -137,10 +137,12 @@ void nearest_pull_avx2(double* cols, int width, int k, float* row, const float* 
 
 namespace {
 
-// Adds the term of the difference `d` to the sum `a`.
+// Adds the term of the difference `d` to the sum `a`; the `first` term is
+// the sum so far (0 plus a term, never -0, is the term).
 template <bool CB>
-inline __m256d add_term(__m256d a, __m256d d) {
-    return _mm256_add_pd(a, CB ? _mm256_andnot_pd(_mm256_set1_pd(-0.0), d) : _mm256_mul_pd(d, d));
+inline __m256d add_term(__m256d a, __m256d d, bool first) {
+    const __m256d t = CB ? _mm256_andnot_pd(_mm256_set1_pd(-0.0), d) : _mm256_mul_pd(d, d);
+    return first ? t : _mm256_add_pd(a, t);
 }
 
 // The 64-bit lanes of the lane bits `bit` (of 8 centres) in the low
@@ -173,10 +175,10 @@ void adaptive_rows(AdaptivePass& a, const float* rows, std::size_t n, std::int32
             const __m256d u_lo = _mm256_load_pd(mv), u_hi = _mm256_load_pd(mv + 4);
             const __m256d dc_lo = _mm256_sub_pd(xv, c_lo), dc_hi = _mm256_sub_pd(xv, c_hi);
             const __m256d du_lo = _mm256_sub_pd(xv, u_lo), du_hi = _mm256_sub_pd(xv, u_hi);
-            s_lo = add_term<CB>(s_lo, dc_lo);
-            s_hi = add_term<CB>(s_hi, dc_hi);
-            t_lo = add_term<CB>(t_lo, du_lo);
-            t_hi = add_term<CB>(t_hi, du_hi);
+            s_lo = add_term<CB>(s_lo, dc_lo, v == 0);
+            s_hi = add_term<CB>(s_hi, dc_hi, v == 0);
+            t_lo = add_term<CB>(t_lo, du_lo, v == 0);
+            t_hi = add_term<CB>(t_hi, du_hi, v == 0);
             // The centres as they stand for this row, and each one's move towards it.
             const __m256d n_lo = _mm256_blendv_pd(c_lo, u_lo, m_lo), n_hi = _mm256_blendv_pd(c_hi, u_hi, m_hi);
             const __m256d d_lo = _mm256_blendv_pd(dc_lo, du_lo, m_lo), d_hi = _mm256_blendv_pd(dc_hi, du_hi, m_hi);

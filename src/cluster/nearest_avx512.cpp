@@ -119,8 +119,11 @@ void adaptive_run(AdaptivePass& a, const float* rows, std::size_t n, std::int32_
         for (int v = 0; v < NV; ++v) {
             const __m512d xv = _mm512_set1_pd(xd[v]);
             const __m512d dc = _mm512_sub_pd(xv, c[v]), dt = _mm512_sub_pd(xv, t[v]);
-            stood = _mm512_add_pd(stood, CB ? _mm512_abs_pd(dc) : _mm512_mul_pd(dc, dc));
-            moved = _mm512_add_pd(moved, CB ? _mm512_abs_pd(dt) : _mm512_mul_pd(dt, dt));
+            // The first term is the sum so far: 0 + a term (never -0) is the term.
+            const __m512d tc = CB ? _mm512_abs_pd(dc) : _mm512_mul_pd(dc, dc);
+            const __m512d tt = CB ? _mm512_abs_pd(dt) : _mm512_mul_pd(dt, dt);
+            stood = v == 0 ? tc : _mm512_add_pd(stood, tc);
+            moved = v == 0 ? tt : _mm512_add_pd(moved, tt);
             // The centres as they stand for this row, and each one's move towards it.
             c[v] = _mm512_mask_blend_pd(m, c[v], t[v]);
             const __m512d d = _mm512_mask_blend_pd(m, dc, dt);
