@@ -2,35 +2,10 @@
 #include <vector>
 
 #include "base/console.h"
-#include "base/keyboard.h"
 #include "cluster/algorithms.h"
 #include "cluster/nearest.h"
 
 namespace kmeans {
-
-// Rows the adaptive pass takes at a call when they are held in memory: the
-// spinner's turn, so that the progress shown is each_row()'s.
-constexpr std::int64_t adaptive_run_rows = 64;
-
-// A pass over the rows of `d` in runs of consecutive rows, for a search that
-// takes many rows at a call: on_rows(first, count, values) for rows first ..
-// first + count - 1. Rows held in memory come in runs of adaptive_run_rows,
-// each after a poll for cancellation and the spinner's turn, as each_row()
-// shows them; rows read again from the file come one at a time through
-// each_row(). Returns the failure of a file that changed.
-template <class OnRows>
-[[nodiscard]] static Failure each_run(const Levels& l, DataFile& d, OnRows&& on_rows) {
-    if (!rows_in_memory(d))
-        return each_row(l, d, SpinFrom::start, [&](std::int64_t r, const float* x) { on_rows(r, 1, x); });
-    d.spinner = Spinner{};
-    for (std::int64_t r = 0; r < d.N; r += adaptive_run_rows) {
-        poll_cancel();
-        spin(l, d.spinner);  // spinner_due(r): r is a multiple of 64
-        const std::int64_t n = d.N - r < adaptive_run_rows ? d.N - r : adaptive_run_rows;
-        on_rows(r, n, d.table.values + static_cast<std::size_t>(r) * static_cast<std::size_t>(d.nvars));
-    }
-    return Failure{};
-}
 
 Failure run_akm(const Params& p, DataFile& data, Centres& clust, std::vector<std::int32_t>& clustno) {
     const int K = clust.K;
@@ -48,7 +23,13 @@ Failure run_akm(const Params& p, DataFile& data, Centres& clust, std::vector<std
         Failure f;
         if (adaptive_pass_runs(set)) {
             AdaptivePass a = adaptive_begin(set, clust, alpha, p.resources.kernel);
-            f = each_run(p.levels, data, [&](std::int64_t r, std::int64_t n, const float* x) {
+            data.spinner = Spinner{};
+            auto progress = [&](std::int64_t r) {
+                if (spinner_due(r)) spin(p.levels, data.spinner);
+            };
+            f = each_run_with(data, progress, [&](std::int64_t r, std::int64_t n, const float* x, bool progressed) {
+                if (!progressed)
+                    for (std::int64_t i = r; i < r + n; ++i) progress(i);
                 adaptive_rows(a, x, static_cast<std::size_t>(n), &clustno[static_cast<std::size_t>(r)]);
             });
             if (!failed(f)) adaptive_end(a);

@@ -159,11 +159,13 @@ inline void lanes_of(unsigned bit, __m256d& lo, __m256d& hi) {
 // from row to row. The differences x - c serve the sums and the moves alike
 // (the move of pull_quads(): c + alpha * (x - c)).
 template <bool CB>
-void adaptive_rows(AdaptivePass& a, const float* rows, std::size_t n, std::int32_t* winner) {
+std::size_t adaptive_rows(AdaptivePass& a, const float* rows, std::size_t n, std::int32_t* winner) {
     const __m256d al = _mm256_set1_pd(static_cast<double>(a.alpha));
     const int nvars = a.nvars;
+    const unsigned first = 1u << a.first;
     unsigned bit = a.pending;
-    for (std::size_t i = 0; i < n; ++i, rows += nvars) {
+    std::size_t i = 0;
+    for (; i < n; ++i, rows += nvars) {
         __m256d m_lo, m_hi;
         lanes_of(bit, m_lo, m_hi);
         __m256d s_lo = _mm256_setzero_pd(), s_hi = s_lo, t_lo = s_lo, t_hi = s_lo;  // stood, moved
@@ -188,17 +190,23 @@ void adaptive_rows(AdaptivePass& a, const float* rows, std::size_t n, std::int32
             _mm256_store_pd(mv + 4, _mm256_cvtps_pd(_mm256_cvtpd_ps(_mm256_add_pd(n_hi, _mm256_mul_pd(al, d_hi)))));
         }
         const __m256 pick = _mm256_set_m128(_mm256_cvtpd_ps(m_hi), _mm256_cvtpd_ps(m_lo));  // NaN (sign set) or 0
-        bit = adaptive_pick<CB>(_mm256_blendv_ps(round8(Acc{s_lo, s_hi}), round8(Acc{t_lo, t_hi}), pick));
+        float least;
+        bit = adaptive_pick<CB>(_mm256_blendv_ps(round8(Acc{s_lo, s_hi}), round8(Acc{t_lo, t_hi}), pick), first,
+                                least);
+        if (a.stop && adaptive_best<CB>(least) > a.limit) {
+            bit = 0;
+            break;
+        }
         winner[i] = __builtin_ctz(bit);
     }
     a.pending = bit;
+    return i;
 }
 
 }  // namespace
 
-void nearest_adaptive_avx2(AdaptivePass& a, const float* rows, std::size_t n, std::int32_t* winner) {
-    if (a.cityblock) adaptive_rows<true>(a, rows, n, winner);
-    else adaptive_rows<false>(a, rows, n, winner);
+std::size_t nearest_adaptive_avx2(AdaptivePass& a, const float* rows, std::size_t n, std::int32_t* winner) {
+    return a.cityblock ? adaptive_rows<true>(a, rows, n, winner) : adaptive_rows<false>(a, rows, n, winner);
 }
 
 void nearest_adaptive_end_avx2(AdaptivePass& a) {
@@ -210,10 +218,6 @@ void nearest_adaptive_end_avx2(AdaptivePass& a) {
         const double* mv = a.moved + 8 * v;
         _mm256_store_pd(col, _mm256_blendv_pd(_mm256_load_pd(col), _mm256_load_pd(mv), m_lo));
         _mm256_store_pd(col + 4, _mm256_blendv_pd(_mm256_load_pd(col + 4), _mm256_load_pd(mv + 4), m_hi));
-        for (int k = 0; k < 8; ++k) {
-            a.out[8 * v + k] = col[k];
-            if (k < a.ncand) a.centres[static_cast<std::size_t>(k) * a.nvars + v] = static_cast<float>(col[k]);
-        }
     }
 }
 

@@ -97,7 +97,7 @@ namespace {
 // differences x - c serve the sums and the moves alike (the move of
 // pull_quads(): c + alpha * (x - c)).
 template <bool CB, int NV>
-void adaptive_run(AdaptivePass& a, const float* rows, std::size_t n, std::int32_t* winner) {
+std::size_t adaptive_run(AdaptivePass& a, const float* rows, std::size_t n, std::int32_t* winner) {
     __m512d c[NV], t[NV];
     #pragma GCC unroll 16
     for (int v = 0; v < NV; ++v) {
@@ -105,8 +105,10 @@ void adaptive_run(AdaptivePass& a, const float* rows, std::size_t n, std::int32_
         t[v] = _mm512_load_pd(a.moved + 8 * v);
     }
     const __m512d al = _mm512_set1_pd(static_cast<double>(a.alpha));
+    const unsigned first = 1u << a.first;
     unsigned bit = a.pending;
-    for (std::size_t i = 0; i < n; ++i, rows += NV) {
+    std::size_t i = 0;
+    for (; i < n; ++i, rows += NV) {
         alignas(64) double xd[NV < 8 ? 8 : 16];
         #pragma GCC unroll 2
         for (int v = 0; v < NV; v += 8) {
@@ -129,7 +131,12 @@ void adaptive_run(AdaptivePass& a, const float* rows, std::size_t n, std::int32_
             const __m512d d = _mm512_mask_blend_pd(m, dc, dt);
             t[v] = widen8(round8(_mm512_add_pd(c[v], _mm512_mul_pd(al, d))));
         }
-        bit = adaptive_pick<CB>(_mm256_mask_blend_ps(m, round8(stood), round8(moved)));
+        float least;
+        bit = adaptive_pick<CB>(_mm256_mask_blend_ps(m, round8(stood), round8(moved)), first, least);
+        if (a.stop && adaptive_best<CB>(least) > a.limit) {
+            bit = 0;
+            break;
+        }
         winner[i] = __builtin_ctz(bit);
     }
     #pragma GCC unroll 16
@@ -138,10 +145,11 @@ void adaptive_run(AdaptivePass& a, const float* rows, std::size_t n, std::int32_
         _mm512_store_pd(a.moved + 8 * v, t[v]);
     }
     a.pending = bit;
+    return i;
 }
 
 template <bool CB>
-void adaptive_rows(AdaptivePass& a, const float* rows, std::size_t n, std::int32_t* winner) {
+std::size_t adaptive_rows(AdaptivePass& a, const float* rows, std::size_t n, std::int32_t* winner) {
     switch (a.nvars) {
     case 1: return adaptive_run<CB, 1>(a, rows, n, winner);
     case 2: return adaptive_run<CB, 2>(a, rows, n, winner);
@@ -164,9 +172,8 @@ void adaptive_rows(AdaptivePass& a, const float* rows, std::size_t n, std::int32
 
 }  // namespace
 
-void nearest_adaptive_avx512(AdaptivePass& a, const float* rows, std::size_t n, std::int32_t* winner) {
-    if (a.cityblock) adaptive_rows<true>(a, rows, n, winner);
-    else adaptive_rows<false>(a, rows, n, winner);
+std::size_t nearest_adaptive_avx512(AdaptivePass& a, const float* rows, std::size_t n, std::int32_t* winner) {
+    return a.cityblock ? adaptive_rows<true>(a, rows, n, winner) : adaptive_rows<false>(a, rows, n, winner);
 }
 
 }  // namespace kmeans

@@ -113,16 +113,16 @@ void nearest_pull_portable(double* cols, int width, int k, float* row, const flo
 void nearest_pull_avx2(double* cols, int width, int k, float* row, const float* x, int nvars, float alpha);
 
 // An adaptive pass (every row moves its winner before the next row is
-// searched) over at most 8 centres, all of them candidates, and at most
-// adaptive_max_vars values a row. A row's move is made only when the next
-// row is searched: each row takes its sums both against the centres as they
-// stood before the row ahead of it moved one and against every centre as it
-// stands had it been the one to move (the moves of all 8 centres towards a
-// row are made side by side, before its winner is known); the winner of the
-// row ahead then picks, lane by lane, the sums that hold and the centres
-// that stand. So a row waits on the row ahead only for a blend, never for a
-// move and a sum after it. The winners and the centres are exactly those of
-// searching each row in full after the move before it (nearest_rows, then
+// searched) over at most 8 centres and at most adaptive_max_vars values a
+// row. A row's move is made only when the next row is searched: each row
+// takes its sums both against the centres as they stood before the row
+// ahead of it moved one and against every centre as it stands had it been
+// the one to move (the moves of all 8 centres towards a row are made side
+// by side, before its winner is known); the winner of the row ahead then
+// picks, lane by lane, the sums that hold and the centres that stand. So a
+// row waits on the row ahead only for a blend, never for a move and a sum
+// after it. The winners and the centres are exactly those of searching each
+// row in full after the move before it (nearest_rows, then
 // nearest_pull_portable): every sum and every move is the same arithmetic on
 // the same values, only made ahead of need.
 constexpr int adaptive_max_vars = 16;
@@ -130,12 +130,17 @@ struct AdaptivePass {
     double* out = nullptr;     // the prepared columns (width 8) to write at the end
     float* centres = nullptr;  // the centres row after row, nvars apart, to write at the end
     int nvars = 0;
-    int ncand = 0;             // centres 0..ncand-1 (the lanes past them hold NaN)
+    unsigned take = 0;         // the lane bits of the candidates (the other lanes hold NaN)
+    int first = -1;            // the lowest candidate (at least one when rows are searched)
     float alpha = 0.0f;
     bool cityblock = false;
     bool wide = false;         // the AVX-512 kernel (else AVX2)
+    // While `stop`, a row whose distance to its winner exceeds `limit` ends
+    // the rows of a call before it is taken, its move not made.
+    bool stop = false;
+    float limit = 0.0f;
     // The lane of the winner of the row searched last (1 << k; 0 before the
-    // first row), whose move is not yet made in `cols`.
+    // first row and after a stop), whose move is not yet made in `cols`.
     unsigned pending = 0;
     // Value v of centre k at cols[v * 8 + k], as the pending move left it,
     // and at moved[v * 8 + k] as centre k stands if it is the one to move.
@@ -143,14 +148,14 @@ struct AdaptivePass {
     alignas(64) double moved[adaptive_max_vars * 8];
 };
 
-// The rows of an adaptive pass: `n` rows of nvars values from `rows`, in
-// order, row i's winner to winner[i]; the last row's move is left pending.
-// On AVX2, and on AVX-512 for a processor that has it.
-void nearest_adaptive_avx2(AdaptivePass& a, const float* rows, std::size_t n, std::int32_t* winner);
-void nearest_adaptive_avx512(AdaptivePass& a, const float* rows, std::size_t n, std::int32_t* winner);
+// The rows of an adaptive pass: of `n` rows of nvars values from `rows`, in
+// order, row i's winner to winner[i], until a row that stops (see
+// AdaptivePass); returns the rows taken. The last row's move is left
+// pending. On AVX2, and on AVX-512 for a processor that has it.
+std::size_t nearest_adaptive_avx2(AdaptivePass& a, const float* rows, std::size_t n, std::int32_t* winner);
+std::size_t nearest_adaptive_avx512(AdaptivePass& a, const float* rows, std::size_t n, std::int32_t* winner);
 
-// Ends an adaptive pass: makes the pending move and writes the centres to
-// `out` and `centres`.
+// Makes the pending move of an adaptive pass, if any.
 void nearest_adaptive_end_avx2(AdaptivePass& a);
 
 // The same two searches on AVX2 and on AVX-512 (AVX-512F and VL), for a
