@@ -155,13 +155,14 @@ inline void lanes_of(unsigned bit, __m256d& lo, __m256d& hi) {
                                                 _mm256_setzero_si256()));
 }
 
-// The rows of an adaptive pass (AdaptivePass), the centres in its columns
-// from row to row. The differences x - c serve the sums and the moves alike
-// (the move of pull_quads(): c + alpha * (x - c)).
-template <bool CB>
-std::size_t adaptive_rows(AdaptivePass& a, const float* rows, std::size_t n, std::int32_t* winner) {
+// The rows of an adaptive pass (AdaptivePass; nearest_adaptive_avx2()) of
+// NV values (NV = 0: a.nvars), the centres in its columns from row to row;
+// returns the rows taken. The differences x - c serve the sums and the
+// moves alike (the move of pull_quads(): c + alpha * (x - c)).
+template <bool CB, int NV>
+std::size_t adaptive_run(AdaptivePass& a, const float* rows, std::size_t n, std::int32_t* winner) {
     const __m256d al = _mm256_set1_pd(static_cast<double>(a.alpha));
-    const int nvars = a.nvars;
+    const int nvars = NV ? NV : a.nvars;
     const unsigned first = 1u << a.first;
     unsigned bit = a.pending;
     std::size_t i = 0;
@@ -171,16 +172,17 @@ std::size_t adaptive_rows(AdaptivePass& a, const float* rows, std::size_t n, std
         __m256d s_lo = _mm256_setzero_pd(), s_hi = s_lo, t_lo = s_lo, t_hi = s_lo;  // stood, moved
         double* col = a.cols;
         double* mv = a.moved;
+        #pragma GCC unroll 8
         for (int v = 0; v < nvars; ++v, col += 8, mv += 8) {
             const __m256d xv = _mm256_set1_pd(static_cast<double>(rows[v]));
             const __m256d c_lo = _mm256_load_pd(col), c_hi = _mm256_load_pd(col + 4);
             const __m256d u_lo = _mm256_load_pd(mv), u_hi = _mm256_load_pd(mv + 4);
             const __m256d dc_lo = _mm256_sub_pd(xv, c_lo), dc_hi = _mm256_sub_pd(xv, c_hi);
             const __m256d du_lo = _mm256_sub_pd(xv, u_lo), du_hi = _mm256_sub_pd(xv, u_hi);
-            s_lo = add_term<CB>(s_lo, dc_lo, v == 0);
-            s_hi = add_term<CB>(s_hi, dc_hi, v == 0);
-            t_lo = add_term<CB>(t_lo, du_lo, v == 0);
-            t_hi = add_term<CB>(t_hi, du_hi, v == 0);
+            s_lo = add_term<CB>(s_lo, dc_lo, NV != 0 && v == 0);
+            s_hi = add_term<CB>(s_hi, dc_hi, NV != 0 && v == 0);
+            t_lo = add_term<CB>(t_lo, du_lo, NV != 0 && v == 0);
+            t_hi = add_term<CB>(t_hi, du_hi, NV != 0 && v == 0);
             // The centres as they stand for this row, and each one's move towards it.
             const __m256d n_lo = _mm256_blendv_pd(c_lo, u_lo, m_lo), n_hi = _mm256_blendv_pd(c_hi, u_hi, m_hi);
             const __m256d d_lo = _mm256_blendv_pd(dc_lo, du_lo, m_lo), d_hi = _mm256_blendv_pd(dc_hi, du_hi, m_hi);
@@ -189,7 +191,9 @@ std::size_t adaptive_rows(AdaptivePass& a, const float* rows, std::size_t n, std
             _mm256_store_pd(mv, _mm256_cvtps_pd(_mm256_cvtpd_ps(_mm256_add_pd(n_lo, _mm256_mul_pd(al, d_lo)))));
             _mm256_store_pd(mv + 4, _mm256_cvtps_pd(_mm256_cvtpd_ps(_mm256_add_pd(n_hi, _mm256_mul_pd(al, d_hi)))));
         }
-        const __m256 pick = _mm256_set_m128(_mm256_cvtpd_ps(m_hi), _mm256_cvtpd_ps(m_lo));  // NaN (sign set) or 0
+        const __m256 pick = _mm256_castsi256_ps(_mm256_cmpgt_epi32(
+            _mm256_and_si256(_mm256_set1_epi32(static_cast<int>(bit)), _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128)),
+            _mm256_setzero_si256()));
         float least;
         bit = adaptive_pick<CB>(_mm256_blendv_ps(round8(Acc{s_lo, s_hi}), round8(Acc{t_lo, t_hi}), pick), first,
                                 least);
@@ -201,6 +205,22 @@ std::size_t adaptive_rows(AdaptivePass& a, const float* rows, std::size_t n, std
     }
     a.pending = bit;
     return i;
+}
+
+// adaptive_run() for the pass's number of values: unrolled up to 8.
+template <bool CB>
+std::size_t adaptive_rows(AdaptivePass& a, const float* rows, std::size_t n, std::int32_t* winner) {
+    switch (a.nvars) {
+    case 1: return adaptive_run<CB, 1>(a, rows, n, winner);
+    case 2: return adaptive_run<CB, 2>(a, rows, n, winner);
+    case 3: return adaptive_run<CB, 3>(a, rows, n, winner);
+    case 4: return adaptive_run<CB, 4>(a, rows, n, winner);
+    case 5: return adaptive_run<CB, 5>(a, rows, n, winner);
+    case 6: return adaptive_run<CB, 6>(a, rows, n, winner);
+    case 7: return adaptive_run<CB, 7>(a, rows, n, winner);
+    case 8: return adaptive_run<CB, 8>(a, rows, n, winner);
+    default: return adaptive_run<CB, 0>(a, rows, n, winner);
+    }
 }
 
 }  // namespace
