@@ -169,10 +169,11 @@ void adaptive_case(Kernel kernel, int K, int nvars, int kind, bool cityblock, fl
     centres_prepare(ps, plain, nvars, K, cityblock, Kernel::portable, [&](int k) { return in_use[k] != 0; });
     centres_prepare(fs, fast, nvars, K, cityblock, kernel, [&](int k) { return fast_use[k] != 0; });
     ASSERT_TRUE(adaptive_pass_runs(fs));
-    bool last = false, fast_last = false;
+    // As in AKMDI, the last slot is in use only once it has been opened.
+    bool last = in_use[static_cast<std::size_t>(K - 1)] != 0, fast_last = last;
     std::vector<std::int32_t> want(n), got(n, -7);
     AdaptivePass a = adaptive_begin(fs, fast, alpha, kernel);
-    adaptive_stop_beyond(a, dynamic, maxdist);
+    adaptive_stop_beyond(a, dynamic && !fast_last, maxdist);
     for (int r = 0; r < n;) {
         const int run = std::min(n - r, static_cast<int>(1 + next() % 70));
         for (int i = r; i < r + run; ++i) {
