@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <bit>
+#include <cfloat>
 #include <cstdint>
 #include <vector>
 
 #include "cluster/algorithms.h"
+#include "cluster/distance.h"
 #include "cluster/nearest.h"
 
 using namespace kmeans;
@@ -101,62 +103,152 @@ TEST(AdaptivePullCentre, PreparedMoveEqualsPlainMoveOnEveryKernel) {
     }
 }
 
-// The adaptive pass a row at a time (each row's sums taken before the row
-// ahead of it moves its winner, the moved centre's sum taken again) gives
-// the winners and centres of searching every row in full after the move
-// before it, with the portable kernel, on rows that tie (duplicate centres
-// and rows, integer grids), lie far apart (near the single-precision
-// limit, where sums overflow to infinity) and on both distances.
-TEST(AdaptivePass, RowAtATimeEqualsTheFullSearchAfterEveryMove) {
-    std::uint32_t seed = 17;
+// Whether `a` and `b` hold the same bits.
+bool same_bits(const std::vector<float>& a, const std::vector<float>& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::bit_cast<std::uint32_t>(a[i]) != std::bit_cast<std::uint32_t>(b[i])) return false;
+    return true;
+}
+
+// One adaptive pass over 300 rows of data of `kind` (see below) on `kernel`
+// against the plain one (nearest_rows() and centres_pull() after every
+// row, portable kernel), the rows taken in runs of 1 to 70, the pass ended
+// (its centres and columns compared) and begun again after some of them.
+// With `dynamic`, as AKMDI runs it: a random set of the K slots in use
+// (maybe none), a row with no slot in use or farther than MaxDist from
+// every centre in use opens the first slot not in use while the last one is
+// not opened (the pass stops before it), MaxDist the distance of two rows
+// (or the largest finite float).
+void adaptive_case(Kernel kernel, int K, int nvars, int kind, bool cityblock, float alpha, bool dynamic,
+                   std::uint32_t& seed) {
     auto next = [&] {
         seed = seed * 1103515245u + 12345u;
         return seed >> 8;
     };
-    int checked = 0;
-    for (int K : {2, 3, 7, 8})
-        for (int nvars : {1, 2, 7, 8, 9, 16})
-            for (int kind = 0; kind < 3; ++kind)
-                for (bool cityblock : {false, true}) {
-                    SCOPED_TRACE(testing::Message() << "K=" << K << " nvars=" << nvars << " kind=" << kind
-                                                    << " cityblock=" << cityblock);
-                    auto value = [&]() -> float {
-                        switch (kind) {
-                        case 0: return static_cast<float>(next() % 5);                 // grid: many ties
-                        case 1: return static_cast<float>(next() % 2001) / 7.0f - 140.0f;
-                        default: return (next() % 2 ? 1.0f : -1.0f) * 3.0e38f * static_cast<float>(next() % 4) / 3.0f;
-                        }
-                    };
-                    Centres plain;
-                    plain.K = K;
-                    plain.nvars = nvars;
-                    for (int i = 0; i < K * nvars; ++i) plain.v.push_back(value());
-                    if (K > 2) std::copy(plain.row(0), plain.row(0) + nvars, plain.row(1));  // a duplicate centre
-                    const int n = 300;
-                    std::vector<float> rows;
-                    for (int i = 0; i < n * nvars; ++i) rows.push_back(value());
-                    Centres fast = plain;
-                    CentreSet ps, fs;
-                    centres_prepare_all(ps, plain, nvars, K, cityblock, Kernel::portable);
-                    centres_prepare_all(fs, fast, nvars, K, cityblock, Kernel::automatic);
-                    if (!adaptive_pass_runs(fs)) continue;
-                    std::vector<std::int32_t> want(n), got(n, -7);
-                    AdaptivePass a = adaptive_begin(fs, fast, 0.4f);
-                    for (int r = 0; r < n; ++r) {
-                        const float* x = rows.data() + static_cast<std::size_t>(r) * nvars;
-                        float best;
-                        nearest_rows(ps, x, 1, nvars, &want[r], &best);
-                        centres_pull(ps, plain, want[r], x, 0.4f);
-                        adaptive_row(a, x, &got[r]);
-                    }
-                    adaptive_end(a);
-                    EXPECT_EQ(got, want);
-                    for (std::size_t i = 0; i < plain.v.size(); ++i)
-                        ASSERT_EQ(std::bit_cast<std::uint32_t>(fast.v[i]), std::bit_cast<std::uint32_t>(plain.v[i])) << i;
-                    ++checked;
-                }
-    if (!nearest_kernel_runs(Kernel::avx2)) GTEST_SKIP() << "no vector kernel on this processor";
-    EXPECT_EQ(checked, 4 * 6 * 3 * 2);
+    // Value v of a row (or of a centre).
+    auto value = [&](int v, bool row) -> float {
+        const float sign = next() % 2 ? 1.0f : -1.0f;
+        switch (kind) {
+        case 0: return static_cast<float>(next() % 5);  // grid: many ties
+        case 1: return static_cast<float>(next() % 2001) / 7.0f - 140.0f;
+        case 2: return sign * static_cast<float>(2048 + next() % 3);  // equal roots
+        case 3: return sign * 3.0e38f * static_cast<float>(next() % 4) / 3.0f;
+        default:  // sums near 2^25 a few float steps apart: equal roots up to the margin
+            return static_cast<float>(v == 0 ? (row ? 5700 + next() % 200 : 0) : next() % 3);
+        }
+    };
+    Centres plain;
+    plain.K = K;
+    plain.nvars = nvars;
+    for (int i = 0; i < K * nvars; ++i) plain.v.push_back(value(i % nvars, false));
+    if (K > 2) std::copy(plain.row(0), plain.row(0) + nvars, plain.row(1));  // a duplicate centre
+    const int n = 300;
+    std::vector<float> rows;
+    for (int i = 0; i < n * nvars; ++i) rows.push_back(value(i % nvars, true));
+    std::copy(rows.begin(), rows.begin() + nvars, rows.begin() + nvars);  // a duplicate row
+    const float* row = rows.data();
+    auto at = [&](int i) { return row + static_cast<std::size_t>(i) * static_cast<std::size_t>(nvars); };
+    // Near the float limits, the largest finite float: a row with no
+    // distance below it then opens no slot.
+    const float maxdist = kind == 3 ? FLT_MAX : distance(cityblock, at(2 + next() % 10), at(20 + next() % 10), nvars);
+    std::vector<unsigned char> in_use(static_cast<std::size_t>(K), 1);
+    if (dynamic)
+        for (unsigned char& u : in_use) u = next() % 3 == 0;
+    // The slot a row opens (AKMDI), and whether it was the last one.
+    auto open_slot = [&](std::vector<unsigned char>& use, bool& last) {
+        int j = 0;
+        while (j < K - 1 && use[static_cast<std::size_t>(j)]) ++j;
+        last = last || j == K - 1;
+        use[static_cast<std::size_t>(j)] = 1;
+        return j;
+    };
+    Centres fast = plain;
+    std::vector<unsigned char> fast_use = in_use;
+    CentreSet ps, fs;
+    centres_prepare(ps, plain, nvars, K, cityblock, Kernel::portable, [&](int k) { return in_use[k] != 0; });
+    centres_prepare(fs, fast, nvars, K, cityblock, kernel, [&](int k) { return fast_use[k] != 0; });
+    ASSERT_TRUE(adaptive_pass_runs(fs));
+    // As in AKMDI, the last slot is in use only once it has been opened.
+    bool last = in_use[static_cast<std::size_t>(K - 1)] != 0, fast_last = last;
+    std::vector<std::int32_t> want(n), got(n, -7);
+    AdaptivePass a = adaptive_begin(fs, fast, alpha, kernel);
+    adaptive_stop_beyond(a, dynamic && !fast_last, maxdist);
+    for (int r = 0; r < n;) {
+        const int run = std::min(n - r, static_cast<int>(1 + next() % 70));
+        for (int i = r; i < r + run; ++i) {
+            float best;
+            nearest_rows(ps, at(i), 1, nvars, &want[i], &best);
+            if (want[i] < 0 || (dynamic && !last && best > maxdist)) {
+                want[i] = open_slot(in_use, last);
+                std::copy(at(i), at(i) + nvars, plain.row(want[i]));
+                centres_update(ps, plain, want[i], true);
+            } else {
+                centres_pull(ps, plain, want[i], at(i), alpha);
+            }
+        }
+        for (int i = r; i < r + run;) {
+            if (a.first >= 0) i += static_cast<int>(adaptive_rows(a, at(i), r + run - i, &got[i]));
+            if (i == r + run) break;
+            ASSERT_TRUE(dynamic);
+            got[i] = open_slot(fast_use, fast_last);
+            adaptive_open(a, fs, fast, got[i], at(i));
+            if (fast_last) adaptive_stop_beyond(a, false, maxdist);
+            ++i;
+        }
+        r += run;
+        if (r < n && next() % 2) continue;
+        adaptive_end(a);
+        ASSERT_TRUE(same_bits(fast.v, plain.v)) << "after row " << r - 1;
+        CentreSet fresh;
+        centres_prepare(fresh, fast, nvars, K, cityblock, kernel, [&](int k) { return fast_use[k] != 0; });
+        for (std::size_t i = 0; i < fs.cols.size(); ++i)
+            ASSERT_EQ(std::bit_cast<std::uint64_t>(fs.cols[i]), std::bit_cast<std::uint64_t>(fresh.cols[i]))
+                << "after row " << r - 1;
+        ASSERT_EQ(fs.take, fresh.take);
+        ASSERT_EQ(fs.first, fresh.first);
+        if (r == n) break;
+        a = adaptive_begin(fs, fast, alpha, kernel);
+        adaptive_stop_beyond(a, dynamic && !fast_last, maxdist);
+    }
+    EXPECT_EQ(got, want);
+}
+
+// The adaptive pass (each row's sums taken against the centres as they
+// stood and as each of them would stand moved, the winner of the row ahead
+// picking between them) gives the winners and centres of searching every
+// row in full after the move before it, bit for bit, on each vector kernel,
+// for AKM and as AKMDI runs it (adaptive_case()): on rows that tie
+// (duplicate centres and rows, integer grids), whose different sums have
+// equal roots (large integers, sums beyond 2^24), that lie far apart (near
+// the single-precision limit, where sums overflow to infinity and a rate
+// above 1 moves centres to infinity and NaN), on both distances, at rates
+// below and above 1, and at rate 0 on sums a few float steps apart (the
+// margin of the root check).
+TEST(AdaptivePass, RowAtATimeEqualsTheFullSearchAfterEveryMove) {
+    std::uint32_t seed = 17;
+    int checked = 0, ran = 0;
+    for (Kernel kernel : {Kernel::avx2, Kernel::avx512}) {
+        if (!nearest_kernel_runs(kernel)) continue;
+        ++ran;
+        for (int K : {2, 3, 7, 8})
+            for (int nvars : {1, 2, 5, 8, 9, 16})
+                for (int kind = 0; kind < 5; ++kind)
+                    for (bool cityblock : {false, true})
+                        for (float rate : {0.4f, 1.5f})
+                            for (bool dynamic : {false, true}) {
+                                const float alpha = kind == 4 ? 0.0f : rate;  // kind 4: the centres stay
+                                SCOPED_TRACE(testing::Message()
+                                             << "kernel=" << static_cast<int>(kernel) << " K=" << K << " nvars=" << nvars
+                                             << " kind=" << kind << " cityblock=" << cityblock << " alpha=" << alpha
+                                             << " dynamic=" << dynamic);
+                                adaptive_case(kernel, K, nvars, kind, cityblock, alpha, dynamic, seed);
+                                if (HasFatalFailure()) return;
+                                ++checked;
+                            }
+    }
+    if (ran == 0) GTEST_SKIP() << "no vector kernel on this processor";
+    EXPECT_EQ(checked, ran * 4 * 6 * 5 * 2 * 2 * 2);
 }
 
 TEST(AdaptiveNextAlpha, DefaultScheduleAndFactorTwo) {

@@ -22,9 +22,15 @@ Failure run_akm(const Params& p, DataFile& data, Centres& clust, std::vector<std
         centres_prepare_all(set, clust, nvars, K, p.clustering.cityblock, p.resources.kernel);
         Failure f;
         if (adaptive_pass_runs(set)) {
-            AdaptivePass a = adaptive_begin(set, clust, alpha);
-            f = each_row(p.levels, data, SpinFrom::start, [&](std::int64_t r, const float* x) {
-                adaptive_row(a, x, &clustno[static_cast<std::size_t>(r)]);
+            AdaptivePass a = adaptive_begin(set, clust, alpha, p.resources.kernel);
+            data.spinner = Spinner{};
+            auto progress = [&](std::int64_t r) {
+                if (spinner_due(r)) spin(p.levels, data.spinner);
+            };
+            f = each_run_with(data, progress, [&](std::int64_t r, std::int64_t n, const float* x, bool progressed) {
+                if (!progressed)
+                    for (std::int64_t i = r; i < r + n; ++i) progress(i);
+                adaptive_rows(a, x, static_cast<std::size_t>(n), &clustno[static_cast<std::size_t>(r)]);
             });
             if (!failed(f)) adaptive_end(a);
         } else {

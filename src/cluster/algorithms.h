@@ -10,6 +10,7 @@
 
 #include "base/centres.h"
 #include "base/failure.h"
+#include "base/keyboard.h"
 #include "base/params.h"
 #include "io/data_file.h"
 
@@ -29,6 +30,32 @@ namespace kmeans {
 // progress display; it runs on from one data file to the next.
 [[nodiscard]] Failure run_akmdi(const Params& p, DataFile& data, Centres& clust, std::vector<std::int32_t>& clustno, float maxdist,
                int& opened);
+
+// Rows a later pass hands over at a time when they are held in memory (the
+// spinner turns at rows 0, 64, 128...).
+constexpr std::int64_t run_rows = 64;
+
+// A later pass over the rows of `d` in runs of consecutive rows, for a
+// search that takes many rows at a call: on_rows(first, count, values,
+// progressed) for rows first .. first + count - 1, in file order. Rows held
+// in memory come in runs of run_rows, each after one poll for cancellation,
+// and `progressed` is false: on_rows calls progress(r) for each row r, in
+// order, before any change of its own that progress shows. Rows read again
+// from the file come one at a time through each_row_with(), which has
+// called progress(r) (`progressed` true). Returns the failure of a file
+// that changed.
+template <class Progress, class OnRows>
+[[nodiscard]] Failure each_run_with(DataFile& d, Progress&& progress, OnRows&& on_rows) {
+    if (!rows_in_memory(d))
+        return each_row_with(d, progress, [&](std::int64_t r, const float* x) { on_rows(r, 1, x, true); });
+    const std::size_t nvars = static_cast<std::size_t>(d.nvars);
+    for (std::int64_t r = 0; r < d.N; r += run_rows) {
+        poll_cancel();
+        on_rows(r, d.N - r < run_rows ? d.N - r : run_rows, d.table.values + static_cast<std::size_t>(r) * nvars,
+                false);
+    }
+    return Failure{};
+}
 
 // The AKM move of centre `c` towards row `x`: c + alpha * (x - c) in double,
 // rounded to float, for each of the `nvars` values.

@@ -118,40 +118,70 @@ void centres_pull(CentreSet& s, Centres& c, int k, const float* x, float alpha) 
 
 bool adaptive_pass_runs(const CentreSet& s) {
 #ifdef KMEANS_VECTOR_KERNELS
-    return s.path != NearestPath::portable && s.ncand <= 8 && s.width == 8 && s.nvars <= adaptive_max_vars &&
-           s.first == 0 && std::all_of(s.take.begin(), s.take.begin() + s.ncand, [](unsigned char t) { return t != 0; });
+    return s.path != NearestPath::portable && s.ncand <= 8 && s.width == 8 && s.nvars <= adaptive_max_vars;
 #else
     (void)s;
     return false;
 #endif
 }
 
-AdaptivePass adaptive_begin(CentreSet& s, Centres& c, float alpha) {
-    assert(adaptive_pass_runs(s) && c.nvars == s.nvars);
+AdaptivePass adaptive_begin(CentreSet& s, Centres& c, float alpha, Kernel kernel) {
+    assert(adaptive_pass_runs(s) && c.nvars == s.nvars && c.K == s.ncand);
     AdaptivePass a;
-    a.cols = s.cols.data();
+    a.out = s.cols.data();
     a.centres = c.v.data();
     a.nvars = s.nvars;
+    for (int k = 0; k < s.ncand; ++k)
+        if (s.take[static_cast<std::size_t>(k)]) a.take |= 1u << k;
+    a.first = s.first;
     a.alpha = alpha;
     a.cityblock = s.cityblock;
+    a.wide = (kernel == Kernel::automatic || kernel == Kernel::avx512) && nearest_path_runs(NearestPath::avx512);
+    std::copy(s.cols.begin(), s.cols.begin() + 8 * s.nvars, a.cols);
+    std::copy(s.cols.begin(), s.cols.begin() + 8 * s.nvars, a.moved);
     return a;
 }
 
-void adaptive_row(AdaptivePass& a, const float* x, std::int32_t* winner) {
+void adaptive_stop_beyond(AdaptivePass& a, bool on, float limit) {
+    a.stop = on;
+    a.limit = limit;
+}
+
+std::size_t adaptive_rows(AdaptivePass& a, const float* rows, std::size_t n, std::int32_t* winner) {
+    assert(n == 0 || a.first >= 0);
+    if (n == 0) return 0;
 #ifdef KMEANS_VECTOR_KERNELS
-    nearest_adaptive_avx2(a, x, winner);
+    if (a.wide) return nearest_adaptive_avx512(a, rows, n, winner);
+    return nearest_adaptive_avx2(a, rows, n, winner);
 #else
-    (void)a, (void)x, (void)winner;
+    (void)a, (void)rows, (void)winner;
     assert(false);
+    return 0;
 #endif
+}
+
+void adaptive_open(AdaptivePass& a, CentreSet& s, Centres& c, int k, const float* x) {
+    assert(k >= 0 && k < s.ncand && !(a.take >> k & 1u));
+#ifdef KMEANS_VECTOR_KERNELS
+    nearest_adaptive_end_avx2(a);
+#endif
+    std::copy(x, x + a.nvars, c.row(k));
+    centres_update(s, c, k, true);
+    for (int v = 0; v < a.nvars; ++v) a.cols[8 * v + k] = s.cols[static_cast<std::size_t>(8 * v + k)];
+    a.take |= 1u << k;
+    a.first = s.first;
 }
 
 void adaptive_end(AdaptivePass& a) {
 #ifdef KMEANS_VECTOR_KERNELS
     nearest_adaptive_end_avx2(a);
-#else
-    (void)a;
 #endif
+    std::copy(a.cols, a.cols + 8 * a.nvars, a.out);
+    for (int k = 0; k < 8; ++k) {
+        if (!(a.take >> k & 1u)) continue;
+        float* row = a.centres + static_cast<std::size_t>(k) * static_cast<std::size_t>(a.nvars);
+        for (int v = 0; v < a.nvars; ++v) row[v] = static_cast<float>(a.cols[8 * v + k]);
+    }
 }
 
 namespace {

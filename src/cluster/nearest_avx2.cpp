@@ -143,19 +143,13 @@ namespace {
 // next) becomes c + alpha * (x - c) in double rounded to float, as
 // pull_centre() computes it, four values at a time (the last ones through
 // masked loads and stores); the columns are written as whole quads, so that
-// the next search loads them straight from these stores. With `Sum`, also
-// returns the sum of row `next` against the moved centre, in variable order,
-// in double, rounded to float (the Cityblock one with `CB`), taken from the
-// moved values as they leave the move rather than from memory.
-template <bool Sum, bool CB>
-inline float pull_quads(double* cols, std::size_t step, int k, float* row, const float* x, const float* next,
-                        int nvars, float alpha) {
+// the next search loads them straight from these stores.
+inline void pull_quads(double* cols, std::size_t step, int k, float* row, const float* x, int nvars, float alpha) {
     const __m256d a = _mm256_set1_pd(static_cast<double>(alpha));
     const int lane = k & 3;
     const __m256d mask = _mm256_castsi256_pd(
         _mm256_cmpeq_epi64(_mm256_setr_epi64x(0, 1, 2, 3), _mm256_set1_epi64x(lane)));
     double* quad = cols + (k - lane);
-    double sum = 0.0;
     for (int v = 0; v < nvars; v += 4) {
         const int n = nvars - v < 4 ? nvars - v : 4;
         const __m128i in = _mm_cmpgt_epi32(_mm_set1_epi32(n), _mm_setr_epi32(0, 1, 2, 3));
@@ -163,19 +157,11 @@ inline float pull_quads(double* cols, std::size_t step, int k, float* row, const
         const __m256d xv = _mm256_cvtps_pd(_mm_maskload_ps(x + v, in));
         const __m128 moved = _mm256_cvtpd_ps(_mm256_add_pd(c, _mm256_mul_pd(a, _mm256_sub_pd(xv, c))));
         _mm_maskstore_ps(row + v, in, moved);
-        const __m256d md = _mm256_cvtps_pd(moved);
-        alignas(32) double each[4], term[4];
-        _mm256_store_pd(each, md);
-        if (Sum) {
-            const __m256d d = _mm256_sub_pd(_mm256_cvtps_pd(_mm_maskload_ps(next + v, in)), md);
-            _mm256_store_pd(term, CB ? _mm256_andnot_pd(_mm256_set1_pd(-0.0), d) : _mm256_mul_pd(d, d));
-        }
-        for (int j = 0; j < n; ++j, quad += step) {
+        alignas(32) double each[4];
+        _mm256_store_pd(each, _mm256_cvtps_pd(moved));
+        for (int j = 0; j < n; ++j, quad += step)
             _mm256_storeu_pd(quad, _mm256_blendv_pd(_mm256_loadu_pd(quad), _mm256_set1_pd(each[j]), mask));
-            if (Sum) sum += term[j];
-        }
     }
-    return static_cast<float>(sum);
 }
 
 }  // namespace
@@ -200,74 +186,113 @@ void sums_add_avx2(float* sums, std::uint32_t* count, const float* rows, const s
 }
 
 void nearest_pull_avx2(double* cols, int width, int k, float* row, const float* x, int nvars, float alpha) {
-    pull_quads<false, false>(cols, static_cast<std::size_t>(width), k, row, x, nullptr, nvars, alpha);
+    pull_quads(cols, static_cast<std::size_t>(width), k, row, x, nvars, alpha);
 }
 
 namespace {
 
-// The sums of row `x` against the 8 prepared centres, as the other kernels
-// take them (lane k: centre k).
+// Adds the term of the difference `d` to the sum `a`; the `first` term is
+// the sum so far (0 plus a term, never -0, is the term).
 template <bool CB>
-inline __m256 adaptive_sums(const AdaptivePass& a, const float* x) {
-    Acc acc[1][1] = {{zero()}};
-    add_cols<CB, 1, 1>(acc, a.cols, 8, &x, 0, a.nvars);
-    return round8(acc[0][0]);
+inline __m256d add_term(__m256d a, __m256d d, bool first) {
+    const __m256d t = CB ? _mm256_andnot_pd(_mm256_set1_pd(-0.0), d) : _mm256_mul_pd(d, d);
+    return first ? t : _mm256_add_pd(a, t);
 }
 
-// The move of centre k of an adaptive pass (columns of width 8) towards
-// row `x`, and the sum of row `next` against the moved centre: lane k of
-// the sums adaptive_sums() would take after the move.
-template <bool CB>
-inline float pull_and_sum(double* cols, int k, float* row, const float* x, const float* next, int nvars,
-                          float alpha) {
-    return pull_quads<true, CB>(cols, 8, k, row, x, next, nvars, alpha);
+// The 64-bit lanes of the lane bits `bit` (of 8 centres) in the low
+// (centres 0..3) and high (4..7) halves of a group.
+inline void lanes_of(unsigned bit, __m256d& lo, __m256d& hi) {
+    const __m256i at = _mm256_set1_epi64x(static_cast<long long>(bit));
+    lo = _mm256_castsi256_pd(_mm256_cmpgt_epi64(_mm256_and_si256(at, _mm256_setr_epi64x(1, 2, 4, 8)),
+                                                _mm256_setzero_si256()));
+    hi = _mm256_castsi256_pd(_mm256_cmpgt_epi64(_mm256_and_si256(at, _mm256_setr_epi64x(16, 32, 64, 128)),
+                                                _mm256_setzero_si256()));
 }
 
-// Decides the pending row of `a` and moves its winner towards it; `next`
-// (the row that follows, or null) gets its sum against the moved centre.
-template <bool CB>
-inline void adaptive_decide(AdaptivePass& a, const float* next) {
-    __m256 f = _mm256_load_ps(a.sums);
-    if (a.moved >= 0) {
-        const __m256 lane = _mm256_castsi256_ps(
-            _mm256_cmpeq_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32(a.moved)));
-        f = _mm256_blendv_ps(f, _mm256_set1_ps(a.fresh), lane);
-        _mm256_store_ps(a.sums, f);
+// The rows of an adaptive pass (AdaptivePass; nearest_adaptive_avx2()) of
+// NV values (NV = 0: a.nvars), the centres in its columns from row to row;
+// returns the rows taken. The differences x - c serve the sums and the
+// moves alike (the move of pull_quads(): c + alpha * (x - c)).
+template <bool CB, int NV>
+std::size_t adaptive_run(AdaptivePass& a, const float* rows, std::size_t n, std::int32_t* winner) {
+    const __m256d al = _mm256_set1_pd(static_cast<double>(a.alpha));
+    const int nvars = NV ? NV : a.nvars;
+    const unsigned first = 1u << a.first;
+    unsigned bit = a.pending;
+    std::size_t i = 0;
+    for (; i < n; ++i, rows += nvars) {
+        __m256d m_lo, m_hi;
+        lanes_of(bit, m_lo, m_hi);
+        __m256d s_lo = _mm256_setzero_pd(), s_hi = s_lo, t_lo = s_lo, t_hi = s_lo;  // stood, moved
+        double* col = a.cols;
+        double* mv = a.moved;
+        #pragma GCC unroll 8
+        for (int v = 0; v < nvars; ++v, col += 8, mv += 8) {
+            const __m256d xv = _mm256_set1_pd(static_cast<double>(rows[v]));
+            const __m256d c_lo = _mm256_load_pd(col), c_hi = _mm256_load_pd(col + 4);
+            const __m256d u_lo = _mm256_load_pd(mv), u_hi = _mm256_load_pd(mv + 4);
+            const __m256d dc_lo = _mm256_sub_pd(xv, c_lo), dc_hi = _mm256_sub_pd(xv, c_hi);
+            const __m256d du_lo = _mm256_sub_pd(xv, u_lo), du_hi = _mm256_sub_pd(xv, u_hi);
+            s_lo = add_term<CB>(s_lo, dc_lo, NV != 0 && v == 0);
+            s_hi = add_term<CB>(s_hi, dc_hi, NV != 0 && v == 0);
+            t_lo = add_term<CB>(t_lo, du_lo, NV != 0 && v == 0);
+            t_hi = add_term<CB>(t_hi, du_hi, NV != 0 && v == 0);
+            // The centres as they stand for this row, and each one's move towards it.
+            const __m256d n_lo = _mm256_blendv_pd(c_lo, u_lo, m_lo), n_hi = _mm256_blendv_pd(c_hi, u_hi, m_hi);
+            const __m256d d_lo = _mm256_blendv_pd(dc_lo, du_lo, m_lo), d_hi = _mm256_blendv_pd(dc_hi, du_hi, m_hi);
+            _mm256_store_pd(col, n_lo);
+            _mm256_store_pd(col + 4, n_hi);
+            _mm256_store_pd(mv, _mm256_cvtps_pd(_mm256_cvtpd_ps(_mm256_add_pd(n_lo, _mm256_mul_pd(al, d_lo)))));
+            _mm256_store_pd(mv + 4, _mm256_cvtps_pd(_mm256_cvtpd_ps(_mm256_add_pd(n_hi, _mm256_mul_pd(al, d_hi)))));
+        }
+        const __m256 pick = _mm256_castsi256_ps(_mm256_cmpgt_epi32(
+            _mm256_and_si256(_mm256_set1_epi32(static_cast<int>(bit)), _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128)),
+            _mm256_setzero_si256()));
+        float least;
+        bit = adaptive_pick<CB>(_mm256_blendv_ps(round8(Acc{s_lo, s_hi}), round8(Acc{t_lo, t_hi}), pick), first,
+                                least);
+        if (a.stop && adaptive_best<CB>(least) > a.limit) {
+            bit = 0;
+            break;
+        }
+        winner[i] = __builtin_ctz(bit);
     }
-    Best b = start(CB);
-    decide_block<CB>(b, a.sums, 1, keep_min(f, _mm256_set1_ps(inf)), 0);
-    const int w = b.winner >= 0 ? b.winner : 0;  // every centre is a candidate: the first is the lowest
-    *a.winner = w;
-    float* row = a.centres + static_cast<std::size_t>(w) * a.nvars;
-    if (next) a.fresh = pull_and_sum<CB>(a.cols, w, row, a.x, next, a.nvars, a.alpha);
-    else nearest_pull_avx2(a.cols, 8, w, row, a.x, a.nvars, a.alpha);
-    a.moved = w;
-    a.pending = false;
+    a.pending = bit;
+    return i;
 }
 
+// adaptive_run() for the pass's number of values: unrolled up to 8.
 template <bool CB>
-inline void adaptive_row(AdaptivePass& a, const float* x, std::int32_t* winner) {
-    // Against the centres as they stand, before the pending row moves one.
-    const __m256 f = adaptive_sums<CB>(a, x);
-    if (a.pending) adaptive_decide<CB>(a, x);
-    else a.moved = -1;
-    _mm256_store_ps(a.sums, f);
-    for (int v = 0; v < a.nvars; ++v) a.x[v] = x[v];
-    a.winner = winner;
-    a.pending = true;
+std::size_t adaptive_rows(AdaptivePass& a, const float* rows, std::size_t n, std::int32_t* winner) {
+    switch (a.nvars) {
+    case 1: return adaptive_run<CB, 1>(a, rows, n, winner);
+    case 2: return adaptive_run<CB, 2>(a, rows, n, winner);
+    case 3: return adaptive_run<CB, 3>(a, rows, n, winner);
+    case 4: return adaptive_run<CB, 4>(a, rows, n, winner);
+    case 5: return adaptive_run<CB, 5>(a, rows, n, winner);
+    case 6: return adaptive_run<CB, 6>(a, rows, n, winner);
+    case 7: return adaptive_run<CB, 7>(a, rows, n, winner);
+    case 8: return adaptive_run<CB, 8>(a, rows, n, winner);
+    default: return adaptive_run<CB, 0>(a, rows, n, winner);
+    }
 }
 
 }  // namespace
 
-void nearest_adaptive_avx2(AdaptivePass& a, const float* x, std::int32_t* winner) {
-    if (a.cityblock) adaptive_row<true>(a, x, winner);
-    else adaptive_row<false>(a, x, winner);
+std::size_t nearest_adaptive_avx2(AdaptivePass& a, const float* rows, std::size_t n, std::int32_t* winner) {
+    return a.cityblock ? adaptive_rows<true>(a, rows, n, winner) : adaptive_rows<false>(a, rows, n, winner);
 }
 
 void nearest_adaptive_end_avx2(AdaptivePass& a) {
-    if (!a.pending) return;
-    if (a.cityblock) adaptive_decide<true>(a, nullptr);
-    else adaptive_decide<false>(a, nullptr);
+    __m256d m_lo, m_hi;
+    lanes_of(a.pending, m_lo, m_hi);
+    a.pending = 0;
+    for (int v = 0; v < a.nvars; ++v) {
+        double* col = a.cols + 8 * v;
+        const double* mv = a.moved + 8 * v;
+        _mm256_store_pd(col, _mm256_blendv_pd(_mm256_load_pd(col), _mm256_load_pd(mv), m_lo));
+        _mm256_store_pd(col + 4, _mm256_blendv_pd(_mm256_load_pd(col + 4), _mm256_load_pd(mv + 4), m_hi));
+    }
 }
 
 }  // namespace kmeans

@@ -148,4 +148,85 @@ void sums_add_avx512(float* sums, std::uint32_t* count, const float* rows, const
     }
 }
 
+namespace {
+
+// The rows of an adaptive pass (AdaptivePass; nearest_adaptive_avx512()) of
+// NV values (NV = 0: a.nvars, up to adaptive_max_vars), the 8 centres of a
+// value in one vector, the centres held in registers from row to row (for
+// NV up to 8); returns the rows taken. The differences x - c serve the sums
+// and the moves alike (the move of pull_quads(): c + alpha * (x - c)).
+template <bool CB, int NV>
+std::size_t adaptive_run(AdaptivePass& a, const float* rows, std::size_t n, std::int32_t* winner) {
+    const int nv = NV ? NV : a.nvars;
+    __m512d c[NV ? NV : adaptive_max_vars], t[NV ? NV : adaptive_max_vars];
+    #pragma GCC unroll 8
+    for (int v = 0; v < nv; ++v) {
+        c[v] = _mm512_load_pd(a.cols + 8 * v);
+        t[v] = _mm512_load_pd(a.moved + 8 * v);
+    }
+    const __m512d al = _mm512_set1_pd(static_cast<double>(a.alpha));
+    const unsigned first = 1u << a.first;
+    unsigned bit = a.pending;
+    std::size_t i = 0;
+    for (; i < n; ++i, rows += nv) {
+        alignas(64) double xd[adaptive_max_vars];
+        for (int v = 0; v < nv; v += 8) {
+            const __mmask8 in = static_cast<__mmask8>(nv - v >= 8 ? 0xFFu : (1u << (nv - v)) - 1u);
+            _mm512_store_pd(xd + v, widen8(_mm256_maskz_loadu_ps(in, rows + v)));
+        }
+        const __mmask8 m = static_cast<__mmask8>(bit);
+        __m512d stood = zero(), moved = zero();
+        #pragma GCC unroll 8
+        for (int v = 0; v < nv; ++v) {
+            const __m512d xv = _mm512_set1_pd(xd[v]);
+            const __m512d dc = _mm512_sub_pd(xv, c[v]), dt = _mm512_sub_pd(xv, t[v]);
+            // The first term is the sum so far: 0 + a term (never -0) is the term.
+            const __m512d tc = CB ? _mm512_abs_pd(dc) : _mm512_mul_pd(dc, dc);
+            const __m512d tt = CB ? _mm512_abs_pd(dt) : _mm512_mul_pd(dt, dt);
+            stood = NV && v == 0 ? tc : _mm512_add_pd(stood, tc);
+            moved = NV && v == 0 ? tt : _mm512_add_pd(moved, tt);
+            // The centres as they stand for this row, and each one's move towards it.
+            c[v] = _mm512_mask_blend_pd(m, c[v], t[v]);
+            const __m512d d = _mm512_mask_blend_pd(m, dc, dt);
+            t[v] = widen8(round8(_mm512_add_pd(c[v], _mm512_mul_pd(al, d))));
+        }
+        float least;
+        bit = adaptive_pick<CB>(_mm256_mask_blend_ps(m, round8(stood), round8(moved)), first, least);
+        if (a.stop && adaptive_best<CB>(least) > a.limit) {
+            bit = 0;
+            break;
+        }
+        winner[i] = __builtin_ctz(bit);
+    }
+    #pragma GCC unroll 8
+    for (int v = 0; v < nv; ++v) {
+        _mm512_store_pd(a.cols + 8 * v, c[v]);
+        _mm512_store_pd(a.moved + 8 * v, t[v]);
+    }
+    a.pending = bit;
+    return i;
+}
+
+// adaptive_run() for the pass's number of values: unrolled up to 8.
+template <bool CB>
+std::size_t adaptive_rows(AdaptivePass& a, const float* rows, std::size_t n, std::int32_t* winner) {
+    switch (a.nvars) {
+    case 1: return adaptive_run<CB, 1>(a, rows, n, winner);
+    case 2: return adaptive_run<CB, 2>(a, rows, n, winner);
+    case 3: return adaptive_run<CB, 3>(a, rows, n, winner);
+    case 4: return adaptive_run<CB, 4>(a, rows, n, winner);
+    case 5: return adaptive_run<CB, 5>(a, rows, n, winner);
+    case 6: return adaptive_run<CB, 6>(a, rows, n, winner);
+    case 7: return adaptive_run<CB, 7>(a, rows, n, winner);
+    case 8: return adaptive_run<CB, 8>(a, rows, n, winner);
+    default: return adaptive_run<CB, 0>(a, rows, n, winner);
+    }
+}
+
+}  // namespace
+
+std::size_t nearest_adaptive_avx512(AdaptivePass& a, const float* rows, std::size_t n, std::int32_t* winner) {
+    return a.cityblock ? adaptive_rows<true>(a, rows, n, winner) : adaptive_rows<false>(a, rows, n, winner);
+}
+
 }  // namespace kmeans

@@ -190,38 +190,49 @@ void nearest_pull_portable(double* cols, int width, int k, float* row, const flo
 void nearest_pull_avx2(double* cols, int width, int k, float* row, const float* x, int nvars, float alpha);
 
 // An adaptive pass (every row moves its winner before the next row is
-// searched) over at most 8 centres, all of them candidates, and at most
-// adaptive_max_vars values a row, run a row at a time: each row's sums are
-// taken against the centres before the previous row has moved its winner,
-// and then only the moved centre's sum is taken again, from the moved values
-// as the move makes them, so that the next row waits on the previous one
-// only for that sum. The winners, their
-// moves and the centres are exactly those of searching each row in full
-// after the previous move (nearest_rows, then nearest_pull_portable).
+// searched) over at most 8 centres and at most adaptive_max_vars values a
+// row. A row's move is made only when the next row is searched: each row
+// takes its sums both against the centres as they stood before the row
+// ahead of it moved one and against every centre as it stands had it been
+// the one to move (the moves of all 8 centres towards a row are made side
+// by side, before its winner is known); the winner of the row ahead then
+// picks, lane by lane, the sums that hold and the centres that stand. So a
+// row waits on the row ahead only for a blend, never for a move and a sum
+// after it. The winners and the centres are exactly those of searching each
+// row in full after the move before it (nearest_rows, then
+// nearest_pull_portable): every sum and every move is the same arithmetic on
+// the same values, only made ahead of need.
 constexpr int adaptive_max_vars = 16;
 struct AdaptivePass {
-    double* cols = nullptr;    // prepared columns of width 8, value v of centre k at cols[v * 8 + k]
-    float* centres = nullptr;  // the same centres row after row, nvars apart
+    double* out = nullptr;     // the prepared columns (width 8) to write at the end
+    float* centres = nullptr;  // the centres row after row, nvars apart, to write at the end
     int nvars = 0;
+    unsigned take = 0;         // the lane bits of the candidates (the other lanes hold NaN)
+    int first = -1;            // the lowest candidate (at least one when rows are searched)
     float alpha = 0.0f;
     bool cityblock = false;
-    // The row searched last, whose winner is still to be decided: its sums
-    // (NaN for the lanes past the centres), stale in lane `moved`, the
-    // centre that the row before it moved (-1: none), whose sum after the
-    // move is `fresh`.
-    bool pending = false;
-    int moved = -1;
-    float fresh = 0.0f;
-    std::int32_t* winner = nullptr;
-    alignas(32) float sums[8];
-    float x[adaptive_max_vars];
+    bool wide = false;         // the AVX-512 kernel (else AVX2)
+    // While `stop`, a row whose distance to its winner exceeds `limit` ends
+    // the rows of a call before it is taken, its move not made.
+    bool stop = false;
+    float limit = 0.0f;
+    // The lane of the winner of the row searched last (1 << k; 0 before the
+    // first row and after a stop), whose move is not yet made in `cols`.
+    unsigned pending = 0;
+    // Value v of centre k at cols[v * 8 + k], as the pending move left it,
+    // and at moved[v * 8 + k] as centre k stands if it is the one to move.
+    alignas(64) double cols[adaptive_max_vars * 8];
+    alignas(64) double moved[adaptive_max_vars * 8];
 };
 
-// Takes row `x` (nvars values) into the pass, its winner to be written to
-// *winner; decides and moves the row before it.
-void nearest_adaptive_avx2(AdaptivePass& a, const float* x, std::int32_t* winner);
+// The rows of an adaptive pass: of `n` rows of nvars values from `rows`, in
+// order, row i's winner to winner[i], until a row that stops (see
+// AdaptivePass); returns the rows taken. The last row's move is left
+// pending. On AVX2, and on AVX-512 for a processor that has it.
+std::size_t nearest_adaptive_avx2(AdaptivePass& a, const float* rows, std::size_t n, std::int32_t* winner);
+std::size_t nearest_adaptive_avx512(AdaptivePass& a, const float* rows, std::size_t n, std::int32_t* winner);
 
-// Decides and moves the row still pending, if any.
+// Makes the pending move of an adaptive pass, if any.
 void nearest_adaptive_end_avx2(AdaptivePass& a);
 
 // The same two searches on AVX2 and on AVX-512 (AVX-512F and VL), for a

@@ -5,9 +5,9 @@
 # kmeans::nearest_rows_all_KIND, kmeans::nearest_screen_KIND,
 # kmeans::nearest_short_KIND, kmeans::nearest_block_sums_KIND,
 # kmeans::nearest_all_block_sums_KIND, kmeans::nearest_row_major_KIND and
-# kmeans::sums_add_KIND (and the AVX2 one the adaptive moves:
-# nearest_pull_avx2, nearest_adaptive_avx2 and nearest_adaptive_end_avx2),
-# as plain functions, and no other global symbol, weak ones included. An inline or
+# kmeans::sums_add_KIND (and the adaptive pass, nearest_adaptive_KIND, with
+# the AVX2 one's nearest_pull_avx2 and nearest_adaptive_end_avx2), as plain
+# functions, and no other global symbol, weak ones included. An inline or
 # template function that another unit defines too would be one: the linker
 # keeps a single copy, and if it kept the one compiled for AVX-512, a
 # processor without it would die in whatever unit called it.
