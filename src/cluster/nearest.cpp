@@ -261,8 +261,9 @@ void search_blocked(const CentreSet& s, const float* rows, std::size_t n, int nv
     const double tau = 0x1p-20 + (nd + 2.0) * 0x1p-50;
     // A lower bound of a float sum from a lower bound `low` of its exact sum.
     const double shrink = 1.0 - 0x1p-21 - (nd + 2.0) * 0x1p-52;
-    const BlockedCentres bc{s.colsf.data(), s.norm2.data(), s.norm.data(), nv, width, c1, c2, c3, tau};
-    double low[blocked_rows * (max_clusters + 8)];
+    const BlockedCentres bc{s.colsf.data(), s.norm2.data(), s.norm.data(), nv, width, c1, c2, c3, tau, shrink};
+    const std::size_t bytes = w / 8;  // candidate bits of a row
+    unsigned char cand[blocked_rows * (max_clusters + 8) / 8];
     // The (row, centre) pairs measured exactly and their sums.
     std::int16_t pair[blocked_rows * (max_clusters + 8)];
     std::uint8_t row_of[blocked_rows * (max_clusters + 8)];
@@ -270,7 +271,8 @@ void search_blocked(const CentreSet& s, const float* rows, std::size_t n, int nv
     for (std::size_t i0 = 0; i0 < n; i0 += blocked_rows) {
         const std::size_t m = n - i0 < blocked_rows ? n - i0 : blocked_rows;
         const float* block = rows + i0 * static_cast<std::size_t>(nvars);
-        double nx[blocked_rows], limit[blocked_rows];
+        double nx[blocked_rows];
+        float rest[blocked_rows];
         bool plain[blocked_rows];
         for (std::size_t r = 0; r < m; ++r) {
             const float* x = block + r * static_cast<std::size_t>(nvars);
@@ -282,34 +284,23 @@ void search_blocked(const CentreSet& s, const float* rows, std::size_t n, int nv
             nx[r] = (part[0] + part[1]) + (part[2] + part[3]);
             plain[r] = !(std::sqrt(nx[r]) < 0x1p50) || !(s.norm_max < 0x1p50);
         }
+        float* lows_here = e.lows ? e.lows + i0 * w : nullptr;
 #ifdef KMEANS_VECTOR_KERNELS
-        if (s.path == NearestPath::avx512) nearest_screen_avx512(bc, block, m, nvars, nx, low, limit);
-        else if (s.path == NearestPath::avx2) nearest_screen_avx2(bc, block, m, nvars, nx, low, limit);
+        if (s.path == NearestPath::avx512) nearest_screen_avx512(bc, block, m, nvars, nx, cand, lows_here, rest);
+        else if (s.path == NearestPath::avx2) nearest_screen_avx2(bc, block, m, nvars, nx, cand, lows_here, rest);
         else
 #endif
-            nearest_screen_portable(bc, block, m, nvars, nx, low, limit);
+            nearest_screen_portable(bc, block, m, nvars, nx, cand, lows_here, rest);
         // The candidates of each row (row, centre), in row and then centre
-        // order, and the lower bounds of the others' float sums.
+        // order.
         int count = 0, from[blocked_rows + 1];
-        float rest[blocked_rows];
         for (std::size_t r = 0; r < m; ++r) {
             from[r] = count;
-            rest[r] = std::numeric_limits<float>::infinity();
             if (plain[r]) continue;
-            const double* lr = low + r * w;
-            float* out = e.lows ? e.lows + (i0 + r) * w : nullptr;
-            for (int k = 0; k < width; ++k) {
-                const double lk = lr[k];
-                if (lk <= limit[r]) {
-                    pair[count++] = static_cast<std::int16_t>(k);
-                } else if (lk == lk && (out || e.second)) {  // a candidate not measured
-                    const float f = lk > 0.0 ? static_cast<float>(lk * shrink * (1.0 - 0x1p-22)) : 0.0f;
-                    if (out) out[k] = f;
-                    rest[r] = f < rest[r] ? f : rest[r];
-                } else if (out) {  // not a candidate
-                    out[k] = static_cast<float>(lk);
-                }
-            }
+            const unsigned char* bits = cand + r * bytes;
+            for (std::size_t b8 = 0; b8 < bytes; ++b8)
+                for (unsigned mask = bits[b8]; mask != 0; mask &= mask - 1)
+                    pair[count++] = static_cast<std::int16_t>(8 * b8 + static_cast<std::size_t>(__builtin_ctz(mask)));
         }
         from[m] = count;
         // Their exact sums, four at a time side by side (each in variable

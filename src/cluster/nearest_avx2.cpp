@@ -114,8 +114,8 @@ void nearest_rows_second_avx2(const CentreColumns& s, bool cityblock, const floa
 }
 
 void nearest_screen_avx2(const BlockedCentres& b, const float* rows, std::size_t n, int stride, const double* nx,
-                         double* low, double* limit) {
-    screen(b, rows, n, stride, nx, low, limit);
+                         unsigned char* cand, float* lows, float* rest) {
+    screen(b, rows, n, stride, nx, cand, lows, rest);
 }
 
 void nearest_rows_all_avx2(const CentreColumns& s, bool cityblock, const float* rows, std::size_t n, int nvars,

@@ -102,30 +102,36 @@ void nearest_all_block_sums_portable(const CentreColumns& s, bool cityblock, con
 // value v of centre k at colsf[v * width + k] in float (width a multiple of
 // 8), each centre's squared norm and its root in double (NaN for a cluster
 // that is not a candidate and for the padding), and the constants of the
-// error bound (nearest.cpp): E = c1 |x| |c| + c2 (|x|^2 + |c|^2) + c3, and
-// the limit's factor 1 + tau.
+// error bound (nearest.cpp): E = c1 |x| |c| + c2 (|x|^2 + |c|^2) + c3, the
+// limit's factor 1 + tau, and `shrink`, which turns a lower bound of an
+// exact sum into one of its float sum.
 struct BlockedCentres {
     const float* colsf;
     const double* norm2;
     const double* norm;
     int nvars;
     int width;
-    double c1, c2, c3, tau;
+    double c1, c2, c3, tau, shrink;
 };
 
 // The screening of the blocked search for each of `n` rows (`stride` floats
 // apart, the first b.nvars values; n at most 8) whose squared norms in
 // double are nx[i]: the float dot product p of the row with each centre k
 // (a float sum in variable order of rounded float products, no fused
-// multiply-add), then in double A = (nx + |c|^2) - 2 p and E, low[i * width
-// + k] = A - E (NaN for a cluster that is not a candidate), and limit[i] =
-// (the smallest A + E) (1 + tau) + 2^-140. Allocates nothing.
+// multiply-add), then in double A = (nx + |c|^2) - 2 p and E, and the limit
+// (the smallest A + E) (1 + tau) + 2^-140. Centre k is a candidate of row i
+// when A - E lies at or below the limit: bit k % 8 of cand[i * width / 8 +
+// k / 8]. For every centre, a lower bound of its float sum, (A - E) shrink
+// (1 - 2^-22) as a float (0 below 2^-100; NaN for a cluster that is not a
+// candidate), to lows[i * width + k] when `lows` is given; the smallest
+// over the centres that are not candidates to rest[i] (infinity for none).
+// Allocates nothing.
 void nearest_screen_portable(const BlockedCentres& b, const float* rows, std::size_t n, int stride, const double* nx,
-                             double* low, double* limit);
+                             unsigned char* cand, float* lows, float* rest);
 void nearest_screen_avx2(const BlockedCentres& b, const float* rows, std::size_t n, int stride, const double* nx,
-                         double* low, double* limit);
+                         unsigned char* cand, float* lows, float* rest);
 void nearest_screen_avx512(const BlockedCentres& b, const float* rows, std::size_t n, int stride, const double* nx,
-                           double* low, double* limit);
+                           unsigned char* cand, float* lows, float* rest);
 
 // The centres of the screened search of short rows (nearest.h) as its
 // kernels read them: 2 c_k[v] at cols2[v * width + k] in float and |c_k|^2

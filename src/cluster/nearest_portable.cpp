@@ -230,9 +230,10 @@ void nearest_all_block_sums_portable(const CentreColumns& s, bool cityblock, con
 }
 
 void nearest_screen_portable(const BlockedCentres& b, const float* rows, std::size_t n, int stride, const double* nx,
-                             double* low, double* limit) {
+                             unsigned char* cand, float* lows, float* rest) {
     const std::size_t w = static_cast<std::size_t>(b.width);
     float dots[max_clusters + 8];
+    double low[max_clusters + 8];
     for (std::size_t i = 0; i < n; ++i) {
         const float* x = rows + i * static_cast<std::size_t>(stride);
         for (std::size_t k = 0; k < w; ++k) dots[k] = 0.0f;
@@ -249,10 +250,23 @@ void nearest_screen_portable(const BlockedCentres& b, const float* rows, std::si
             const double s = nx[i] + b.norm2[k];
             const double a = s - 2.0 * static_cast<double>(dots[k]);
             const double e = (b.c1 * rx * b.norm[k] + b.c2 * s) + b.c3;
-            low[i * w + k] = a - e;
+            low[k] = a - e;
             if (a + e < most) most = a + e;  // never a NaN (not a candidate)
         }
-        limit[i] = most * (1.0 + b.tau) + 0x1p-140;
+        const double limit = most * (1.0 + b.tau) + 0x1p-140;
+        rest[i] = inf;
+        for (std::size_t k = 0; k < w; k += 8) {
+            unsigned bits = 0;
+            for (std::size_t j = 0; j < 8; ++j) {
+                const double l = low[k + j];
+                const double f = l * (b.shrink * (1.0 - 0x1p-22));
+                const float fl = f < 0x1p-100 ? 0.0f : static_cast<float>(f);  // NaN stays NaN
+                if (lows) lows[i * w + k + j] = fl;
+                if (l <= limit) bits |= 1u << j;
+                else if (fl < rest[i]) rest[i] = fl;
+            }
+            cand[i * (w / 8) + k / 8] = static_cast<unsigned char>(bits);
+        }
     }
 }
 
