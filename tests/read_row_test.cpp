@@ -602,7 +602,7 @@ TEST(ReadRowPlainLines, ReadLikeTheGeneralPath) {
     const std::vector<std::string> odd_lines = {"! note 1 2\n", "1 2 ! note\n", "\n", "  \t\n", "1 \r2\n",
                                                 "1 2\r\r\n", "\r\n", "1 \0 2\n"s, "1;2\n", "\x1a",
                                                 "1 2 3\x1a" "4\n", "x,y\n"};
-    std::string text;
+    std::string text = "1 2 3 4 5 6 7 8\n";  // the count of the rows
     while (text.size() < 3 * text_buffer_bytes) {
         if (percent(gen) < 4) {
             text += odd_lines[static_cast<std::size_t>(percent(gen)) % odd_lines.size()];
@@ -614,8 +614,10 @@ TEST(ReadRowPlainLines, ReadLikeTheGeneralPath) {
             if (percent(gen) < 6) {
                 text += odd_values[static_cast<std::size_t>(percent(gen)) % odd_values.size()];
             } else {
+                const double centre = 4 * (percent(gen) % 8);
+                const double x = centre + 2 * normal(gen);
                 char value[32];
-                std::snprintf(value, sizeof value, "%.6g", 2 * normal(gen) + 4 * (percent(gen) % 8));
+                std::snprintf(value, sizeof value, "%.6g", x);
                 text += value;
             }
         }

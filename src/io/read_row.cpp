@@ -535,9 +535,7 @@ int read_row_to(TextFile& f, float* room, int& nvars, RowRefusal& why) {
         if (n > 0 && (n == nvars || nvars == 0)) {
             if (nvars == 0) {
                 nvars = n;
-                const bool cr = feed != text && feed[-1] == '\r';
-                f.line.assign(text, static_cast<std::size_t>(feed - text) - cr);
-                f.line.push_back('\n');
+                text_keep_line(f, text, feed);
             }
             text_pass_lines(f, feed + 1, 1);
             why.line = f.line_no;

@@ -317,6 +317,13 @@ bool text_plain_line(TextFile& f, const char* begin, const char* feed) {
     return f.stop < 0 || f.read_at - static_cast<std::int64_t>(f.len - from) < f.stop;
 }
 
+void text_keep_line(TextFile& f, const char* begin, const char* feed) {
+    const bool cr = feed != begin && feed[-1] == '\r';
+    f.line.clear();
+    line_append(f, begin, static_cast<std::size_t>(feed - begin) - cr);
+    f.line.push_back('\n');  // line_append leaves room for it
+}
+
 void text_pass_lines(TextFile& f, const char* next, std::int64_t lines) {
     assert(next > f.buf.data() + f.pos && next <= f.buf.data() + f.lines_end && next[-1] == '\n' && lines > 0);
     f.pos = static_cast<std::size_t>(next - f.buf.data());

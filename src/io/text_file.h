@@ -141,6 +141,11 @@ const char* text_buffered_lines(const TextFile& f, const char*& last);
 // before the line feed, less that carriage return, and the line feed.
 bool text_plain_line(TextFile& f, const char* begin, const char* feed);
 
+// Puts the plain line of the read buffer from `begin` to its line feed at
+// `feed` into f.line, as text_read_line would have read it (its capacity
+// bounded as there).
+void text_keep_line(TextFile& f, const char* begin, const char* feed);
+
 // Passes over `lines` lines of the read buffer, up to `next` (the byte after
 // the line feed of the last), and counts them as text_read_line would have
 // read them; f.line stays as it was.
