@@ -48,7 +48,7 @@ inline void add_rows(Acc& a, const float* const* rows, const double* xd, int vb,
 // Adds values v0..v1-1 of G groups of 8 prepared centres (`col0` at the first
 // centre of value 0) for R rows.
 template <bool CB, int R, int G>
-inline void add_cols(Acc (&a)[R][G], const double* col0, std::size_t width, const float* const* xs, int v0, int v1) {
+inline void add_cols(Acc (&a)[R][G], const double* col0, std::size_t width, const double* const* xs, int v0, int v1) {
     for (int v = v0; v < v1; ++v) {
         const double* col = col0 + static_cast<std::size_t>(v) * width;
         __m512d c[G];
@@ -56,7 +56,7 @@ inline void add_cols(Acc (&a)[R][G], const double* col0, std::size_t width, cons
         for (int g = 0; g < G; ++g) c[g] = _mm512_loadu_pd(col + 8 * g);
         #pragma GCC unroll 8
         for (int r = 0; r < R; ++r) {
-            const __m512d xv = _mm512_set1_pd(static_cast<double>(xs[r][v]));
+            const __m512d xv = _mm512_set1_pd(xs[r][v]);
             #pragma GCC unroll 8
             for (int g = 0; g < G; ++g) add8<CB>(a[r][g], xv, c[g]);
         }
