@@ -357,25 +357,28 @@ void search_blocked(const CentreSet& s, const float* rows, std::size_t n, int nv
 }
 
 // The constants of the error bound of the screened search of short rows
-// over `n` values. For a row x and a centre c let S = |x - c|^2 = |x|^2 +
-// |c|^2 - 2 x.c exactly. The search takes nx = |x|^2 in double (off by at
-// most n 2^-53 of itself), h = |c|^2 in double rounded to float (2^-24 + n
-// 2^-53), p = x . 2c as a float sum of rounded float products (2c is exact;
-// off by at most gamma_n 2 |x| |c|, gamma_n = n u / (1 - n u), u = 2^-24,
-// plus 2^-150 for each product or sum below the normal floats), q = h - p
-// rounded to float (2^-24 |h - p|). With |x| |c| <= (|x|^2 + |c|^2) / 2,
-// |nx + q - S| <= E = kappa (nx + |c|^2 max) + c3 with kappa = (gamma_n +
-// 2^-22 + (n + 4) 2^-52) (1 + 2^-20), which covers each term and the
-// roundings of nx and the largest norm, and c3 = n 2^-148. The rest is the
-// argument of the blocked search: some centre j has S_j <= U = nx + min q +
-// E, the winner's S_w <= U (1 + tau) + 2^-140, and every centre whose
-// nx + q - E may lie at or below that is measured exactly.
+// over `n` values. For a row x and a centre c let S = |x - c|^2 exactly. The
+// search takes q, the same sum all in float: each difference is off by at
+// most a factor (1 + u) (u = 2^-24), its square by one more, and each of
+// the n - 1 sums by one more, so q = S (1 + t) with |t| <= gamma = (n + 2)
+// u / (1 - (n + 2) u), save for squares below the normal floats, which add
+// at most 2^-150 each: |q - S| <= gamma S + abs, abs = n 2^-148. So some
+// centre j has S_j <= U = (min q + abs) / (1 - gamma). The winner w has a
+// distance at most j's, so its float sum is at most the largest float of
+// the same root as j's, at most j's times (1 + 2^-21); a float sum is
+// S (1 +- (2^-24 + (n + 2) 2^-53)) (+- 2^-150), so S_w <= U (1 + tau) +
+// 2^-140 with tau = 2^-20 + (n + 2) 2^-50, and every centre whose q may
+// come from an S at or below that, q <= (U (1 + tau) + 2^-140) (1 +
+// gamma) + abs, is measured exactly. Every other centre k has a float sum
+// of at least (q - abs) / (1 + gamma) (1 - 2^-21 - (n + 2) 2^-52), which
+// `low` (a float a little below that factor) gives for q of 2^-100 or more.
 ShortCentres short_centres(const CentreSet& s) {
     const double n = static_cast<double>(s.nvars);
-    const double gamma = n * 0x1p-24 / (1.0 - n * 0x1p-24);
-    const double kappa = (gamma + 0x1p-22 + (n + 4.0) * 0x1p-52) * (1.0 + 0x1p-20);
-    return ShortCentres{s.cols2f.data(), s.hf.data(), s.crow.data(), s.nvars, s.width, s.first, s.norm2_max,
-                        kappa, n * 0x1p-148, 0x1p-20 + (n + 2.0) * 0x1p-50, 1.0 - 0x1p-21 - (n + 2.0) * 0x1p-52};
+    const double gamma = (n + 2.0) * 0x1p-24 / (1.0 - (n + 2.0) * 0x1p-24);
+    const double shrink = 1.0 - 0x1p-21 - (n + 2.0) * 0x1p-52;
+    const float low = static_cast<float>(shrink / (1.0 + gamma) * (1.0 - 0x1p-21) * (1.0 - 0x1p-23));
+    return ShortCentres{s.colsf.data(), s.crow.data(), s.nvars, s.width, s.first,
+                        gamma, n * 0x1p-148, 0x1p-20 + (n + 2.0) * 0x1p-50, low};
 }
 
 // Rows of the screened search taken together by one kernel call.
@@ -407,43 +410,23 @@ void search_short(const CentreSet& s, const float* rows, std::size_t n, int nvar
     }
 }
 
-// Lays out the screened search of short rows where it pays (see
-// centres_block()): the spread of the candidate centres about their mean,
-// s2 = mean |c - m|^2, must be far above the error bound a row near them
-// gets, about 2 kappa |c|^2 max.
+// Lays out the screened search of short rows (see centres_block()): the
+// centres in float columns and row after row. Values of 2^60 or more would
+// make the sums in float overflow for most rows: no screening then.
 bool block_short(CentreSet& s, const Centres& c) {
     const std::size_t width = static_cast<std::size_t>(s.width), nv = static_cast<std::size_t>(s.nvars);
-    s.cols2f.assign(width * nv, std::numeric_limits<float>::quiet_NaN());
-    s.hf.assign(width, std::numeric_limits<float>::quiet_NaN());
+    s.colsf.assign(width * nv, std::numeric_limits<float>::quiet_NaN());
     s.crow.assign(width * nv, 0.0f);
-    s.norm2_max = 0.0;
-    std::vector<double> mean(nv, 0.0);
-    int count = 0;
     for (int k = 0; k < s.ncand; ++k) {
         if (!s.take[static_cast<std::size_t>(k)]) continue;
         const float* row = c.row(k);
-        double n2 = 0.0;
         for (std::size_t v = 0; v < nv; ++v) {
+            if (!(std::fabs(row[v]) < 0x1p60f)) return false;
             s.crow[static_cast<std::size_t>(k) * nv + v] = row[v];
-            s.cols2f[v * width + static_cast<std::size_t>(k)] = 2.0f * row[v];
-            n2 += static_cast<double>(row[v]) * static_cast<double>(row[v]);
-            mean[v] += row[v];
-        }
-        s.hf[static_cast<std::size_t>(k)] = static_cast<float>(n2);
-        // A centre that is not finite: no row takes the screened search.
-        if (!(n2 <= s.norm2_max)) s.norm2_max = n2 == n2 ? n2 : std::numeric_limits<double>::infinity();
-        ++count;
-    }
-    if (!(s.norm2_max < 0x1p100)) return false;
-    double spread = 0.0;
-    for (int k = 0; k < s.ncand; ++k) {
-        if (!s.take[static_cast<std::size_t>(k)]) continue;
-        for (std::size_t v = 0; v < nv; ++v) {
-            const double d = static_cast<double>(c.row(k)[v]) - mean[v] / count;
-            spread += d * d;
+            s.colsf[v * width + static_cast<std::size_t>(k)] = row[v];
         }
     }
-    return 2.0 * short_centres(s).kappa * s.norm2_max < 1e-4 * spread / count;
+    return true;
 }
 
 }  // namespace

@@ -132,12 +132,9 @@ struct CentreSet {
     std::vector<float> colsf, crow;
     std::vector<double> norm2, norm;
     double norm_max = 0.0;
-    // The screened search of short rows (centres_block()), while `blocked`
-    // on rows of fewer than blocked_from values: twice the centres in float
-    // columns (cols2f[v * width + k]), each one's squared norm as a float
-    // (hf, NaN for the others), the largest squared norm, and `crow`.
-    std::vector<float> cols2f, hf;
-    double norm2_max = 0.0;
+    // The screened search of short rows (centres_block()) takes, while
+    // `blocked` on rows of fewer than blocked_from values, `colsf` and
+    // `crow`.
 };
 
 // Fills column k of `s` from centre k of `c` (NaN when not a candidate) and
@@ -198,14 +195,12 @@ void adaptive_end(AdaptivePass& a);
 // or centres_pull() change a centre, which end it.
 //
 // Shorter rows take a screened search of the same kind (Euclidean, K times
-// the values of a row at least short_min_cost, a vector kernel): for each
-// row the float values |c|^2 - 2 x.c, whose error bound (nearest.cpp)
-// tells which centres may be nearest, measured exactly. It pays only where
-// the products are most of the work (measured: 8 values and K = 768, 16 and
-// 256 faster by a quarter to a half; 8 and 256 no faster), and only where
-// that bound is small beside the distances between the centres (values far
-// from 0 beside their spread make it large); centres_block() lays it out
-// only then.
+// the values of a row at least short_min_cost, a vector kernel, no centre
+// value of 2^60 or more): for each row the sums of squares against every
+// centre taken all in float, whose error bound (nearest.cpp) tells which
+// centres may be nearest, measured exactly. It pays where the sums are most
+// of the work (measured: 8 values against 768 centres and 16 against 256 a
+// third faster or more, 8 against 256 no faster, 8 against 100 slower).
 constexpr int blocked_from = 32;
 constexpr int blocked_min_k = 32;
 constexpr int short_min_cost = 4096;

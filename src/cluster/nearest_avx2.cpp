@@ -86,6 +86,45 @@ inline void add_blocks(Acc (&a)[G], const double* const* at, std::size_t width, 
     }
 }
 
+// The float sums of squares q of R rows `xs` (see nearest_short_avx2() in
+// nearest_kernels.h) against G groups of 8 columns from k0 on: to q[r] + k0
+// + 8g; lane by lane, the smallest to m1[r] and the second smallest to
+// m2[r] (as a multiset; a NaN lane changes neither, see tile()).
+constexpr int QG = 2;  // groups side by side in q_tile()
+
+template <int R, int G>
+inline void q_tile(const ShortCentres& c, std::size_t width, const float* const* xs, int k0, float* const* q,
+                   __m256* m1, __m256* m2) {
+    __m256 a[R][G];
+    #pragma GCC unroll 8
+    for (int r = 0; r < R; ++r)
+        #pragma GCC unroll 8
+        for (int g = 0; g < G; ++g) a[r][g] = _mm256_setzero_ps();
+    const float* col = c.cols + k0;
+    for (int v = 0; v < c.nvars; ++v, col += width) {
+        __m256 cv[G];
+        #pragma GCC unroll 8
+        for (int g = 0; g < G; ++g) cv[g] = _mm256_loadu_ps(col + 8 * g);
+        #pragma GCC unroll 8
+        for (int r = 0; r < R; ++r) {
+            const __m256 xv = _mm256_broadcast_ss(xs[r] + v);
+            #pragma GCC unroll 8
+            for (int g = 0; g < G; ++g) {
+                const __m256 d = _mm256_sub_ps(xv, cv[g]);
+                a[r][g] = _mm256_add_ps(a[r][g], _mm256_mul_ps(d, d));
+            }
+        }
+    }
+    #pragma GCC unroll 8
+    for (int g = 0; g < G; ++g)
+        #pragma GCC unroll 8
+        for (int r = 0; r < R; ++r) {
+            _mm256_store_ps(q[r] + k0 + 8 * g, a[r][g]);
+            m2[r] = _mm256_min_ps(_mm256_max_ps(m1[r], a[r][g]), m2[r]);
+            m1[r] = keep_min(a[r][g], m1[r]);
+        }
+}
+
 #include "cluster/nearest_kernels.inc"
 
 }  // namespace

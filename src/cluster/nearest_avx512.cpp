@@ -75,6 +75,83 @@ inline void add_blocks(Acc (&a)[G], const double* const* at, std::size_t width, 
     }
 }
 
+// The float sums of squares q of R rows `xs` (see nearest_short_avx512() in
+// nearest_kernels.h) against G groups of 8 columns from k0 on, two groups in
+// one vector of 16 where G is even: to q[r] + k0 + 8g; lane by lane (8
+// lanes), the smallest to m1[r] and the second smallest to m2[r] (as a
+// multiset; a NaN lane changes neither, see tile()).
+constexpr int QG = 4;  // groups side by side in q_tile()
+
+// The smallest two of `f` lane by lane into m1, m2 (see q_tile()).
+inline void keep_two(__m256 f, __m256& m1, __m256& m2) {
+    m2 = _mm256_min_ps(_mm256_max_ps(m1, f), m2);
+    m1 = keep_min(f, m1);
+}
+
+template <int R, int G>
+inline void q_tile(const ShortCentres& c, std::size_t width, const float* const* xs, int k0, float* const* q,
+                   __m256* m1, __m256* m2) {
+    const float* col = c.cols + k0;
+    if constexpr (G % 2 == 0) {
+        constexpr int V = G / 2;
+        __m512 a[R][V];
+        #pragma GCC unroll 8
+        for (int r = 0; r < R; ++r)
+            #pragma GCC unroll 8
+            for (int g = 0; g < V; ++g) a[r][g] = _mm512_setzero_ps();
+        for (int v = 0; v < c.nvars; ++v, col += width) {
+            __m512 cv[V];
+            #pragma GCC unroll 8
+            for (int g = 0; g < V; ++g) cv[g] = _mm512_loadu_ps(col + 16 * g);
+            #pragma GCC unroll 8
+            for (int r = 0; r < R; ++r) {
+                const __m512 xv = _mm512_set1_ps(xs[r][v]);
+                #pragma GCC unroll 8
+                for (int g = 0; g < V; ++g) {
+                    const __m512 d = _mm512_sub_ps(xv, cv[g]);
+                    a[r][g] = _mm512_add_ps(a[r][g], _mm512_mul_ps(d, d));
+                }
+            }
+        }
+        #pragma GCC unroll 8
+        for (int r = 0; r < R; ++r)
+            #pragma GCC unroll 8
+            for (int g = 0; g < V; ++g) {
+                _mm512_storeu_ps(q[r] + k0 + 16 * g, a[r][g]);
+                const __m512d both = _mm512_castps_pd(a[r][g]);
+                keep_two(_mm256_castpd_ps(_mm512_maskz_extractf64x4_pd(0xF, both, 0)), m1[r], m2[r]);
+                keep_two(_mm256_castpd_ps(_mm512_maskz_extractf64x4_pd(0xF, both, 1)), m1[r], m2[r]);
+            }
+    } else {
+        __m256 a[R][G];
+        #pragma GCC unroll 8
+        for (int r = 0; r < R; ++r)
+            #pragma GCC unroll 8
+            for (int g = 0; g < G; ++g) a[r][g] = _mm256_setzero_ps();
+        for (int v = 0; v < c.nvars; ++v, col += width) {
+            __m256 cv[G];
+            #pragma GCC unroll 8
+            for (int g = 0; g < G; ++g) cv[g] = _mm256_loadu_ps(col + 8 * g);
+            #pragma GCC unroll 8
+            for (int r = 0; r < R; ++r) {
+                const __m256 xv = _mm256_broadcast_ss(xs[r] + v);
+                #pragma GCC unroll 8
+                for (int g = 0; g < G; ++g) {
+                    const __m256 d = _mm256_sub_ps(xv, cv[g]);
+                    a[r][g] = _mm256_add_ps(a[r][g], _mm256_mul_ps(d, d));
+                }
+            }
+        }
+        #pragma GCC unroll 8
+        for (int r = 0; r < R; ++r)
+            #pragma GCC unroll 8
+            for (int g = 0; g < G; ++g) {
+                _mm256_storeu_ps(q[r] + k0 + 8 * g, a[r][g]);
+                keep_two(a[r][g], m1[r], m2[r]);
+            }
+    }
+}
+
 #include "cluster/nearest_kernels.inc"
 
 }  // namespace

@@ -134,40 +134,38 @@ void nearest_screen_avx512(const BlockedCentres& b, const float* rows, std::size
                            unsigned char* cand, float* lows, float* rest);
 
 // The centres of the screened search of short rows (nearest.h) as its
-// kernels read them: 2 c_k[v] at cols2[v * width + k] in float and |c_k|^2
-// rounded to float at h[k] (NaN for a cluster that is not a candidate and
-// for the padding), the centres row after row at `rows` (nvars floats
-// apart, for the exact sums), the largest squared norm in double, and the
-// constants of the error bound (nearest.cpp): E = kappa (|x|^2 + norm2_max)
-// + c3, the limit's factor 1 + tau, and `shrink`, which turns a lower bound
-// of an exact sum into one of its float sum.
+// kernels read them: value v of centre k at cols[v * width + k] in float
+// (NaN for a cluster that is not a candidate and for the padding), the
+// centres row after row at `rows` (nvars floats apart, for the exact sums),
+// and the constants of the error bound (nearest.cpp): a sum of squares
+// taken all in float, q, lies within gamma S + abs of the exact sum S; tau
+// widens the limit; and q * low (for q of at least 2^-100) lies below the
+// float sum as distance() takes it.
 struct ShortCentres {
-    const float* cols2;
-    const float* h;
+    const float* cols;
     const float* rows;
     int nvars;
     int width;
     int first;
-    double norm2_max;
-    double kappa, c3, tau, shrink;
+    double gamma, abs, tau;
+    float low;
 };
 
 // The screened search of `n` rows (`stride` floats apart, the first
-// c.nvars values of each): for each row the float values q_k = h_k - x . 2
-// c_k (a float sum in variable order of rounded products, no fused
-// multiply-add), from them the centres whose squared distance may lie
-// within the error bound of the smallest, whose sums are then taken
-// exactly as distance() takes them and decided among in cluster order:
-// row i's winner to winner[i] (c.first when no distance lies below FLT_MAX)
-// and its distance to best[i]. A row whose squared norm reaches 2^100 (or
-// is not finite), or any row when norm2_max does, is not searched:
-// plain[i] = 1 and the caller searches it. With `lows`, lows[i * c.width +
-// k] becomes a lower bound of the float sum of row i and centre k (the sum
-// itself for those measured; NaN for a cluster that is not a candidate);
-// with `second`, second[i] a lower bound of the float sums of the
-// candidates other than the winner (infinity when there is none, 0 when no
-// distance lies below FLT_MAX). On AVX2 and AVX-512 only. Allocates
-// nothing.
+// c.nvars values of each): for each row the sum of squares q_k against
+// each centre taken all in float (differences, squares and the sum in
+// variable order rounded to float; no fused multiply-add), from them the
+// centres whose exact sum may lie within the error bound of the smallest,
+// whose sums are then taken exactly as distance() takes them and decided
+// among in cluster order: row i's winner to winner[i] (c.first when no
+// distance lies below FLT_MAX) and its distance to best[i]. A row whose
+// smallest q overflows (or is NaN) is not searched: plain[i] = 1 and the
+// caller searches it. With `lows`, lows[i * c.width + k] becomes a lower
+// bound of the float sum of row i and centre k (the sum itself for those
+// measured; NaN for a cluster that is not a candidate); with `second`,
+// second[i] a lower bound of the float sums of the candidates other than
+// the winner (infinity when there is none, 0 when no distance lies below
+// FLT_MAX). On AVX2 and AVX-512 only. Allocates nothing.
 void nearest_short_avx2(const ShortCentres& c, const float* rows, std::size_t n, int stride, std::int32_t* winner,
                         float* best, float* lows, float* second, unsigned char* plain);
 void nearest_short_avx512(const ShortCentres& c, const float* rows, std::size_t n, int stride, std::int32_t* winner,
