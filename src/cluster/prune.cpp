@@ -524,6 +524,12 @@ void prune_block(PruneBounds& b, PruneScratch& w, const CentreSet& s, const Cent
     if (pending > 0) search();
 }
 
+std::size_t prune_row_cost(const PruneBounds& b, int K, int nvars) {
+    const double full = static_cast<double>(K) * static_cast<double>(nvars);
+    if (!b.on || !b.ready) return static_cast<std::size_t>(full);
+    return static_cast<std::size_t>(full * b.share) + 8u * static_cast<std::size_t>(nvars);
+}
+
 void prune_moved(PruneBounds& b, const Centres& before, const Centres& after, std::int64_t searched) {
     assert(b.on && before.K == after.K && before.nvars == b.nvars && after.nvars == b.nvars);
     std::fill(b.group_move.begin(), b.group_move.end(), 0.0f);
@@ -561,8 +567,9 @@ void prune_moved(PruneBounds& b, const Centres& before, const Centres& after, st
     // With groups a row whose groups are mostly not clear takes the full
     // search (prune_row), so a pass that prunes little costs about what a
     // full pass does, and the next pass is pruned all the same.
+    const std::uint64_t full = b.upper.size() * (b.order.size() / 8);
+    b.share = full > 0 ? std::min(1.0, static_cast<double>(searched) / static_cast<double>(full)) : 1.0;
     if (b.ready && b.groups == 1) {  // a pruned pass
-        const std::uint64_t full = b.upper.size() * (b.order.size() / 8);
         const bool paid = static_cast<std::uint64_t>(searched) * 4u <= full * 3u;
         b.full_left = paid ? 0 : b.backoff;
         b.backoff = paid ? 1 : (b.backoff * 2 < 8 ? b.backoff * 2 : 8);

@@ -105,6 +105,7 @@ struct PruneBounds {
     float move_top = 0.0f;        // the largest move_up
     float move_next = 0.0f;       // the largest move_up of the centres other than move_at
     int move_at = -1;             // the centre of the largest move
+    double share = 1.0;           // the share of a full search that the last pass measured
     int backoff = 1;              // full passes after the next pruned pass that searches most centres
     int full_left = 0;            // full passes still to come before pruning again
 };
@@ -147,6 +148,12 @@ void prune_pass(PruneBounds& b, const Centres& c);
 // nothing; writes only this block's rows.
 void prune_block(PruneBounds& b, PruneScratch& w, const CentreSet& s, const Centres& c, const float* rows,
                  std::int64_t first, std::int64_t n, std::int32_t* clustno);
+
+// What a row of the next pass over `b` costs, about (K times the values of
+// a row for a full search), for the size of the blocks the pass is cut
+// into: with the bounds ready, the share of the search that the last pass
+// measured, and the bounds of the row.
+std::size_t prune_row_cost(const PruneBounds& b, int K, int nvars);
 
 // After a pass that measured `searched` blocks of 8 centres and moved the
 // centres from `before` to `after` (same K and nvars): each one's move,

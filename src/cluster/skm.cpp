@@ -37,7 +37,9 @@ Failure run_skm(const Params& p, DataFile& data, Centres& clust, std::vector<std
         say(p.levels, Show::quiet_lt2, stderr, "\nIteration:%-3d ", it);
         std::fill(sums.begin(), sums.end(), 0.0f);
         std::fill(count.begin(), count.end(), 0u);
-        const std::size_t cost = static_cast<std::size_t>(K) * static_cast<std::size_t>(nvars);
+        // Blocks of about a million operations: a pruned pass measures little.
+        const std::size_t cost = bounds.on ? prune_row_cost(bounds, K, nvars)
+                                           : static_cast<std::size_t>(K) * static_cast<std::size_t>(nvars);
         centres_prepare_all(set, clust, nvars, K, p.clustering.cityblock, p.resources.kernel);
         if (p.resources.prune) centres_block(set, clust);
         if (bounds.on) prune_pass(bounds, clust);
