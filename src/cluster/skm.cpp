@@ -5,57 +5,17 @@
 #include <vector>
 
 #include "base/console.h"
-#include "base/parallel.h"
 #include "cluster/algorithms.h"
 #include "cluster/nearest.h"
 #include "cluster/prune.h"
 
 namespace kmeans {
 
-// Values of a row that one slice of the sums takes (see add_sums_in_slices()).
-constexpr int sums_slice = 32;
-
-// Whether a pass adds its sums in slices of values on every thread after its
-// searches, rather than on the calling thread block by block as the rows
-// come: with the rows in memory, several threads and rows long enough for
-// two slices. (With short rows a slice would read every row and cluster
-// number for little work each, which is what the sums cost.)
-static bool sums_in_slices(const DataFile& data) {
-    return rows_in_memory(data) && data.workers->threads > 1 && data.nvars >= 2 * sums_slice;
-}
-
-// The sums and counts of a pass over the rows held in memory, from their
-// cluster numbers `clustno`: for each part of rows in file order, every
-// slice of sums_slice values adds the part's rows to its values of the sums
-// (on any thread; the first slice also counts), so that every sum still
-// takes its rows one after another in file order. Parts keep a
-// cancellation within reach.
-static void add_sums_in_slices(const DataFile& data, NearestPath path, float* sums, std::uint32_t* count,
-                               const std::int32_t* clustno) {
-    const int nvars = data.nvars;
-    const std::size_t slices = static_cast<std::size_t>((nvars + sums_slice - 1) / sums_slice);
-    constexpr std::int64_t part = 65536;
-    for (std::int64_t first = 0; first < data.N; first += part) {
-        const std::int64_t n = std::min(part, data.N - first);
-        const float* rows = data.table.values + static_cast<std::size_t>(first) * static_cast<std::size_t>(nvars);
-        run_ordered(
-            *data.workers, slices, slices,
-            [&](std::size_t i, int) {
-                const int v0 = static_cast<int>(i) * sums_slice;
-                sums_add(path, sums, i == 0 ? count : nullptr, rows, clustno + first, static_cast<std::size_t>(n),
-                         nvars, v0, std::min(nvars, v0 + sums_slice));
-            },
-            [](std::size_t) {});
-    }
-}
-
 // One iteration is one pass: the winners of a block of rows are found on any
 // thread and stored in clustno; then, block after block in file order, each
-// row is added to its winner's single-precision sums (long rows held in
-// memory: after the searches, in slices of values on every thread). Each
-// cluster's sums add its rows in file order with a rounding after every
-// addition, so the means are those of separate passes per cluster, with any
-// number of threads.
+// row is added to its winner's single-precision sums. Each cluster's sums add
+// its rows in file order with a rounding after every addition, so the means
+// are those of separate passes per cluster, with any number of threads.
 // Where the bounds fit the memory budget, a pass after the first searches
 // only the rows whose winner may have changed (prune.h), and long rows take
 // the blocked search (centres_block()); the winners are the same.
@@ -90,16 +50,13 @@ Failure run_skm(const Params& p, DataFile& data, Centres& clust, std::vector<std
             nearest_rows(set, b.values, static_cast<std::size_t>(b.count), nvars, clustno.data() + b.first,
                          best.data() + worker * max_block_rows);
         };
-        const bool slices = sums_in_slices(data);
         auto reduce = [&](const RowBlock& b) {
             const std::int32_t* w = clustno.data() + b.first;
             assert(std::all_of(w, w + b.count, [K](std::int32_t k) { return k >= 0 && k < K; }));
-            if (!slices)
-                sums_add(set.path, sums.data(), count.data(), b.values, w, static_cast<std::size_t>(b.count), nvars,
-                         0, nvars);
+            sums_add(set.path, sums.data(), count.data(), b.values, w, static_cast<std::size_t>(b.count), nvars, 0,
+                     nvars);
         };
         if (Failure f = each_block(p.levels, data, SpinFrom::last, cost, map, reduce); failed(f)) return f;
-        if (slices) add_sums_in_slices(data, set.path, sums.data(), count.data(), clustno.data());
         say(p.levels, Show::debug2, stdout, "\nCompute new clustercenter\n");
         if (bounds.on) before.v = clust.v;
         for (int k = 0; k < K; ++k) {
