@@ -684,6 +684,23 @@ TEST(ClusterPrune, PrunedPassesMatchThePlainSearch) {
                                     half, t.rows - half, got.data());
                         ASSERT_EQ(got, want) << t.nvars << "x" << t.K << " kind " << kind << " cb " << cb << " pass "
                                              << pass << " " << nearest_path_name(path) << (screened ? " screened" : "");
+                        // Every stored bound holds against the exact distances (long
+                        // double; on one kernel: the bounds are the same on all).
+                        for (std::size_t r = 0; r < (path == paths[0] && !screened ? got.size() : 0); ++r) {
+                            long double other = HUGE_VALL;
+                            for (int k = 0; k < t.K; ++k) {
+                                long double sum = 0.0L;
+                                for (std::size_t v = 0; v < nv; ++v) {
+                                    const long double d = static_cast<long double>(rows[r * nv + v]) - cur.row(k)[v];
+                                    sum += cb ? std::fabs(d) : d * d;
+                                }
+                                const long double dist = cb ? sum : std::sqrt(sum);
+                                if (std::isnan(dist)) continue;  // infinite values (kind 2)
+                                if (k == got[r]) ASSERT_GE(bounds.upper[r], dist) << "row " << r << " pass " << pass;
+                                else other = std::min(other, dist);
+                            }
+                            ASSERT_LE(bounds.lower[r], other) << "row " << r << " pass " << pass;
+                        }
                         before.v = cur.v;
                         for (int k = 0; k < t.K; ++k) {
                             moves = lcg_step(moves);

@@ -51,6 +51,14 @@ double exact_upper(const float* a, const float* b, int n, bool cityblock) {
     return dist * (1.0 + static_cast<double>(n + 18) * 0x1p-52) * up;
 }
 
+// A lower bound of the exact distance of `a` and `b` (`n` values) by the
+// argument of exact_upper(); 0 where it is not a number.
+double exact_lower(const float* a, const float* b, int n, bool cityblock) {
+    const double sum = spread_term(cityblock, a, b, n);  // one sum in order: n + 2 steps at most
+    const double dist = (cityblock ? sum : std::sqrt(sum)) * (1.0 - static_cast<double>(n + 18) * 0x1p-52) * down;
+    return dist >= 0.0 ? dist : 0.0;
+}
+
 // A bound not below `x` (not negative) as a float. A float conversion is
 // off by at most 2^-24 of the value for the normal floats, which the factor
 // more than covers; the bounds stored so are never below 2^-70.
@@ -150,6 +158,42 @@ void form_groups(PruneBounds& b, const Centres& c) {
     }
 }
 
+// Each centre's neighbourhood (PruneBounds::hood_ids) from the centres `c`
+// of the pass: itself, then the others by their least distance from it.
+void form_hoods(PruneBounds& b, const Centres& c) {
+    constexpr int H = prune_hood;
+    const std::size_t K = static_cast<std::size_t>(b.K), nv = static_cast<std::size_t>(b.nvars);
+    b.hood_ids.assign(K * H, -1);
+    b.hood_dist.assign(K * (H + 1), inf_f);
+    b.hood_cols.assign(K * H * nv, std::numeric_limits<double>::quiet_NaN());
+    std::vector<float> dist(K);
+    std::vector<std::int32_t> by(K);
+    const std::size_t take = std::min<std::size_t>(K, H + 1);
+    for (std::size_t a = 0; a < K; ++a) {
+        for (std::size_t k = 0; k < K; ++k)
+            dist[k] = k == a ? 0.0f : store_down(exact_lower(c.row(static_cast<int>(a)), c.row(static_cast<int>(k)),
+                                                            b.nvars, b.cityblock));
+        std::iota(by.begin(), by.end(), 0);
+        const std::int32_t self = static_cast<std::int32_t>(a);
+        std::partial_sort(by.begin(), by.begin() + static_cast<std::ptrdiff_t>(take), by.end(),
+                          [&](std::int32_t i, std::int32_t j) {
+                              if ((i == self) != (j == self)) return i == self;
+                              const float di = dist[static_cast<std::size_t>(i)], dj = dist[static_cast<std::size_t>(j)];
+                              return di < dj || (di == dj && i < j);
+                          });
+        std::int32_t* ids = b.hood_ids.data() + a * H;
+        float* near = b.hood_dist.data() + a * (H + 1);
+        double* cols = b.hood_cols.data() + a * H * nv;
+        for (std::size_t p = 0; p < take; ++p) {
+            const std::int32_t k = by[p];
+            near[p] = dist[static_cast<std::size_t>(k)];
+            if (p == H) break;
+            ids[p] = k;
+            for (std::size_t v = 0; v < nv; ++v) cols[v * H + p] = static_cast<double>(c.row(k)[v]);
+        }
+    }
+}
+
 // The columns of the groups of `b` as the kernels read them.
 CentreColumns group_columns(const PruneBounds& b) {
     return CentreColumns{b.cols.data(), b.nvars, static_cast<int>(b.order.size()), -1};
@@ -195,12 +239,12 @@ struct Decision {
     int lane = -1;
 };
 
-// Decides among the `n` measured blocks (positions 8 * blk(i).. of the
-// groups, their sums at sums + 8 i and smallest at mins[i]): the smallest
+// Decides among the `n` measured blocks (block i: the 8 clusters at ids(i),
+// -1 for none, their sums at sums + 8 i and smallest at mins[i]): the smallest
 // distance and the lowest cluster of that distance, as the search that
 // measures every centre decides among them.
-template <class Blk>
-Decision decide(const PruneBounds& b, const float* sums, const float* mins, int n, Blk blk) {
+template <class Ids>
+Decision decide(const PruneBounds& b, const float* sums, const float* mins, int n, Ids ids) {
     float low = inf_f;
     for (int i = 0; i < n; ++i) low = mins[i] < low ? mins[i] : low;
     Decision d;
@@ -209,16 +253,18 @@ Decision decide(const PruneBounds& b, const float* sums, const float* mins, int 
     // Euclidean: the sums below the cut of the distance share it; Cityblock:
     // the sums equal to the smallest.
     const float cut = b.cityblock ? std::nextafter(low, inf_f) : euclid_cut(d.dist);
+    std::int32_t lowest = std::numeric_limits<std::int32_t>::max();
     for (int i = 0; i < n; ++i) {
         if (!(mins[i] < cut)) continue;
-        const std::int32_t* at = b.order.data() + 8 * static_cast<std::size_t>(blk(i));
-        for (int j = 0; j < 8; ++j)
-            if (sums[8 * i + j] < cut && (d.winner < 0 || at[j] < d.winner)) {
-                d.winner = at[j];
-                d.block = i;
-                d.lane = j;
-            }
+        const std::int32_t* at = ids(i);
+        for (int j = 0; j < 8; ++j) {  // without a branch on the sums
+            const bool take = (sums[8 * i + j] < cut) & (at[j] < lowest);
+            lowest = take ? at[j] : lowest;
+            d.block = take ? i : d.block;
+            d.lane = take ? j : d.lane;
+        }
     }
+    d.winner = d.block >= 0 ? lowest : -1;
     return d;
 }
 
@@ -305,7 +351,8 @@ void search_rows(PruneBounds& b, PruneScratch& w, const CentreSet& s, const floa
             const float* sum = sums + j * b.order.size();
             const float* least = mins + j * blocks;
             auto blk = [](int q) { return q; };
-            const Decision d = decide(b, sum, least, static_cast<int>(blocks), blk);
+            const Decision d = decide(b, sum, least, static_cast<int>(blocks),
+                                      [&](int q) { return b.order.data() + 8 * static_cast<std::size_t>(q); });
             if (d.winner < 0) {
                 no_winner(b, row, clustno);
                 continue;
@@ -361,31 +408,107 @@ void bring_groups(PruneBounds& b, std::size_t row, float* lower) {
     b.stamp[row] = b.pass;
 }
 
-// One row `x` of a pruned pass (row number `row`, winner clustno[row]):
-// kept, or searched among the groups whose bounds are not clear. Returns
-// true, with nothing decided, for a row to be searched in full: without
-// groups, or with most groups not clear (prune_block gathers those).
+// The rows of a pruned pass whose bounds are checked together.
+constexpr std::int64_t prune_chunk = 256;
+
+// The bounds of the `n` rows first.. of a pruned pass brought to this pass
+// (the winner's bound grown by its move, the other bound shrunk by the
+// largest move of another centre) and stored; the rows (0..n-1) whose
+// bounds are not clear listed in `open`, which holds n. Returns how many.
+// Without a branch on the bounds: about half the rows of a pass go either
+// way, in no order a branch predictor could learn.
+std::size_t open_rows(PruneBounds& b, const Thresholds& t, std::size_t first, std::size_t n,
+                      const std::int32_t* clustno, std::uint32_t* open) {
+    const float top = b.move_top, next = b.move_next;
+    const int at = b.move_at;
+    float* upper = b.upper.data() + first;
+    float* lower = b.lower.data() + first;
+    const std::int32_t* won = clustno + first;
+    std::size_t m = 0;
+    for (std::size_t j = 0; j < n; ++j) {
+        const int a = won[j];
+        assert(a >= 0 && a < b.K);
+        const float u = grow(upper[j], b.move_up[static_cast<std::size_t>(a)]);
+        const float l = shrink(lower[j], a == at ? next : top);
+        upper[j] = u;
+        lower[j] = l;
+        open[m] = static_cast<std::uint32_t>(j);
+        m += l > float_up(static_cast<double>(u) * t.a + t.b) ? 0u : 1u;
+    }
+    return m;
+}
+
+// Row `x` (row number `row`, winner `a`, at most `ua` from it) of a pruned
+// pass without groups whose two bounds are not clear (`need`: the float
+// above which a lower bound is clear, from ua): measures the blocks of a's
+// neighbourhood up to the last centre that the test between centres does
+// not clear, and decides among them as the plain search does; its bounds
+// renewed from their sums and the least distance from a of the centres
+// not measured. Returns true, with nothing decided, for a row to be
+// searched in full (centres beyond the neighbourhood not clear).
+bool near_search(PruneBounds& b, PruneScratch& w, const float* x, std::size_t row, int a, double ua, float need,
+                 std::int32_t* clustno, double r) {
+    constexpr int H = prune_hood;
+    if (b.hood_ids.empty()) return true;
+    const std::size_t at = static_cast<std::size_t>(a);
+    const float* near = b.hood_dist.data() + at * (H + 1);
+    // Every centre j with d(a, j) > reach has d(x, j) >= d(a, j) - ua > need.
+    const float reach = float_up((static_cast<double>(need) + ua) * up);
+    if (!(near[H] > reach)) return true;
+    int open = 0;  // the centres not clear: the first of the neighbourhood (near[] ascends)
+    for (int p = 0; p < H; ++p) open += near[p] > reach ? 0 : 1;
+    assert(open >= 1);
+    const int nb = (open + 7) / 8;
+    static constexpr std::int32_t first_blocks[H / 8] = {0, 1, 2, 3};
+    static_assert(H == 32);
+    float* sums = aligned(w.room, static_cast<std::size_t>(nb) * 8);
+    const float* mins = w.mins.data();
+    const CentreColumns cols{b.hood_cols.data() + at * H * static_cast<std::size_t>(b.nvars), b.nvars, H, -1};
+    nearest_block_sums(b.path, cols, b.cityblock, x, first_blocks, nb, sums, w.mins.data());
+    w.searched += nb;
+    const std::int32_t* ids = b.hood_ids.data() + at * H;
+    const Decision d = decide(b, sums, mins, nb, [ids](int q) { return ids + 8 * q; });
+    if (d.winner < 0) return true;  // the full search decides a row without a winner
+    clustno[row] = d.winner;
+    b.upper[row] = store_up(upper_from(d.dist, r));
+    // The other centres: those measured by their sums, the rest by the
+    // triangle inequality.
+    float least = inf_f;
+    int others = -1;  // the winner is one of the measured
+    for (int q = 0; q < nb; ++q) {
+        for (int j = 0; j < 8; ++j) others += ids[8 * q + j] >= 0 ? 1 : 0;
+        if (q != d.block) {
+            least = mins[q] < least ? mins[q] : least;
+            continue;
+        }
+        for (int j = 0; j < 8; ++j)
+            if (j != d.lane && ids[8 * q + j] >= 0) least = sums[8 * q + j] < least ? sums[8 * q + j] : least;
+    }
+    const float measured = others > 0 ? store_down(lower_from(least, b.cityblock, r)) : inf_f;
+    const float beyond = near[8 * nb < H ? 8 * nb : H];
+    const float cleared = beyond < inf_f ? store_down((static_cast<double>(beyond) - ua) * down) : inf_f;
+    b.lower[row] = measured < cleared ? measured : cleared;
+    return false;
+}
+
+// One row `x` of a pruned pass (row number `row`, winner clustno[row]) whose
+// bounds, brought to this pass by open_rows(), are not clear: kept, or
+// searched among the groups whose bounds are not clear. Returns true, with
+// nothing decided, for a row to be searched in full: without groups, or
+// with most groups not clear (prune_block gathers those).
 bool prune_row(PruneBounds& b, PruneScratch& w, const Centres& c, const float* x, std::size_t row,
                std::int32_t* clustno, const Thresholds& t, double r) {
     const int a = clustno[row];
-    assert(a >= 0 && a < c.K);
-    const float u = grow(b.upper[row], b.move_up[static_cast<std::size_t>(a)]);
-    const float l = shrink(b.lower[row], a == b.move_at ? b.move_next : b.move_top);
-    if (l > float_up(static_cast<double>(u) * t.a + t.b)) {
-        b.upper[row] = u;
-        b.lower[row] = l;
-        return false;
-    }
+    const float l = b.lower[row];
     // A closer bound of the distance to the winner.
     const double ua = exact_upper(x, c.row(a), b.nvars, b.cityblock);
     const float need = float_up(ua * t.a + t.b);  // NaN: infinity
     if (l > need) {
         b.upper[row] = store_up(ua);
-        b.lower[row] = l;
         return false;
     }
     const int G = b.groups;
-    if (G == 1) return true;
+    if (G == 1) return near_search(b, w, x, row, a, ua, need, clustno, r);
     // The groups: those not clear, and a's own, are measured.
     float* lower = b.group_lower.data() + row * static_cast<std::size_t>(G);
     bring_groups(b, row, lower);
@@ -408,7 +531,7 @@ bool prune_row(PruneBounds& b, PruneScratch& w, const Centres& c, const float* x
     nearest_block_sums(b.path, group_columns(b), b.cityblock, x, list, nb, sums, w.mins.data());
     w.searched += nb;
     auto blk = [&](int q) { return list[q]; };
-    const Decision d = decide(b, sums, w.mins.data(), nb, blk);
+    const Decision d = decide(b, sums, w.mins.data(), nb, [&](int q) { return b.order.data() + 8 * static_cast<std::size_t>(list[q]); });
     if (d.winner < 0) {
         assert(nb == G * per);
         no_winner(b, row, clustno);
@@ -481,6 +604,7 @@ void prune_pass(PruneBounds& b, const Centres& c) {
         b.drift.assign(static_cast<std::size_t>(b.groups), 0.0);
     }
     const std::size_t width = b.order.size();
+    if (b.groups == 1 && b.K <= prune_hood_most) form_hoods(b, c);
     b.cols.resize(width * static_cast<std::size_t>(b.nvars));
     for (int v = 0; v < b.nvars; ++v) {
         double* col = b.cols.data() + static_cast<std::size_t>(v) * width;
@@ -513,13 +637,19 @@ void prune_block(PruneBounds& b, PruneScratch& w, const CentreSet& s, const Cent
         search_rows(b, w, s, w.batch.data(), pending, [&](std::size_t j) { return w.at[j]; }, clustno, r);
         pending = 0;
     };
-    for (std::int64_t i = 0; i < n; ++i) {
-        const float* x = rows + static_cast<std::size_t>(i) * stride;
-        const std::size_t row = static_cast<std::size_t>(first + i);
-        if (!prune_row(b, w, c, x, row, clustno, t, r)) continue;
-        std::memcpy(w.batch.data() + pending * stride, x, stride * sizeof(float));
-        w.at[pending] = row;
-        if (++pending == prune_batch) search();
+    std::uint32_t open[prune_chunk];
+    for (std::int64_t i0 = 0; i0 < n; i0 += prune_chunk) {
+        const std::size_t count = static_cast<std::size_t>(n - i0 < prune_chunk ? n - i0 : prune_chunk);
+        const std::size_t m = open_rows(b, t, static_cast<std::size_t>(first + i0), count, clustno, open);
+        for (std::size_t q = 0; q < m; ++q) {
+            const std::size_t i = static_cast<std::size_t>(i0) + open[q];
+            const float* x = rows + i * stride;
+            const std::size_t row = static_cast<std::size_t>(first) + i;
+            if (!prune_row(b, w, c, x, row, clustno, t, r)) continue;
+            std::memcpy(w.batch.data() + pending * stride, x, stride * sizeof(float));
+            w.at[pending] = row;
+            if (++pending == prune_batch) search();
+        }
     }
     if (pending > 0) search();
 }

@@ -44,7 +44,14 @@
 // centres of the groups still not clear are measured as the search
 // measures them, and the winner is decided among them exactly as the
 // search decides among all (a row whose groups are mostly not clear is
-// searched in full). Every bound is rounded the safe way: upper bounds up
+// searched in full). Without groups, each centre a has a neighbourhood: a
+// and the 31 others nearest to it, in order. A row whose two bounds are not
+// clear measures its winner's neighbourhood up to the last centre j that
+// may lie closer than its bound u of the distance to a: by the triangle
+// inequality d(x, j) >= d(a, j) - u, so every centre further than
+// u + u (1 + rho) + eta from a is clear (Elkan's test between centres);
+// when one beyond the neighbourhood is not, the row is searched in full.
+// Every bound is rounded the safe way: upper bounds up
 // and lower bounds down whenever they are stored as floats, and every
 // product and sum of them in double by a factor of (1 +- 2^-50) more.
 #pragma once
@@ -76,6 +83,12 @@ constexpr std::int64_t prune_groups_from = 2048;
 // budget asks for larger groups.
 constexpr int prune_group = 8;
 
+// Without groups: the centres of a neighbourhood (a centre and the nearest
+// others, the blocks a row not settled by its bounds measures first), and
+// the most centres for which the neighbourhoods are formed every pass.
+constexpr int prune_hood = 32;
+constexpr int prune_hood_most = 512;
+
 // The most passes the drift table spans: then a pass searches all rows.
 constexpr std::uint32_t prune_drift_passes = 1024;
 
@@ -93,6 +106,9 @@ struct PruneBounds {
     std::vector<std::int32_t> order;     // position p (G * group_size of them): its cluster, -1 for none
     std::vector<std::int32_t> group_of;  // per cluster: its group
     std::vector<std::int32_t> block_members;  // per block of 8 positions: the clusters it holds
+    std::vector<std::int32_t> hood_ids;  // G = 1: per centre a, prune_hood clusters: a, then the nearest others (-1: none)
+    std::vector<float> hood_dist;        // per centre a, prune_hood + 1: at most their distances from a, then at most that of any centre beyond
+    std::vector<double> hood_cols;       // per centre a: its neighbourhood's centres as the kernels read them (prune_hood columns)
     std::vector<double> cols;            // the centres of the pass at their positions, as the kernels read them
     std::vector<float> upper;     // per row: at least the distance to its winner
     std::vector<float> lower;     // per row: at most the distance to any other centre
