@@ -462,28 +462,30 @@ bool near_search(PruneBounds& b, PruneScratch& w, const float* x, std::size_t ro
     static constexpr std::int32_t first_blocks[H / 8] = {0, 1, 2, 3};
     static_assert(H == 32);
     float* sums = aligned(w.room, static_cast<std::size_t>(nb) * 8);
-    const float* mins = w.mins.data();
     const CentreColumns cols{b.hood_cols.data() + at * H * static_cast<std::size_t>(b.nvars), b.nvars, H, -1};
     nearest_block_sums(b.path, cols, b.cityblock, x, first_blocks, nb, sums, w.mins.data());
     w.searched += nb;
+    // Decided as decide() does, in two passes over the lanes without a
+    // branch: the lowest cluster of the smallest distance, then the smallest
+    // sum of the others (the clusters of a neighbourhood are distinct).
     const std::int32_t* ids = b.hood_ids.data() + at * H;
-    const Decision d = decide(b, sums, mins, nb, [ids](int q) { return ids + 8 * q; });
-    if (d.winner < 0) return true;  // the full search decides a row without a winner
-    clustno[row] = d.winner;
-    b.upper[row] = store_up(upper_from(d.dist, r));
+    const int lanes = 8 * nb;
+    float low = inf_f;
+    for (int j = 0; j < lanes; ++j) low = sums[j] < low ? sums[j] : low;
+    const float dist = dist_of(low, b.cityblock);
+    if (!(dist < FLT_MAX)) return true;  // the full search decides a row without a winner
+    const float cut = b.cityblock ? std::nextafter(low, inf_f) : euclid_cut(dist);
+    constexpr std::int32_t none = std::numeric_limits<std::int32_t>::max();
+    std::int32_t won = none;
+    for (int j = 0; j < lanes; ++j) won = sums[j] < cut && ids[j] < won ? ids[j] : won;
+    assert(won != none && won >= 0);
+    float least = inf_f;
+    for (int j = 0; j < lanes; ++j) least = ids[j] >= 0 && ids[j] != won && sums[j] < least ? sums[j] : least;
+    clustno[row] = won;
+    b.upper[row] = store_up(upper_from(dist, r));
     // The other centres: those measured by their sums, the rest by the
     // triangle inequality.
-    float least = inf_f;
-    int others = -1;  // the winner is one of the measured
-    for (int q = 0; q < nb; ++q) {
-        for (int j = 0; j < 8; ++j) others += ids[8 * q + j] >= 0 ? 1 : 0;
-        if (q != d.block) {
-            least = mins[q] < least ? mins[q] : least;
-            continue;
-        }
-        for (int j = 0; j < 8; ++j)
-            if (j != d.lane && ids[8 * q + j] >= 0) least = sums[8 * q + j] < least ? sums[8 * q + j] : least;
-    }
+    const int others = std::min(lanes, b.K) - 1;  // a neighbourhood's clusters come first
     const float measured = others > 0 ? store_down(lower_from(least, b.cityblock, r)) : inf_f;
     const float beyond = near[8 * nb < H ? 8 * nb : H];
     const float cleared = beyond < inf_f ? store_down((static_cast<double>(beyond) - ua) * down) : inf_f;
