@@ -493,22 +493,40 @@ bool near_search(PruneBounds& b, PruneScratch& w, const float* x, std::size_t ro
     return false;
 }
 
-// One row `x` of a pruned pass (row number `row`, winner clustno[row]) whose
-// bounds, brought to this pass by open_rows(), are not clear: kept, or
-// searched among the groups whose bounds are not clear. Returns true, with
-// nothing decided, for a row to be searched in full: without groups, or
-// with most groups not clear (prune_block gathers those).
-bool prune_row(PruneBounds& b, PruneScratch& w, const Centres& c, const float* x, std::size_t row,
-               std::int32_t* clustno, const Thresholds& t, double r) {
-    const int a = clustno[row];
-    const float l = b.lower[row];
-    // A closer bound of the distance to the winner.
-    const double ua = exact_upper(x, c.row(a), b.nvars, b.cityblock);
-    const float need = float_up(ua * t.a + t.b);  // NaN: infinity
-    if (l > need) {
-        b.upper[row] = store_up(ua);
-        return false;
+// The rows listed in `open` (m of them, 0.. from row `first`, at `rows`)
+// whose bounds, brought to this pass by open_rows(), are not clear: the
+// distance to the winner bounded again from its terms (upper set), and the
+// rows still not settled listed in `open` again, with that bound in `ua`
+// and the float above which a lower bound is then clear in `need`. Without
+// a branch on the bounds. Returns how many.
+std::size_t settle_rows(PruneBounds& b, const Centres& c, const Thresholds& t, const float* rows, std::size_t first,
+                        std::uint32_t* open, std::size_t m, double* ua, float* need, const std::int32_t* clustno) {
+    const std::size_t stride = static_cast<std::size_t>(b.nvars);
+    std::size_t kept = 0;
+    for (std::size_t q = 0; q < m; ++q) {
+        const std::uint32_t i = open[q];
+        const std::size_t row = first + i;
+        const double u = exact_upper(rows + i * stride, c.row(clustno[row]), b.nvars, b.cityblock);
+        const float n = float_up(u * t.a + t.b);  // NaN: infinity
+        const bool clear = b.lower[row] > n;
+        const float up_row = store_up(u);
+        b.upper[row] = clear ? up_row : b.upper[row];
+        open[kept] = i;
+        ua[kept] = u;
+        need[kept] = n;
+        kept += clear ? 0 : 1;
     }
+    return kept;
+}
+
+// One row `x` of a pruned pass (row number `row`, winner clustno[row]) that
+// settle_rows() left open (`ua`, `need` from there): searched among the
+// centres whose bounds are not clear. Returns true, with nothing decided,
+// for a row to be searched in full: without groups, with most groups not
+// clear (prune_block gathers those), or the neighbourhood not enough.
+bool prune_row(PruneBounds& b, PruneScratch& w, const float* x, std::size_t row, std::int32_t* clustno,
+               double ua, float need, double r) {
+    const int a = clustno[row];
     const int G = b.groups;
     if (G == 1) return near_search(b, w, x, row, a, ua, need, clustno, r);
     // The groups: those not clear, and a's own, are measured.
@@ -640,14 +658,19 @@ void prune_block(PruneBounds& b, PruneScratch& w, const CentreSet& s, const Cent
         pending = 0;
     };
     std::uint32_t open[prune_chunk];
+    double ua[prune_chunk];
+    float need[prune_chunk];
     for (std::int64_t i0 = 0; i0 < n; i0 += prune_chunk) {
         const std::size_t count = static_cast<std::size_t>(n - i0 < prune_chunk ? n - i0 : prune_chunk);
-        const std::size_t m = open_rows(b, t, static_cast<std::size_t>(first + i0), count, clustno, open);
+        const std::size_t start = static_cast<std::size_t>(first + i0);
+        const float* at = rows + static_cast<std::size_t>(i0) * stride;
+        std::size_t m = open_rows(b, t, start, count, clustno, open);
+        m = settle_rows(b, c, t, at, start, open, m, ua, need, clustno);
         for (std::size_t q = 0; q < m; ++q) {
             const std::size_t i = static_cast<std::size_t>(i0) + open[q];
             const float* x = rows + i * stride;
             const std::size_t row = static_cast<std::size_t>(first) + i;
-            if (!prune_row(b, w, c, x, row, clustno, t, r)) continue;
+            if (!prune_row(b, w, x, row, clustno, ua[q], need[q], r)) continue;
             std::memcpy(w.batch.data() + pending * stride, x, stride * sizeof(float));
             w.at[pending] = row;
             if (++pending == prune_batch) search();
