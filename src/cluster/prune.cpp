@@ -438,59 +438,91 @@ std::size_t open_rows(PruneBounds& b, const Thresholds& t, std::size_t first, st
     return m;
 }
 
-// Row `x` (row number `row`, winner `a`, at most `ua` from it) of a pruned
-// pass without groups whose two bounds are not clear (`need`: the float
-// above which a lower bound is clear, from ua): measures the blocks of a's
-// neighbourhood up to the last centre that the test between centres does
-// not clear, and decides among them as the plain search does; its bounds
-// renewed from their sums and the least distance from a of the centres
-// not measured. Returns true, with nothing decided, for a row to be
-// searched in full (centres beyond the neighbourhood not clear).
-bool near_search(PruneBounds& b, PruneScratch& w, const float* x, std::size_t row, int a, double ua, float need,
-                 std::int32_t* clustno, double r) {
+// The rows listed in `open` (m of them, 0.. from row `first`, at `rows`)
+// of a pruned pass without groups that settle_rows() left open (`ua`,
+// `need` from there): each measures its winner a's neighbourhood up to the
+// last centre that the test between centres does not clear, and is decided
+// among those as the plain search decides; its bounds renewed from their
+// sums and the least distance from a of the centres not measured. The rows
+// to be searched in full instead (a centre beyond the neighbourhood not
+// clear, or no distance below the largest float) listed in `open` again.
+// Each step runs over all rows before the next, so that the rows' chains
+// of operations overlap. Returns how many are listed.
+std::size_t near_rows(PruneBounds& b, PruneScratch& w, const float* rows, std::size_t first, std::uint32_t* open,
+                      std::size_t m, const double* ua, const float* need, std::int32_t* clustno, double r) {
     constexpr int H = prune_hood;
-    if (b.hood_ids.empty()) return true;
-    const std::size_t at = static_cast<std::size_t>(a);
-    const float* near = b.hood_dist.data() + at * (H + 1);
-    // Every centre j with d(a, j) > reach has d(x, j) >= d(a, j) - ua > need.
-    const float reach = float_up((static_cast<double>(need) + ua) * up);
-    if (!(near[H] > reach)) return true;
-    int open = 0;  // the centres not clear: the first of the neighbourhood (near[] ascends)
-    for (int p = 0; p < H; ++p) open += near[p] > reach ? 0 : 1;
-    assert(open >= 1);
-    const int nb = (open + 7) / 8;
-    static constexpr std::int32_t first_blocks[H / 8] = {0, 1, 2, 3};
     static_assert(H == 32);
-    float* sums = aligned(w.room, static_cast<std::size_t>(nb) * 8);
-    const CentreColumns cols{b.hood_cols.data() + at * H * static_cast<std::size_t>(b.nvars), b.nvars, H, -1};
-    nearest_block_sums(b.path, cols, b.cityblock, x, first_blocks, nb, sums, w.mins.data());
-    w.searched += nb;
-    // Decided as decide() does, in two passes over the lanes without a
-    // branch: the lowest cluster of the smallest distance, then the smallest
-    // sum of the others (the clusters of a neighbourhood are distinct).
-    const std::int32_t* ids = b.hood_ids.data() + at * H;
-    const int lanes = 8 * nb;
-    float low = inf_f;
-    for (int j = 0; j < lanes; ++j) low = sums[j] < low ? sums[j] : low;
-    const float dist = dist_of(low, b.cityblock);
-    if (!(dist < FLT_MAX)) return true;  // the full search decides a row without a winner
-    const float cut = b.cityblock ? std::nextafter(low, inf_f) : euclid_cut(dist);
+    static constexpr std::int32_t first_blocks[H / 8] = {0, 1, 2, 3};
+    if (b.hood_ids.empty()) return m;
+    assert(m <= static_cast<std::size_t>(prune_chunk));
+    const std::size_t stride = static_cast<std::size_t>(b.nvars);
+    std::uint8_t nb[prune_chunk];
+    float low[prune_chunk];
+    // The blocks of the neighbourhood each row measures (0: none, searched
+    // in full): every centre j with d(a, j) > reach has
+    // d(x, j) >= d(a, j) - ua > need.
+    for (std::size_t q = 0; q < m; ++q) {
+        const std::size_t row = first + open[q];
+        const float* near = b.hood_dist.data() + static_cast<std::size_t>(clustno[row]) * (H + 1);
+        const float reach = float_up((static_cast<double>(need[q]) + ua[q]) * up);
+        int count = 0;  // the first of the neighbourhood (near[] ascends)
+        for (int p = 0; p < H; ++p) count += near[p] > reach ? 0 : 1;
+        nb[q] = near[H] > reach ? static_cast<std::uint8_t>((count + 7) / 8) : 0;
+    }
+    float* all = aligned(w.room, static_cast<std::size_t>(prune_chunk) * H);
+    float* mins = w.mins.data();
+    for (std::size_t q = 0; q < m; ++q) {
+        if (nb[q] == 0) continue;
+        const std::size_t a = static_cast<std::size_t>(clustno[first + open[q]]);
+        const CentreColumns cols{b.hood_cols.data() + a * H * stride, b.nvars, H, -1};
+        nearest_block_sums(b.path, cols, b.cityblock, rows + open[q] * stride, first_blocks, nb[q], all + q * H,
+                           mins + q * (H / 8));
+        w.searched += nb[q];
+        float l = inf_f;
+        for (int i = 0; i < nb[q]; ++i) l = mins[q * (H / 8) + static_cast<std::size_t>(i)] < l ? mins[q * (H / 8) + static_cast<std::size_t>(i)] : l;
+        low[q] = l;
+    }
+    std::size_t full = 0;
     constexpr std::int32_t none = std::numeric_limits<std::int32_t>::max();
-    std::int32_t won = none;
-    for (int j = 0; j < lanes; ++j) won = sums[j] < cut && ids[j] < won ? ids[j] : won;
-    assert(won != none && won >= 0);
-    float least = inf_f;
-    for (int j = 0; j < lanes; ++j) least = ids[j] >= 0 && ids[j] != won && sums[j] < least ? sums[j] : least;
-    clustno[row] = won;
-    b.upper[row] = store_up(upper_from(dist, r));
-    // The other centres: those measured by their sums, the rest by the
-    // triangle inequality.
-    const int others = std::min(lanes, b.K) - 1;  // a neighbourhood's clusters come first
-    const float measured = others > 0 ? store_down(lower_from(least, b.cityblock, r)) : inf_f;
-    const float beyond = near[8 * nb < H ? 8 * nb : H];
-    const float cleared = beyond < inf_f ? store_down((static_cast<double>(beyond) - ua) * down) : inf_f;
-    b.lower[row] = measured < cleared ? measured : cleared;
-    return false;
+    for (std::size_t q = 0; q < m; ++q) {
+        const std::uint32_t i = open[q];
+        open[full] = i;
+        const float dist = dist_of(low[q], b.cityblock);
+        if (nb[q] == 0 || !(dist < FLT_MAX)) {  // the full search decides a row without a winner
+            ++full;
+            continue;
+        }
+        // Decided as decide() does, in two passes over the lanes without a
+        // branch: the lowest cluster of the smallest distance, then the
+        // smallest sum of the others (a neighbourhood's clusters are distinct).
+        const std::size_t row = first + i;
+        const std::size_t a = static_cast<std::size_t>(clustno[row]);
+        const float* sums = all + q * H;
+        const std::int32_t* ids = b.hood_ids.data() + a * H;
+        const int lanes = 8 * nb[q];
+        const float cut = b.cityblock ? std::nextafter(low[q], inf_f) : euclid_cut(dist);
+        std::int32_t won = none;
+        for (int j = 0; j < lanes; ++j) {
+            const std::int32_t k = sums[j] < cut ? ids[j] : none;
+            won = k < won ? k : won;
+        }
+        assert(won != none && won >= 0);
+        float least = inf_f;
+        for (int j = 0; j < lanes; ++j) {
+            const float v = (ids[j] >= 0) & (ids[j] != won) ? sums[j] : inf_f;
+            least = v < least ? v : least;
+        }
+        clustno[row] = won;
+        b.upper[row] = store_up(upper_from(dist, r));
+        // The other centres: those measured by their sums, the rest by the
+        // triangle inequality.
+        const int others = std::min(lanes, b.K) - 1;  // a neighbourhood's clusters come first
+        const float measured = others > 0 ? store_down(lower_from(least, b.cityblock, r)) : inf_f;
+        const float beyond = b.hood_dist[a * (H + 1) + static_cast<std::size_t>(lanes < H ? lanes : H)];
+        const float cleared = beyond < inf_f ? store_down((static_cast<double>(beyond) - ua[q]) * down) : inf_f;
+        b.lower[row] = measured < cleared ? measured : cleared;
+    }
+    return full;
 }
 
 // The rows listed in `open` (m of them, 0.. from row `first`, at `rows`)
@@ -528,7 +560,7 @@ bool prune_row(PruneBounds& b, PruneScratch& w, const float* x, std::size_t row,
                double ua, float need, double r) {
     const int a = clustno[row];
     const int G = b.groups;
-    if (G == 1) return near_search(b, w, x, row, a, ua, need, clustno, r);
+    assert(G > 1);
     // The groups: those not clear, and a's own, are measured.
     float* lower = b.group_lower.data() + row * static_cast<std::size_t>(G);
     bring_groups(b, row, lower);
@@ -605,8 +637,11 @@ void prune_start(PruneBounds& b, std::vector<PruneScratch>& scratch, const Resou
     scratch.resize(static_cast<std::size_t>(data.workers->threads));
     const std::size_t positions = G * static_cast<std::size_t>(b.group_size);
     for (PruneScratch& w : scratch) {
-        w.room.assign(prune_batch * (std::max<std::size_t>(static_cast<std::size_t>(K) + 8, positions)) + 8, 0.0f);
-        w.mins.resize(prune_batch * (positions / 8));
+        // (near_rows(): prune_chunk rows of a neighbourhood each.)
+        const std::size_t hoods = G == 1 ? static_cast<std::size_t>(prune_chunk) * prune_hood : 0;
+        w.room.assign(std::max(prune_batch * (std::max<std::size_t>(static_cast<std::size_t>(K) + 8, positions)), hoods) + 8,
+                      0.0f);
+        w.mins.resize(std::max(prune_batch * (positions / 8), hoods / 8));
         w.winner.resize(prune_batch);
         w.best.resize(prune_batch);
         w.blocks.resize(positions / 8);
@@ -666,6 +701,16 @@ void prune_block(PruneBounds& b, PruneScratch& w, const CentreSet& s, const Cent
         const float* at = rows + static_cast<std::size_t>(i0) * stride;
         std::size_t m = open_rows(b, t, start, count, clustno, open);
         m = settle_rows(b, c, t, at, start, open, m, ua, need, clustno);
+        if (b.groups == 1) {
+            m = near_rows(b, w, at, start, open, m, ua, need, clustno, r);
+            for (std::size_t q = 0; q < m; ++q) {
+                const float* x = at + open[q] * stride;
+                std::memcpy(w.batch.data() + pending * stride, x, stride * sizeof(float));
+                w.at[pending] = start + open[q];
+                if (++pending == prune_batch) search();
+            }
+            continue;
+        }
         for (std::size_t q = 0; q < m; ++q) {
             const std::size_t i = static_cast<std::size_t>(i0) + open[q];
             const float* x = rows + i * stride;
