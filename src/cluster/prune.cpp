@@ -659,7 +659,8 @@ void prune_pass(PruneBounds& b, const Centres& c) {
         b.drift.assign(static_cast<std::size_t>(b.groups), 0.0);
     }
     const std::size_t width = b.order.size();
-    if (b.groups == 1 && b.K <= prune_hood_most) form_hoods(b, c);
+    // (With two blocks of centres or fewer a full search measures as few.)
+    if (b.groups == 1 && b.K <= prune_hood_most && width > 16) form_hoods(b, c);
     b.cols.resize(width * static_cast<std::size_t>(b.nvars));
     for (int v = 0; v < b.nvars; ++v) {
         double* col = b.cols.data() + static_cast<std::size_t>(v) * width;
