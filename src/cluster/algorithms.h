@@ -12,13 +12,17 @@
 #include "base/failure.h"
 #include "base/keyboard.h"
 #include "base/params.h"
+#include "cluster/prune.h"
 #include "io/data_file.h"
 
 namespace kmeans {
 
 // Standard (batch) K-means: assign every row, then move every centre to the
-// mean of its rows.
-[[nodiscard]] Failure run_skm(const Params& p, DataFile& data, Centres& clust, std::vector<std::int32_t>& clustno);
+// mean of its rows. With `keep`, the bounds of the pruned passes (prune.h)
+// are moved there at the end (keep->bounds.on where there were any), ready
+// for one more pass over the learned centres with the winners in clustno.
+[[nodiscard]] Failure run_skm(const Params& p, DataFile& data, Centres& clust, std::vector<std::int32_t>& clustno,
+                              Pruning* keep = nullptr);
 
 // Adaptive K-means: every row pulls its nearest centre towards itself by
 // Alpha, which is multiplied by ItParam after each iteration.

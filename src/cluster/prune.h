@@ -139,6 +139,13 @@ struct alignas(64) PruneScratch {
     std::int64_t searched = 0;          // blocks of 8 centres measured (a full search: every block)
 };
 
+// The bounds of an SKM run with the room of its threads, handed on after
+// the run to the pass that assigns the rows to the learned centres.
+struct Pruning {
+    PruneBounds bounds;
+    std::vector<PruneScratch> scratch;  // one per thread
+};
+
 // The bytes the bounds of `rows` rows in `groups` groups take.
 std::uint64_t prune_bytes(std::int64_t rows, int groups);
 

@@ -20,7 +20,7 @@ namespace kmeans {
 // only the rows whose winner may have changed (prune.h), and long rows take
 // the blocked search (centres_block()); the winners are the same.
 // KMEANS_PRUNE=off takes the plain search for every row.
-Failure run_skm(const Params& p, DataFile& data, Centres& clust, std::vector<std::int32_t>& clustno) {
+Failure run_skm(const Params& p, DataFile& data, Centres& clust, std::vector<std::int32_t>& clustno, Pruning* keep) {
     const int K = clust.K;
     const int nvars = data.nvars;
     std::vector<float> sums(static_cast<std::size_t>(K) * static_cast<std::size_t>(nvars));
@@ -80,6 +80,7 @@ Failure run_skm(const Params& p, DataFile& data, Centres& clust, std::vector<std
             prune_moved(bounds, before, clust, searched);
         }
     }
+    if (keep && bounds.on) *keep = Pruning{std::move(bounds), std::move(scratch)};
     return Failure{};
 }
 

@@ -50,15 +50,16 @@ int best_start(const std::vector<double>& sse) {
 }
 
 // One run of the algorithm the switches chose (SKM or AKM) from `clust`.
-static Failure run_once(const Params& p, DataFile& data, Centres& clust, std::vector<std::int32_t>& clustno) {
+static Failure run_once(const Params& p, DataFile& data, Centres& clust, std::vector<std::int32_t>& clustno,
+                        Pruning* keep = nullptr) {
     assert(p.clustering.algorithm == SKM || p.clustering.algorithm == AKM);
-    return p.clustering.algorithm == AKM ? run_akm(p, data, clust, clustno) : run_skm(p, data, clust, clustno);
+    return p.clustering.algorithm == AKM ? run_akm(p, data, clust, clustno) : run_skm(p, data, clust, clustno, keep);
 }
 
 Failure learn_from_starts(const Params& p, Rng& rng, DataFile& data, const Ranges& ranges, Centres& clust,
-                          std::vector<std::int32_t>& clustno) {
+                          std::vector<std::int32_t>& clustno, Pruning* keep) {
     const Clustering& c = p.clustering;
-    if (!starts_reported(c)) return run_once(p, data, clust, clustno);
+    if (!starts_reported(c)) return run_once(p, data, clust, clustno, keep);
     std::vector<double> sse;
     std::vector<float> kept;
     for (int s = 1; s <= c.restarts; ++s) {

@@ -9,6 +9,7 @@
 #include "base/centres.h"
 #include "base/failure.h"
 #include "base/params.h"
+#include "cluster/prune.h"
 #include "cluster/random.h"
 #include "io/data_file.h"
 #include "io/ranges.h"
@@ -39,8 +40,10 @@ int best_start(const std::vector<double>& sse);
 // start's iterations are followed below quiet level 2 by "\nStart %d of %d:
 // sum of squares %.10G\n" and, after more than one start, by "Kept start %d
 // of %d.\n"; otherwise the one start runs as it always has, and no sum is
-// computed. `clustno` holds no particular assignment afterwards.
+// computed. `clustno` holds no particular assignment afterwards, but for
+// one SKM start with `keep`: that run's last winners, its bounds in keep
+// (run_skm()).
 [[nodiscard]] Failure learn_from_starts(const Params& p, Rng& rng, DataFile& data, const Ranges& ranges,
-                                        Centres& clust, std::vector<std::int32_t>& clustno);
+                                        Centres& clust, std::vector<std::int32_t>& clustno, Pruning* keep = nullptr);
 
 }  // namespace kmeans

@@ -5,6 +5,7 @@
 
 #include "base/console.h"
 #include "cluster/nearest.h"
+#include "cluster/prune.h"
 #include "learn/learn_file.h"
 
 namespace kmeans {
@@ -34,13 +35,25 @@ Failure assignment_pass(const Params& p, LearnFile& f) {
     const int nvars = f.data.nvars;
     f.counts.assign(static_cast<std::size_t>(max_clusters), 0);
     CentreSet set;
+    bool opened = true;
+    for (int k = 0; k < K; ++k) opened = opened && !never_opened(f.clust.row(k));
     centres_prepare(set, f.clust, nvars, K, p.clustering.cityblock, p.resources.kernel,
                     [&](int k) { return !never_opened(f.clust.row(k)); });
     centres_block(set, f.clust);
     std::vector<float> best = block_scratch(f.data);
+    // SKM's bounds hold for the learned centres after its last pass: the
+    // rows they settle keep their winner (all centres are candidates).
+    PruneBounds& bounds = f.pruning.bounds;
+    const bool pruned = bounds.on && opened && bounds.K == K;
+    if (pruned) prune_pass(bounds, f.clust);
     // The winners go to clustno, which the final pass fills anew.
     auto map = [&](const RowBlock& b, int worker) {
         std::int32_t* w = f.clustno.data() + b.first;
+        if (pruned) {
+            prune_block(bounds, f.pruning.scratch[static_cast<std::size_t>(worker)], set, f.clust, b.values, b.first,
+                        b.count, f.clustno.data());
+            return;
+        }
         nearest_rows(set, b.values, static_cast<std::size_t>(b.count), nvars, w, best.data() + worker * max_block_rows);
         // Every centre at the marker value: only possible with such data.
         for (std::int64_t i = 0; i < b.count; ++i)
@@ -53,8 +66,11 @@ Failure assignment_pass(const Params& p, LearnFile& f) {
             ++f.counts[static_cast<std::size_t>(w)];
         }
     };
-    const std::size_t cost = static_cast<std::size_t>(K) * static_cast<std::size_t>(nvars);
-    if (Failure fail = each_block(p.levels, f.data, SpinFrom::last, cost, map, reduce); failed(fail)) return fail;
+    const std::size_t cost = pruned ? prune_row_cost(bounds, K, nvars)
+                                    : static_cast<std::size_t>(K) * static_cast<std::size_t>(nvars);
+    const Failure fail = each_block(p.levels, f.data, SpinFrom::last, cost, map, reduce);
+    f.pruning = Pruning{};
+    if (failed(fail)) return fail;
     f.nused = compact_used(f);
     return Failure{};
 }

@@ -74,7 +74,7 @@ static Failure start_learning(const Params& p, Rng& rng, LearnFile& f) {
 static Failure run_algorithm(const Params& p, LearnRun& run, LearnFile& f) {
     switch (p.clustering.algorithm) {
         case SKM:
-        case AKM: return learn_from_starts(p, run.rng, f.data, f.ranges, f.clust, f.clustno);
+        case AKM: return learn_from_starts(p, run.rng, f.data, f.ranges, f.clust, f.clustno, &f.pruning);
         case AKMDI: return run_akmdi(p, f.data, f.clust, f.clustno, f.MaxDist, run.opened);
         default: panic(10, "PANIC: Unknown algorithm. (type) Value:%d\n", p.clustering.algorithm);
     }

@@ -11,6 +11,7 @@
 #include "base/centres.h"
 #include "base/failure.h"
 #include "base/params.h"
+#include "cluster/prune.h"
 #include "io/data_file.h"
 #include "io/ranges.h"
 #include "io/result_file.h"
@@ -30,11 +31,14 @@ struct LearnFile {
     int nused = 0;                      // clusters with rows
     std::vector<std::int32_t> renumber; // per cluster of the assignment: its number among the used ones
     float mdist = 0.0f;                 // mean centre distance (debug level)
+    Pruning pruning;                    // SKM's bounds after its last pass (one start), for the assignment pass
 };
 
 // Assigns every row to its nearest opened centre, fills f.counts, moves the
 // clusters that received rows to the front of the table (keeping their order)
-// and sets f.nused to their number.
+// and sets f.nused to their number. With SKM's bounds in f.pruning (every
+// centre opened), the pass is one more pruned pass from the winners in
+// f.clustno: the same winners. f.pruning is emptied.
 [[nodiscard]] Failure assignment_pass(const Params& p, LearnFile& f);
 
 // The mean distance between the used centres (debug level), the used-cluster
