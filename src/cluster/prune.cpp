@@ -268,6 +268,13 @@ Decision decide(const PruneBounds& b, const float* sums, const float* mins, int 
     return d;
 }
 
+// The clusters of measured block q in the group layout, block blk(q) of
+// b.order: the `ids` of decide().
+template <class Blk>
+auto order_ids(const PruneBounds& b, Blk blk) {
+    return [&b, blk](int q) { return b.order.data() + 8 * static_cast<std::size_t>(blk(q)); };
+}
+
 // The lower bounds of the groups whose blocks were all measured (`n`
 // blocks, a group's blocks one after the other), from their sums and the
 // decision `d`: the smallest sum of each group but the winner's.
@@ -351,8 +358,7 @@ void search_rows(PruneBounds& b, PruneScratch& w, const CentreSet& s, const floa
             const float* sum = sums + j * b.order.size();
             const float* least = mins + j * blocks;
             auto blk = [](int q) { return q; };
-            const Decision d = decide(b, sum, least, static_cast<int>(blocks),
-                                      [&](int q) { return b.order.data() + 8 * static_cast<std::size_t>(q); });
+            const Decision d = decide(b, sum, least, static_cast<int>(blocks), order_ids(b, blk));
             if (d.winner < 0) {
                 no_winner(b, row, clustno);
                 continue;
@@ -478,9 +484,8 @@ std::size_t near_rows(PruneBounds& b, PruneScratch& w, const float* rows, std::s
         nearest_block_sums(b.path, cols, b.cityblock, rows + open[q] * stride, first_blocks, nb[q], all + q * H,
                            mins + q * (H / 8));
         w.searched += nb[q];
-        float l = inf_f;
-        for (int i = 0; i < nb[q]; ++i) l = mins[q * (H / 8) + static_cast<std::size_t>(i)] < l ? mins[q * (H / 8) + static_cast<std::size_t>(i)] : l;
-        low[q] = l;
+        const float* least = mins + q * (H / 8);
+        low[q] = *std::min_element(least, least + nb[q]);  // no NaN: infinity for a block of none
     }
     std::size_t full = 0;
     constexpr std::int32_t none = std::numeric_limits<std::int32_t>::max();
@@ -583,7 +588,7 @@ bool prune_row(PruneBounds& b, PruneScratch& w, const float* x, std::size_t row,
     nearest_block_sums(b.path, group_columns(b), b.cityblock, x, list, nb, sums, w.mins.data());
     w.searched += nb;
     auto blk = [&](int q) { return list[q]; };
-    const Decision d = decide(b, sums, w.mins.data(), nb, [&](int q) { return b.order.data() + 8 * static_cast<std::size_t>(list[q]); });
+    const Decision d = decide(b, sums, w.mins.data(), nb, order_ids(b, blk));
     if (d.winner < 0) {
         assert(nb == G * per);
         no_winner(b, row, clustno);
@@ -693,6 +698,11 @@ void prune_block(PruneBounds& b, PruneScratch& w, const CentreSet& s, const Cent
         search_rows(b, w, s, w.batch.data(), pending, [&](std::size_t j) { return w.at[j]; }, clustno, r);
         pending = 0;
     };
+    auto gather = [&](const float* x, std::size_t row) {
+        std::memcpy(w.batch.data() + pending * stride, x, stride * sizeof(float));
+        w.at[pending] = row;
+        if (++pending == prune_batch) search();
+    };
     std::uint32_t open[prune_chunk];
     double ua[prune_chunk];
     float need[prune_chunk];
@@ -704,22 +714,12 @@ void prune_block(PruneBounds& b, PruneScratch& w, const CentreSet& s, const Cent
         m = settle_rows(b, c, t, at, start, open, m, ua, need, clustno);
         if (b.groups == 1) {
             m = near_rows(b, w, at, start, open, m, ua, need, clustno, r);
-            for (std::size_t q = 0; q < m; ++q) {
-                const float* x = at + open[q] * stride;
-                std::memcpy(w.batch.data() + pending * stride, x, stride * sizeof(float));
-                w.at[pending] = start + open[q];
-                if (++pending == prune_batch) search();
-            }
+            for (std::size_t q = 0; q < m; ++q) gather(at + open[q] * stride, start + open[q]);
             continue;
         }
         for (std::size_t q = 0; q < m; ++q) {
-            const std::size_t i = static_cast<std::size_t>(i0) + open[q];
-            const float* x = rows + i * stride;
-            const std::size_t row = static_cast<std::size_t>(first) + i;
-            if (!prune_row(b, w, x, row, clustno, ua[q], need[q], r)) continue;
-            std::memcpy(w.batch.data() + pending * stride, x, stride * sizeof(float));
-            w.at[pending] = row;
-            if (++pending == prune_batch) search();
+            const float* x = at + open[q] * stride;
+            if (prune_row(b, w, x, start + open[q], clustno, ua[q], need[q], r)) gather(x, start + open[q]);
         }
     }
     if (pending > 0) search();

@@ -44,7 +44,8 @@ Failure assignment_pass(const Params& p, LearnFile& f) {
     // SKM's bounds hold for the learned centres after its last pass: the
     // rows they settle keep their winner (all centres are candidates).
     PruneBounds& bounds = f.pruning.bounds;
-    const bool pruned = bounds.on && opened && bounds.K == K;
+    assert(!bounds.on || bounds.K == K);
+    const bool pruned = bounds.on && opened;
     if (pruned) prune_pass(bounds, f.clust);
     // The winners go to clustno, which the final pass fills anew.
     auto map = [&](const RowBlock& b, int worker) {
